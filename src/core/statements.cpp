@@ -1,0 +1,30 @@
+#include "core/statements.h"
+
+#include <chrono>
+#include <thread>
+
+#include "core/errors.h"
+#include "core/shutdown.h"
+
+std::atomic<int32_t> statement_retry{0};
+std::atomic<uint8_t> pause_flag{0};
+std::atomic<int32_t> sleep_interrupted{0};
+
+void statement_hook(int32_t line) {
+    event_pending.store(0);
+    statement_retry.store(0);
+    while ((pause_flag.load() & 1) || shutdown_flag.load()) {
+        if (shutdown_flag.load()) program_thread_park();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (error_number.load() != 0) {
+        error_line.store(line);
+        error_report();
+        if (error_resume_retry) {
+            error_resume_retry = 0;
+            statement_retry.store(1);
+        }
+        return;
+    }
+    event_dispatch();
+}

@@ -1,0 +1,4 @@
+#include "display/renderer.h"
+
+// The cached states come with the renderer.
+void renderer_state_reset() {}

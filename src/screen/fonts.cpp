@@ -1,0 +1,4 @@
+#include "screen/fonts.h"
+
+// The font table comes with the fonts.
+void font_metrics_init() {}
