@@ -5,6 +5,7 @@
 
 #include "core/errors.h"
 #include "core/shutdown.h"
+#include "core/traps.h"
 
 std::atomic<int32_t> statement_retry{0};
 std::atomic<uint8_t> pause_flag{0};
@@ -24,6 +25,8 @@ void statement_hook(int32_t line) {
             error_resume_retry = 0;
             statement_retry.store(1);
         }
+        // Trap events that came during the failing statement run at the next boundary.
+        event_pending_rearm();
         return;
     }
     event_dispatch();

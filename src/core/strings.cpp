@@ -1,5 +1,681 @@
 #include "core/strings.h"
 
-// The store comes with the strings.
-void string_segment_init() {}
-void startup_strings_make(const std::string&) {}
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <unordered_set>
+#include <vector>
+
+#include "core/errors.h"
+#include "machine/memory.h"
+
+string_descriptor* string_empty = nullptr;
+string_descriptor* string_space = nullptr;
+string_descriptor* command_line_string = nullptr;
+string_descriptor* x86_error_message = nullptr;
+
+namespace {
+
+// Critical errors of the store (each ends the process with "Out of memory").
+constexpr int32_t error_recycle_stack = 508;
+constexpr int32_t error_segment_list = 509;
+constexpr int32_t error_heap_list = 510;
+constexpr int32_t error_temp_list = 511;
+constexpr int32_t error_heap = 512;
+constexpr int32_t error_segment_full = 513;
+constexpr int32_t error_segment_entry = 514;
+constexpr int32_t error_view_entry = 515;
+
+// The top 8 bytes of the segment are reserved: two 4-byte entries' worth.
+constexpr uint32_t segment_reserved = 8;
+
+// Heap or segment list: one entry per live string in address order of the texts; a freed entry is
+// null. capacity + 1 entries exist; count covers the highest entry in use.
+struct descriptor_list {
+    string_descriptor** entries = nullptr;
+    uint32_t count = 0;
+    uint32_t capacity = 0;
+};
+
+struct string_store {
+    std::vector<string_descriptor*> blocks;  // every descriptor block (given back only by a reset)
+    string_descriptor* block = nullptr;
+    uint32_t block_used = 0;
+    uint32_t block_size = 0;
+
+    string_descriptor** recycle = nullptr;
+    uint32_t recycle_count = 0;
+    uint32_t recycle_capacity = 0;
+
+    uint8_t* heap = nullptr;
+    size_t heap_size = 0;
+    size_t heap_used = 0;
+    descriptor_list heap_list;
+
+    size_t segment_top = string_segment_text_start;
+    uint32_t segment_bottom = string_segment_size;
+    descriptor_list segment_list;
+
+    // Entry 0 is never used, so a temp_slot of 0 means "not registered".
+    string_descriptor** temps = nullptr;
+    uint32_t temp_top = 1;
+    uint32_t temp_capacity = 0;
+
+    string_field_hooks field_hooks;
+    uint32_t heap_compactions = 0;
+    uint32_t segment_compactions = 0;
+};
+
+string_store store;
+
+uint8_t empty_text[1] = {0};
+
+uint8_t* segment_base() { return dos_memory + string_segment_address; }
+
+// Resizes a table of pointers; a failure is the table's critical error.
+template <class T>
+bool table_resize(T*& table, size_t entries, int32_t error) {
+    if (entries > SIZE_MAX / sizeof(T)) {
+        error_raise(error);
+        return false;
+    }
+    void* p = std::realloc(table, entries * sizeof(T));
+    if (!p) {
+        error_raise(error);
+        return false;
+    }
+    table = static_cast<T*>(p);
+    return true;
+}
+
+bool capacity_double(uint32_t& capacity) {
+    if (capacity >= UINT32_MAX / 2) return false;
+    capacity *= 2;
+    return true;
+}
+
+// ---- lists -------------------------------------------------------------------------------------
+
+descriptor_list& list_of(const string_descriptor* s) {
+    return s->in_segment ? store.segment_list : store.heap_list;
+}
+
+void list_compact(descriptor_list& l, int32_t error) {
+    uint32_t write = 0;
+    for (uint32_t read = 0; read < l.count; ++read) {
+        string_descriptor* s = l.entries[read];
+        if (!s) continue;
+        l.entries[write] = s;
+        s->list_slot = static_cast<int32_t>(write);
+        ++write;
+    }
+    l.count = write;
+    if (l.count < l.capacity / 2) return;
+    if (!capacity_double(l.capacity)) {
+        error_raise(error);
+        return;
+    }
+    table_resize(l.entries, size_t(l.capacity) + 1, error);
+}
+
+void list_register(string_descriptor* s) {
+    descriptor_list& l = list_of(s);
+    if (l.count > l.capacity) {
+        if (s->in_segment)
+            string_segment_list_compact();
+        else
+            string_heap_list_compact();
+    }
+    l.entries[l.count] = s;
+    s->list_slot = static_cast<int32_t>(l.count);
+    ++l.count;
+}
+
+// The first live string after the slot, or null.
+string_descriptor* list_next_live(const descriptor_list& l, uint32_t slot) {
+    for (uint32_t i = slot + 1; i < l.count; ++i)
+        if (l.entries[i]) return l.entries[i];
+    return nullptr;
+}
+
+// ---- temporaries -------------------------------------------------------------------------------
+
+void temp_register(string_descriptor* s) {
+    if (store.temp_top > store.temp_capacity) string_temp_list_grow();
+    store.temps[store.temp_top] = s;
+    s->temp_slot = static_cast<int32_t>(store.temp_top);
+    ++store.temp_top;
+    s->temporary = 1;
+}
+
+// Drops the string's temporary entry; the top falls over every freed entry below it.
+void temp_unregister(string_descriptor* s) {
+    store.temps[s->temp_slot] = nullptr;
+    s->temp_slot = 0;
+    s->temporary = 0;
+    while (store.temp_top > 1 && !store.temps[store.temp_top - 1]) --store.temp_top;
+}
+
+// ---- areas: the heap and the segment -------------------------------------------------------------
+
+uint8_t* area_base(const string_descriptor* s) { return s->in_segment ? segment_base() : store.heap; }
+size_t& area_top(const string_descriptor* s) { return s->in_segment ? store.segment_top : store.heap_used; }
+size_t area_limit(const string_descriptor* s) { return s->in_segment ? store.segment_bottom : store.heap_size; }
+size_t text_offset(const string_descriptor* s) { return static_cast<size_t>(s->text - area_base(s)); }
+size_t text_end(const string_descriptor* s) { return text_offset(s) + static_cast<size_t>(s->length); }
+
+void area_compact(const string_descriptor* s, size_t request) {
+    if (s->in_segment)
+        string_segment_compact(request);
+    else
+        string_heap_compact(request);
+}
+
+void segment_entry_write(const string_descriptor* s) {
+    uint8_t* e = s->segment_entry;
+    auto length = static_cast<uint16_t>(s->length);
+    auto offset = static_cast<uint16_t>(s->text - segment_base());
+    e[0] = static_cast<uint8_t>(length);
+    e[1] = static_cast<uint8_t>(length >> 8);
+    e[2] = static_cast<uint8_t>(offset);
+    e[3] = static_cast<uint8_t>(offset >> 8);
+}
+
+void segment_entry_give(string_descriptor* s, int32_t error) {
+    if (store.segment_bottom < 4 || store.segment_bottom - 4 < store.segment_top) {
+        error_raise(error);
+        return;
+    }
+    store.segment_bottom -= 4;
+    s->segment_entry_offset = static_cast<uint16_t>(store.segment_bottom);
+    s->segment_entry = segment_base() + store.segment_bottom;
+    segment_entry_write(s);
+}
+
+bool inside_segment(const void* address) {
+    auto a = reinterpret_cast<uintptr_t>(address);
+    auto base = reinterpret_cast<uintptr_t>(segment_base());
+    return a > base && a - base < string_segment_size;
+}
+
+// Moves the text of every live heap string by the same distance as the block (new_base is the block
+// the texts were copied to); offsets are taken while the old block still exists.
+void heap_rebase(uint8_t* new_base) {
+    const descriptor_list& l = store.heap_list;
+    for (uint32_t i = 0; i < l.count; ++i)
+        if (string_descriptor* s = l.entries[i]) s->text = new_base + (s->text - store.heap);
+}
+
+void heap_gaps_close() {
+    const descriptor_list& l = store.heap_list;
+    size_t cursor = 0;
+    for (uint32_t i = 0; i < l.count; ++i) {
+        string_descriptor* s = l.entries[i];
+        if (!s) continue;
+        size_t at = text_offset(s);
+        // A gap of up to the growth room stays: the string in front may still grow into it.
+        if (at > cursor + string_heap_room) {
+            if (s->length > 0) std::memmove(store.heap + cursor, s->text, static_cast<size_t>(s->length));
+            s->text = store.heap + cursor;
+            at = cursor;
+        }
+        cursor = at + static_cast<size_t>(s->length);
+    }
+    store.heap_used = cursor;
+}
+
+// Grows the block when the heap would be more than about half full after the request.
+void heap_grow_for(size_t request) {
+    if (request + 2 * store.heap_used + string_heap_room < store.heap_size) return;
+    if (store.heap_size > (SIZE_MAX - request) / 2) {
+        error_raise(error_heap);
+        return;
+    }
+    size_t size = request + 2 * store.heap_size;
+    auto* fresh = static_cast<uint8_t*>(std::malloc(size));
+    if (!fresh) {
+        error_raise(error_heap);
+        return;
+    }
+    if (store.heap_used > 0) std::memcpy(fresh, store.heap, store.heap_used);
+    heap_rebase(fresh);
+    std::free(store.heap);
+    store.heap = fresh;
+    store.heap_size = size;
+}
+
+// Gives the target a fresh place of that length at its area's top; the old text is given up first,
+// so a compaction may reuse it.
+void relocate(string_descriptor* target, size_t length) {
+    list_of(target).entries[target->list_slot] = nullptr;
+    if (area_top(target) + length > area_limit(target)) area_compact(target, length);
+    list_register(target);
+    size_t& top = area_top(target);
+    target->text = area_base(target) + top;
+    top += length;
+}
+
+// Makes room for a longer text: in place when nothing live follows before the new end, else at
+// the area's top.
+void place_longer(string_descriptor* target, size_t length) {
+    descriptor_list& l = list_of(target);
+    auto slot = static_cast<uint32_t>(target->list_slot);
+    size_t end = text_offset(target) + length;
+    if (const string_descriptor* next = list_next_live(l, slot)) {
+        if (end > text_offset(next)) relocate(target, length);
+        return;
+    }
+    l.count = slot + 1;
+    if (end > area_limit(target)) {
+        relocate(target, length);
+        return;
+    }
+    area_top(target) = end;
+}
+
+// A temporary whose text the target can take over instead of copying it.
+bool takeover_possible(const string_descriptor* target, const string_descriptor* source) {
+    return source->temporary && !source->fixed && !source->read_only && source->in_segment == target->in_segment;
+}
+
+string_descriptor* takeover(string_descriptor* target, string_descriptor* source) {
+    descriptor_list& l = list_of(target);
+    l.entries[target->list_slot] = nullptr;
+    l.entries[source->list_slot] = target;
+    target->list_slot = source->list_slot;
+    temp_unregister(source);
+    target->text = source->text;
+    target->length = source->length;
+    string_descriptor_recycle(source);
+    if (target->segment_entry) segment_entry_write(target);
+    return target;
+}
+
+string_descriptor* assign_end(string_descriptor* target, string_descriptor* source) {
+    if (source->temporary) string_free(source);
+    if (target->segment_entry) segment_entry_write(target);
+    return target;
+}
+
+string_descriptor* read_only_made(const void* text, int32_t length) {
+    string_descriptor* s = string_descriptor_alloc();
+    s->text = text ? static_cast<uint8_t*>(const_cast<void*>(text)) : empty_text;
+    s->length = text ? std::max(length, 0) : 0;
+    s->read_only = 1;
+    temp_register(s);
+    return s;
+}
+
+void descriptor_block_take() {
+    auto* block = new (std::nothrow) string_descriptor[store.block_size]();
+    if (!block) {
+        error_raise(error_recycle_stack);
+        return;
+    }
+    store.blocks.push_back(block);
+    store.block = block;
+    store.block_used = 0;
+}
+
+void store_release() {
+    for (string_descriptor* b : store.blocks) delete[] b;
+    store.blocks.clear();
+    std::free(store.recycle);
+    std::free(store.heap);
+    std::free(store.heap_list.entries);
+    std::free(store.segment_list.entries);
+    std::free(store.temps);
+    store = string_store{};
+}
+
+void list_make(descriptor_list& l, uint32_t capacity, int32_t error) {
+    l.capacity = std::max(capacity, 1u);
+    l.count = 0;
+    table_resize(l.entries, size_t(l.capacity) + 1, error);
+}
+
+// The tables and the heap exist before any string is made.
+struct store_maker {
+    store_maker() { string_store_reset(); }
+} maker;
+
+}  // namespace
+
+// ---- descriptors ---------------------------------------------------------------------------------
+
+string_descriptor* string_descriptor_alloc() {
+    if (store.recycle_count > 0) {
+        string_descriptor* s = store.recycle[--store.recycle_count];
+        *s = string_descriptor{};
+        return s;
+    }
+    if (store.block_used == store.block_size) descriptor_block_take();
+    return &store.block[store.block_used++];
+}
+
+void string_descriptor_recycle(string_descriptor* s) {
+    if (store.recycle_count == store.recycle_capacity) {
+        if (!capacity_double(store.recycle_capacity)) {
+            error_raise(error_recycle_stack);
+            return;
+        }
+        table_resize(store.recycle, store.recycle_capacity, error_recycle_stack);
+    }
+    store.recycle[store.recycle_count++] = s;
+}
+
+// ---- making strings ------------------------------------------------------------------------------
+
+string_descriptor* string_new(uint32_t length, uint8_t temporary) {
+    if (length > string_length_max) {
+        error_raise(error_heap);
+        length = 0;
+    }
+    size_t reserve = size_t(length) + string_heap_room;
+    if (store.heap_used + reserve > store.heap_size) string_heap_compact(reserve);
+    string_descriptor* s = string_descriptor_alloc();
+    s->length = static_cast<int32_t>(length);
+    s->text = store.heap + store.heap_used;
+    store.heap_used += reserve;
+    list_register(s);
+    if (temporary) temp_register(s);
+    return s;
+}
+
+string_descriptor* string_segment_new(uint32_t length, uint8_t temporary) {
+    if (store.segment_top + length > store.segment_bottom) string_segment_compact(length);
+    string_descriptor* s = string_descriptor_alloc();
+    s->length = static_cast<int32_t>(length);
+    s->text = segment_base() + store.segment_top;
+    store.segment_top += length;
+    s->in_segment = 1;
+    list_register(s);
+    if (temporary)
+        temp_register(s);
+    else
+        segment_entry_give(s, error_segment_entry);
+    return s;
+}
+
+string_descriptor* string_from_literal(const void* text, int32_t length) { return read_only_made(text, length); }
+
+string_descriptor* string_from_cstring(const char* text) {
+    size_t n = text ? std::strlen(text) : 0;
+    return read_only_made(text, static_cast<int32_t>(std::min<size_t>(n, string_length_max)));
+}
+
+string_descriptor* string_fixed_view(void* address, int32_t length, uint8_t temporary) {
+    string_descriptor* s = string_descriptor_alloc();
+    s->text = address ? static_cast<uint8_t*>(address) : empty_text;
+    s->length = address ? std::max(length, 0) : 0;
+    s->fixed = 1;
+    if (temporary)
+        temp_register(s);
+    else if (inside_segment(address))
+        segment_entry_give(s, error_view_entry);
+    return s;
+}
+
+string_descriptor* string_make_temp(string_descriptor* s) {
+    if (!s->temporary && !s->permanent) temp_register(s);
+    return s;
+}
+
+// ---- assigning, joining, freeing -----------------------------------------------------------------
+
+void string_fill_left(string_descriptor* target, const string_descriptor* source) {
+    auto n = static_cast<size_t>(std::min(source->length, target->length));
+    if (n > 0) std::memmove(target->text, source->text, n);
+    std::memset(target->text + n, ' ', static_cast<size_t>(target->length) - n);
+}
+
+string_descriptor* string_assign(string_descriptor* target, string_descriptor* source) {
+    if (target == source) return target;
+    // Constant and permanent strings are never written.
+    if (target->read_only || target->permanent) return assign_end(target, source);
+    if (target->fixed) {
+        string_fill_left(target, source);
+        return assign_end(target, source);
+    }
+    if (takeover_possible(target, source)) return takeover(target, source);
+    auto length = static_cast<size_t>(source->length);
+    if (source->length > target->length) place_longer(target, length);
+    // Placing may have compacted or grown the area: the source's text is read only now.
+    if (length > 0) std::memmove(target->text, source->text, length);
+    target->length = source->length;
+    return assign_end(target, source);
+}
+
+string_descriptor* string_concat(string_descriptor* a, string_descriptor* b) {
+    if (b->length == 0) return a;
+    if (a->length == 0) return b;
+    int64_t length = int64_t(a->length) + b->length;
+    if (length > string_length_max) {
+        error_raise(error_heap);
+        return a;
+    }
+    string_descriptor* r = string_new(static_cast<uint32_t>(length), 1);
+    std::memcpy(r->text, a->text, static_cast<size_t>(a->length));
+    std::memcpy(r->text + a->length, b->text, static_cast<size_t>(b->length));
+    if (a->temporary) string_free(a);
+    if (b != a && b->temporary) string_free(b);  // one temporary passed twice is freed once
+    return r;
+}
+
+void string_free(string_descriptor* s) {
+    if (s->permanent) return;
+    if (s->field_link) {
+        if (store.field_hooks.detach) store.field_hooks.detach(s);
+        s->field_link = nullptr;
+    }
+    if (s->temp_slot != 0) temp_unregister(s);
+    if (s->fixed || s->read_only) {
+        string_descriptor_recycle(s);
+        return;
+    }
+    auto slot = static_cast<uint32_t>(s->list_slot);
+    if (s->in_segment) {
+        descriptor_list& l = store.segment_list;
+        l.entries[slot] = nullptr;
+        if (slot + 1 == l.count) --l.count;
+    } else {
+        descriptor_list& l = store.heap_list;
+        l.entries[slot] = nullptr;
+        while (l.count > 0 && !l.entries[l.count - 1]) --l.count;
+        store.heap_used =
+            l.count > 0 ? std::min(text_end(l.entries[l.count - 1]) + string_heap_room, store.heap_size) : 0;
+    }
+    string_descriptor_recycle(s);
+}
+
+void string_swap(string_descriptor* a, string_descriptor* b) {
+    string_descriptor* w = string_new(static_cast<uint32_t>(a->length), 0);
+    if (a->length > 0) std::memcpy(w->text, a->text, static_cast<size_t>(a->length));
+    string_assign(a, b);
+    string_assign(b, w);
+    string_free(w);
+}
+
+// ---- temporaries ---------------------------------------------------------------------------------
+
+uint32_t string_temp_top() { return store.temp_top; }
+
+int32_t string_temps_release(uint32_t mark, int32_t value) {
+    // Entry 0 is never used: nothing lies below 1.
+    uint32_t floor = std::max(mark, 1u);
+    while (store.temp_top > floor) {
+        --store.temp_top;
+        if (string_descriptor* s = store.temps[store.temp_top]) string_free(s);
+    }
+    return value;
+}
+
+void string_temp_list_grow() {
+    if (store.temp_top < store.temp_capacity / 2) return;
+    if (!capacity_double(store.temp_capacity)) {
+        error_raise(error_temp_list);
+        return;
+    }
+    table_resize(store.temps, size_t(store.temp_capacity) + 1, error_temp_list);
+}
+
+uint32_t string_segment_bottom() { return store.segment_bottom; }
+
+void string_segment_bottom_restore(uint32_t bottom) {
+    store.segment_bottom = std::min(bottom, string_segment_size - segment_reserved);
+}
+
+// ---- compaction ----------------------------------------------------------------------------------
+
+void string_heap_compact(size_t request) {
+    ++store.heap_compactions;
+    heap_gaps_close();
+    heap_grow_for(request);
+}
+
+void string_segment_compact(size_t request) {
+    ++store.segment_compactions;
+    const descriptor_list& l = store.segment_list;
+    size_t cursor = string_segment_text_start;
+    for (uint32_t i = 0; i < l.count; ++i) {
+        string_descriptor* s = l.entries[i];
+        if (!s) continue;
+        if (text_offset(s) != cursor) {
+            if (s->length > 0) std::memmove(segment_base() + cursor, s->text, static_cast<size_t>(s->length));
+            s->text = segment_base() + cursor;
+            if (s->segment_entry) segment_entry_write(s);
+        }
+        cursor += static_cast<size_t>(s->length);
+    }
+    store.segment_top = cursor;
+    if (store.segment_top + request > store.segment_bottom) error_raise(error_segment_full);
+}
+
+void string_heap_list_compact() { list_compact(store.heap_list, error_heap_list); }
+void string_segment_list_compact() { list_compact(store.segment_list, error_segment_list); }
+
+// ---- start-up ------------------------------------------------------------------------------------
+
+void string_segment_init() {
+    store.segment_bottom -= segment_reserved;
+    std::memset(segment_base() + store.segment_bottom, 0, segment_reserved);
+    string_empty = string_segment_new(0, 0);
+    string_empty->permanent = 1;
+    string_space = string_segment_new(1, 0);
+    string_space->text[0] = ' ';
+    string_space->permanent = 1;
+}
+
+void startup_strings_make(const std::string& command_line) {
+    // The message keeps its terminating zero: the interpreter fills in the opcode and hands it on.
+    static const char unknown_opcode[] = "Unknown Opcode (  )";
+    x86_error_message = string_new(0, 0);
+    string_assign(x86_error_message, string_from_literal(unknown_opcode, sizeof unknown_opcode));
+    command_line_string = string_new(static_cast<uint32_t>(command_line.size()), 0);
+    if (!command_line.empty()) std::memcpy(command_line_string->text, command_line.data(), command_line.size());
+}
+
+// ---- record fields -------------------------------------------------------------------------------
+
+void string_field_hooks_set(const string_field_hooks& hooks) { store.field_hooks = hooks; }
+
+void string_field_assign(string_descriptor* s) {
+    if (store.field_hooks.assign)
+        store.field_hooks.assign(s);
+    else
+        s->field_link = nullptr;
+}
+
+// ---- tests ---------------------------------------------------------------------------------------
+
+void string_store_reset(const string_store_sizes& sizes) {
+    string_field_hooks hooks = store.field_hooks;
+    store_release();
+    store.field_hooks = hooks;
+    string_empty = string_space = command_line_string = x86_error_message = nullptr;
+    store.block_size = std::max(sizes.descriptor_block, 1u);
+    store.block_used = store.block_size;  // the first alloc takes the first block
+    descriptor_block_take();
+    store.recycle_capacity = std::max(sizes.recycle_capacity, 1u);
+    table_resize(store.recycle, store.recycle_capacity, error_recycle_stack);
+    list_make(store.heap_list, sizes.list_capacity, error_heap_list);
+    list_make(store.segment_list, sizes.list_capacity, error_segment_list);
+    store.temp_capacity = std::max(sizes.temp_capacity, 1u);
+    store.temps = static_cast<string_descriptor**>(std::calloc(size_t(store.temp_capacity) + 1, sizeof(void*)));
+    if (!store.temps) error_raise(error_temp_list);
+    store.heap_size = std::max<size_t>(sizes.heap_size, string_heap_room);
+    store.heap = static_cast<uint8_t*>(std::malloc(store.heap_size));
+    if (!store.heap) error_raise(error_heap);
+}
+
+string_store_stats string_store_stats_get() {
+    return {store.heap_size,
+            store.heap_used,
+            store.heap_list.count,
+            store.heap_list.capacity,
+            static_cast<uint32_t>(store.segment_top),
+            store.segment_bottom,
+            store.segment_list.count,
+            store.segment_list.capacity,
+            store.temp_top,
+            store.temp_capacity,
+            store.recycle_count,
+            store.heap_compactions,
+            store.segment_compactions};
+}
+
+namespace {
+
+std::string list_verify(const descriptor_list& l, bool segment, const std::unordered_set<const void*>& recycled) {
+    size_t floor = segment ? string_segment_text_start : 0;
+    size_t top = segment ? store.segment_top : store.heap_used;
+    auto fault = [segment](uint32_t i, const char* what) {
+        return std::string(segment ? "segment" : "heap") + " entry " + std::to_string(i) + ": " + what;
+    };
+    if (l.count > l.capacity + 1) return fault(l.count, "count beyond the entries");
+    for (uint32_t i = 0; i < l.count; ++i) {
+        const string_descriptor* s = l.entries[i];
+        if (!s) continue;
+        if (recycled.count(s)) return fault(i, "descriptor is on the recycle stack");
+        if (s->list_slot != static_cast<int32_t>(i)) return fault(i, "list_slot does not point back");
+        if (s->in_segment != segment || s->fixed || s->read_only) return fault(i, "wrong kind of string");
+        if (s->length < 0) return fault(i, "negative length");
+        size_t offset = text_offset(s);
+        // floor: the area's start, then the end of the text before (list order is address order)
+        if (offset < floor) return fault(i, "text overlaps the one before or lies below the area");
+        if (offset + static_cast<size_t>(s->length) > top) return fault(i, "text beyond the area's top");
+        floor = offset + static_cast<size_t>(s->length);
+        if (s->temporary && (s->temp_slot <= 0 || static_cast<uint32_t>(s->temp_slot) >= store.temp_top ||
+                             store.temps[s->temp_slot] != s))
+            return fault(i, "temporary without its entry");
+        if (s->segment_entry) {
+            const uint8_t* e = s->segment_entry;
+            if (s->segment_entry != segment_base() + s->segment_entry_offset) return fault(i, "entry offset differs");
+            if ((e[0] | e[1] << 8) != (s->length & 0xFFFF) || (e[2] | e[3] << 8) != static_cast<int>(offset))
+                return fault(i, "4-byte entry does not read back");
+        }
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string string_store_verify() {
+    std::unordered_set<const void*> recycled(store.recycle, store.recycle + store.recycle_count);
+    if (recycled.size() != store.recycle_count) return "a descriptor is on the recycle stack twice";
+    if (store.heap_used > store.heap_size) return "heap used beyond its size";
+    if (store.segment_top > store.segment_bottom) return "segment top above its bottom";
+    for (const bool segment : {false, true}) {
+        std::string fault = list_verify(segment ? store.segment_list : store.heap_list, segment, recycled);
+        if (!fault.empty()) return fault;
+    }
+    for (uint32_t i = 1; i < store.temp_top; ++i) {
+        const string_descriptor* s = store.temps[i];
+        if (!s) continue;
+        if (recycled.count(s)) return "temporary entry " + std::to_string(i) + " is recycled";
+        if (!s->temporary || s->temp_slot != static_cast<int32_t>(i))
+            return "temporary entry " + std::to_string(i) + " does not point back";
+    }
+    return "";
+}

@@ -1,15 +1,55 @@
-// The runtime's clock: clock_ms counts milliseconds of monotonic time since the process started;
-// start-up ties it once to the wall clock (timer_base_clock, timer_base_day_ms).
+// The runtime's clock and the language's timing: clock_ms counts milliseconds of monotonic time since
+// the process started; start-up ties it once to the wall clock (timer_base_clock, timer_base_day_ms),
+// so the time of day never jumps when the wall clock is changed. Here too: the timer function, the
+// delay, the sleep statement, the loop-rate limiter, and the date and time texts (which read the
+// calendar each time). The date and time setters do nothing.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 
+struct string_descriptor;
+
+// Written by start-up before the threads run; read by any thread.
 extern std::atomic<int32_t> timer_base_clock;
 extern std::atomic<int32_t> timer_base_day_ms;
 
 int64_t clock_ms();
+// Sleeps the calling thread; 0 yields the processor once.
 void sleep_ms(int64_t ms);
 
 // Start-up: waits for the calendar second to change, then takes the clock and the time of day.
 void timer_base_init();
+
+constexpr int64_t day_ms_count = 86400000;
+// Milliseconds since local midnight by the time base: 0 to 86,399,999.
+int64_t day_ms_now();
+
+// Seconds since midnight on the 1/18.2 s grid as a 32-bit float, or rounded to the accuracy given
+// (seconds; not above 0: error 5 and 0). 0 while an error is pending.
+double timer_seconds(double accuracy, int32_t accuracy_given);
+// Waits the seconds (0 to 2147483.647, else error 5), calling statement_hook(0) every 9 ms.
+void delay_seconds(double seconds);
+// Paces a loop to passes per second (the period 1000 / n ms must be above 0 and at most 60000,
+// else error 5); a loop more than 32 ms late starts a new grid.
+void loop_rate_limit(double passes_per_second);
+// The sleep statement: n seconds, or without n (or n <= 0) until a key press or a timer handler
+// (sleep_interrupted); shutdown ends it too.
+void sleep_seconds(int32_t seconds, int32_t seconds_given);
+
+// "MM-DD-YYYY" and "HH:MM:SS" of the local time now, as temporaries; without a local time, error 5
+// and the empty text.
+string_descriptor* date_string();
+string_descriptor* time_string();
+void date_set_ignored(string_descriptor* date);
+void time_set_ignored(string_descriptor* time);
+
+// Tests: a clock, a sleep and a calendar of their own (a null entry, or a null source, is the real
+// one). Set only while no runtime thread runs.
+struct time_source {
+    int64_t (*now_ms)();
+    void (*sleep)(int64_t ms);
+    time_t (*calendar)();
+};
+void time_source_set(const time_source* source);

@@ -1,9 +1,420 @@
 #include "display/hardware_images.h"
 
+#include <GL/glew.h>
+#include <GL/glu.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "core/alerts.h"
+#include "core/errors.h"
+#include "display/frames.h"
+#include "display/renderer.h"
+
 list* hardware_img_list = nullptr;
 list* render_queue = nullptr;
 
-void hardware_lists_create() {
-    hardware_img_list = list_new_locked(72);
-    render_queue = list_new(112);
+namespace {
+
+struct hardware_state {
+    std::atomic<int64_t> serial_next{1};
+    std::atomic<bool> npot_refused{false};
+    // The padding buffer of pixels_pad_pow2 (main thread), reused between calls.
+    uint32_t* pad_buffer = nullptr;
+    size_t pad_capacity = 0;
+};
+hardware_state hw;
+
+// Two threads write the queue (the program thread queues and prunes, the main thread plays and
+// prunes), so its links, its four ids and its list are only touched under this lock.
+struct queue_state {
+    std::mutex lock;
+    render_queue_ids ids;
+};
+queue_state queue;
+
+hardware_img* image_at(int32_t id) { return static_cast<hardware_img*>(list_get(hardware_img_list, id)); }
+
+render_command* command_at(int32_t id) { return static_cast<render_command*>(list_get(render_queue, id)); }
+
+bool power_of_two(int32_t n) { return n > 0 && (n & (n - 1)) == 0; }
+
+int32_t power_of_two_above(int32_t n) {
+    int32_t p = 1;
+    while (p < n && p < (1 << 30)) p <<= 1;
+    return p;
+}
+
+void gl_errors_clear() {
+    for (int i = 0; i < 64 && glGetError() != GL_NO_ERROR; ++i) {
+    }
+}
+
+bool texture_upload(int32_t w, int32_t h, const uint32_t* pixels) {
+    if (hw.npot_refused.load(std::memory_order_relaxed) && !(power_of_two(w) && power_of_two(h))) return false;
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, w, h, 0, GL_BGRA, GL_UNSIGNED_BYTE, pixels);
+    return glGetError() == GL_NO_ERROR;
+}
+
+// Steps of making a texture: exact size, else padded to powers of two, else mipmaps.
+void texture_make(hardware_img* img, uint32_t* pixels) {
+    img->texture = gl_texture_new();
+    glBindTexture(GL_TEXTURE_2D, img->texture);
+    gl_errors_clear();
+    if (texture_upload(img->width, img->height, pixels)) return;
+    int32_t w = img->width;
+    int32_t h = img->height;
+    uint32_t* padded = pixels_pad_pow2(w, h, pixels);
+    gl_errors_clear();
+    if (texture_upload(w, h, padded)) {
+        img->upload_mode = 1;
+        img->texture_width = w;
+        img->texture_height = h;
+        return;
+    }
+    GLint result = gluBuild2DMipmaps(GL_TEXTURE_2D, GL_RGBA, img->width, img->height, GL_BGRA, GL_UNSIGNED_BYTE,
+                                     pixels);
+    if (result != 0) {
+        alert_text("gluBuild2DMipmaps failed");
+        alert_number(result);
+    }
+    img->upload_mode = 2;
+    img->texture_width = img->width;
+    img->texture_height = img->height;
+}
+
+uint32_t* pixels_copy(int32_t w, int32_t h, const uint32_t* pixels) {
+    size_t bytes = static_cast<size_t>(w) * static_cast<size_t>(h) * 4;
+    auto* copy = static_cast<uint32_t*>(std::malloc(bytes ? bytes : 4));
+    if (!copy) error_raise(7);
+    if (copy && bytes && pixels) std::memcpy(copy, pixels, bytes);
+    return copy;
+}
+
+int64_t image_serial(int32_t id) {
+    hardware_img* img = id > 0 ? image_at(id) : nullptr;
+    return img ? img->serial : 0;
+}
+
+bool draws(int32_t kind) {
+    return kind == render_rect_copy || kind == render_triangle_2d || kind == render_triangle_3d ||
+           kind == render_depth_clear;
+}
+
+// Appends under the queue lock; frame, links and done are set here.
+int32_t command_append_locked(render_command command) {
+    int32_t id = list_add(render_queue);
+    auto* slot = command_at(id);
+    command.frame = frame_number_next.load();
+    command.next = 0;
+    command.done = 0;
+    command.skip = 0;
+    *slot = command;
+    if (auto* last = command_at(queue.ids.last)) last->next = id;
+    queue.ids.last = id;
+    if (queue.ids.first == 0) queue.ids.first = id;
+    return id;
+}
+
+void prune_locked() {
+    if (queue.ids.oldest_kept == 0 || queue.ids.last_rendered == 0) return;
+    render_command* last_rendered = command_at(queue.ids.last_rendered);
+    if (!last_rendered) return;
+    int64_t limit = last_rendered->frame;
+    int32_t k = queue.ids.oldest_kept;
+    for (;;) {
+        render_command* kept = command_at(k);
+        if (!kept || kept->next == 0) break;
+        int32_t n = kept->next;
+        render_command* successor = command_at(n);
+        if (!successor || successor->frame >= limit) break;
+        if (kept->kind == render_free_requested && kept->skip == 0) {
+            render_command free_now;
+            free_now.kind = render_free;
+            free_now.source = kept->source;
+            free_now.source_serial = kept->source_serial;
+            command_append_locked(free_now);
+        }
+        queue.ids.oldest_kept = n;
+        list_remove(render_queue, k);
+        k = n;
+    }
+}
+
+void visit_locked(int32_t id, render_command* command) {
+    command->done = 1;
+    queue.ids.last_rendered = id;
+    if (queue.ids.oldest_kept == 0) queue.ids.oldest_kept = id;
+}
+
+// What a broken walk shows, gathered under the lock and shown after it.
+struct walk_alerts {
+    bool last_missing = false;
+    bool command_missing = false;
+    int32_t frame_low = 0;
+    int32_t oldest_frame_low = 0;
+    int32_t missing_id = 0;
+};
+
+void command_missing_locked(render_queue_walk& walk, walk_alerts& alerts, int32_t id) {
+    alerts.command_missing = true;
+    alerts.frame_low = static_cast<int32_t>(walk.frame);
+    render_command* oldest = command_at(queue.ids.oldest_kept);
+    alerts.oldest_frame_low = oldest ? static_cast<int32_t>(oldest->frame) : 0;
+    alerts.missing_id = id;
+    walk.stopped = true;
+}
+
+void walk_alerts_show(const walk_alerts& alerts) {
+    if (alerts.last_missing) alert_text("Rendering: Last HGC is NULL!");
+    if (alerts.command_missing) {
+        alert_number(alerts.frame_low);
+        alert_number(alerts.oldest_frame_low);
+        alert_number(alerts.missing_id);
+        alert_text("Renderer: Command does not exist.");
+    }
+}
+
+// First pass: the commands of frames before R. Those aimed at images are played (and frees done);
+// those aimed at a screen layer are too late and dropped.
+void older_frames_walk_locked(render_queue_walk& walk, walk_alerts& alerts) {
+    int32_t id = queue.ids.first;
+    if (queue.ids.last_rendered != 0) {
+        render_command* last = command_at(queue.ids.last_rendered);
+        if (!last) {
+            alerts.last_missing = true;
+            walk.stopped = true;
+            return;
+        }
+        id = last->next;
+    }
+    while (id != 0) {
+        render_command* command = command_at(id);
+        if (!command) {
+            command_missing_locked(walk, alerts, id);
+            return;
+        }
+        if (command->frame >= walk.frame) break;
+        if (command->skip == 0 &&
+            (command->kind == render_free || (draws(command->kind) && command->destination > 0)))
+            walk.batch.push_back(*command);
+        visit_locked(id, command);
+        id = command->next;
+    }
+    walk.resume = id;
+}
+
+void frame_walk_locked(render_queue_walk& walk, walk_alerts& alerts, int32_t target, bool first) {
+    for (int32_t id = walk.resume; id != 0;) {
+        render_command* command = command_at(id);
+        if (!command) {
+            command_missing_locked(walk, alerts, id);
+            return;
+        }
+        if (command->frame != walk.frame) break;
+        if (command->skip == 0) {
+            bool play = command->kind == render_free
+                            ? first
+                            : draws(command->kind) &&
+                                  (command->destination == target || (command->destination > 0 && first));
+            if (play) walk.batch.push_back(*command);
+        }
+        visit_locked(id, command);
+        id = command->next;
+    }
+}
+
+void lists_make() {
+    hardware_img_list = list_new_locked(static_cast<int32_t>(sizeof(hardware_img)));
+    render_queue = list_new(static_cast<int32_t>(sizeof(render_command)));
+}
+
+}  // namespace
+
+void hardware_lists_create() { lists_make(); }
+
+void hardware_lists_reset() {
+    std::lock_guard<std::mutex> guard(queue.lock);
+    if (hardware_img_list) {
+        for (int32_t id = 1; id <= hardware_img_list->highest_id.load(); ++id)
+            if (auto* img = image_at(id)) std::free(img->kept_pixels);
+        list_destroy(hardware_img_list);
+    }
+    if (render_queue) list_destroy(render_queue);
+    queue.ids = {};
+    lists_make();
+}
+
+uint32_t gl_texture_new() {
+    GLuint name = 0;
+    glGenTextures(1, &name);
+    return name;
+}
+
+void hardware_img_npot_refuse(bool refuse) { hw.npot_refused.store(refuse); }
+
+int32_t hardware_img_new(int32_t width, int32_t height, uint32_t* pixels, int32_t flags) {
+    int32_t id = list_add(hardware_img_list);
+    auto* img = new (list_get(hardware_img_list, id)) hardware_img;
+    img->width = width;
+    img->height = height;
+    img->serial = hw.serial_next.fetch_add(1);
+    img->internal = (flags & hardware_img_internal) ? 1 : 0;
+    if (flags & hardware_img_deferred) {
+        img->kept_pixels = (flags & hardware_img_copy) ? pixels_copy(width, height, pixels) : pixels;
+    } else {
+        texture_make(img, pixels);
+        gl_texture_bind(-1);
+    }
+    std::atomic_ref<int32_t>(img->valid).store(1, std::memory_order_release);
+    return id;
+}
+
+void hardware_img_upload(int32_t id) {
+    hardware_img* img = image_at(id);
+    if (!img || img->texture != 0) return;
+    texture_make(img, img->kept_pixels);
+    std::free(img->kept_pixels);
+    img->kept_pixels = nullptr;
+    gl_texture_bind(-1);
+}
+
+void hardware_img_depth_attach(hardware_img* img) {
+    if (img->depth_texture != 0) return;
+    GLuint depth = gl_texture_new();
+    glBindTexture(GL_TEXTURE_2D, depth);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_REPEAT);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+    glTexParameteri(GL_TEXTURE_2D, GL_DEPTH_TEXTURE_MODE, GL_INTENSITY);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_COMPARE_MODE, GL_COMPARE_R_TO_TEXTURE);
+    glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_COMPARE_FUNC, GL_LEQUAL);
+    // The depth attachment must match the colour texture, which may be padded.
+    int32_t w = img->upload_mode != 0 ? img->texture_width : img->width;
+    int32_t h = img->upload_mode != 0 ? img->texture_height : img->height;
+    glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT24, w, h, 0, GL_DEPTH_COMPONENT, GL_UNSIGNED_INT, nullptr);
+    glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_DEPTH_ATTACHMENT_EXT, GL_TEXTURE_2D, depth, 0);
+    glClear(GL_DEPTH_BUFFER_BIT);
+    img->depth_texture = depth;
+    gl_texture_bind(-1);
+}
+
+hardware_img* hardware_img_from_handle(int32_t handle) {
+    if (handle < hardware_img_handle_base || handle >= hardware_img_handle_end || !hardware_img_list) return nullptr;
+    hardware_img* img = image_at(hardware_img_id_from_handle(handle));
+    if (!img || std::atomic_ref<int32_t>(img->valid).load(std::memory_order_acquire) == 0) return nullptr;
+    return img->internal ? nullptr : img;
+}
+
+int32_t hardware_img_id_from_handle(int32_t handle) { return handle - hardware_img_handle_base; }
+
+void free_hardware_img(int32_t id) {
+    hardware_img* img = image_at(id);
+    if (!img) {
+        alert_text("free_hardware_img: image does not exist");
+        return;
+    }
+    gl_caches_forget_image(id);
+    if (img->framebuffer != 0) glDeleteFramebuffersEXT(1, &img->framebuffer);
+    if (img->depth_texture != 0) glDeleteTextures(1, &img->depth_texture);
+    if (img->texture != 0) glDeleteTextures(1, &img->texture);
+    std::free(img->kept_pixels);
+    img->kept_pixels = nullptr;
+    list_remove(hardware_img_list, id);
+}
+
+bool hardware_img_free_request(int32_t handle) {
+    hardware_img* img = hardware_img_from_handle(handle);
+    if (!img) return false;
+    std::atomic_ref<int32_t>(img->valid).store(0, std::memory_order_release);
+    render_command command;
+    command.kind = render_free_requested;
+    command.source = hardware_img_id_from_handle(handle);
+    render_command_queue(command);
+    return true;
+}
+
+uint32_t* pixels_pad_pow2(int32_t& w, int32_t& h, uint32_t* pixels) {
+    int32_t pw = power_of_two_above(w);
+    int32_t ph = power_of_two_above(h);
+    if (pw == w && ph == h) return pixels;
+    size_t count = static_cast<size_t>(pw) * static_cast<size_t>(ph);
+    if (count > hw.pad_capacity) {
+        auto* grown = static_cast<uint32_t*>(std::realloc(hw.pad_buffer, count * 4));
+        if (!grown) {
+            error_raise(7);
+            return pixels;
+        }
+        hw.pad_buffer = grown;
+        hw.pad_capacity = count;
+    }
+    uint32_t* out = hw.pad_buffer;
+    for (int32_t y = 0; y < h; ++y) {
+        uint32_t* row = out + static_cast<size_t>(y) * pw;
+        std::memcpy(row, pixels + static_cast<size_t>(y) * w, static_cast<size_t>(w) * 4);
+        if (pw > w) row[w] = row[w - 1];
+    }
+    int32_t used = pw > w ? w + 1 : w;
+    if (ph > h) std::memcpy(out + static_cast<size_t>(h) * pw, out + static_cast<size_t>(h - 1) * pw, used * 4);
+    w = pw;
+    h = ph;
+    return out;
+}
+
+render_queue_ids render_queue_ids_get() {
+    std::lock_guard<std::mutex> guard(queue.lock);
+    return queue.ids;
+}
+
+int32_t render_command_queue(const render_command& command) {
+    std::lock_guard<std::mutex> guard(queue.lock);
+    prune_locked();
+    render_command stamped = command;
+    bool has_source = command.kind != render_depth_clear;
+    stamped.source_serial = has_source ? image_serial(command.source) : 0;
+    stamped.destination_serial = draws(command.kind) ? image_serial(command.destination) : 0;
+    return command_append_locked(stamped);
+}
+
+void render_queue_prune() {
+    std::lock_guard<std::mutex> guard(queue.lock);
+    prune_locked();
+}
+
+bool render_command_get(int32_t id, render_command& out) {
+    std::lock_guard<std::mutex> guard(queue.lock);
+    render_command* command = command_at(id);
+    if (command) out = *command;
+    return command != nullptr;
+}
+
+bool render_command_images_current(const render_command& c) {
+    if (c.kind != render_depth_clear) {
+        hardware_img* source = c.source > 0 ? image_at(c.source) : nullptr;
+        if (!source || source->serial != c.source_serial) return false;
+    }
+    if (c.destination > 0) {
+        hardware_img* destination = image_at(c.destination);
+        if (!destination || destination->serial != c.destination_serial) return false;
+    }
+    return true;
+}
+
+void render_queue_play(render_queue_walk& walk, int32_t target, render_play_fn play) {
+    walk.batch.clear();
+    walk_alerts alerts;
+    {
+        std::lock_guard<std::mutex> guard(queue.lock);
+        bool first = !walk.first_done;
+        walk.first_done = true;
+        if (first && !walk.stopped) older_frames_walk_locked(walk, alerts);
+        if (!walk.stopped) frame_walk_locked(walk, alerts, target, first);
+    }
+    walk_alerts_show(alerts);
+    for (const render_command& command : walk.batch) play(command);
 }

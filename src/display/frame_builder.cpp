@@ -1,0 +1,153 @@
+#include "display/frame_builder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "screen/fonts.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+cursor_line_range cursor_lines(int32_t s, int32_t e, int32_t h) {
+    constexpr cursor_line_range none{1, 0};
+    if (h <= 0) return none;
+    const int32_t bottom = h == 16 ? 14 : h - 1;
+    auto from_line = [&](int32_t first, int32_t last) {
+        return first >= h ? none : cursor_line_range{first, std::min(last, h - 1)};
+    };
+    auto from_bottom = [&](int32_t n) { return cursor_line_range{std::max(bottom - n + 1, 0), bottom}; };
+    if (e == 0) return s == 0 ? from_line(0, 0) : none;
+    if (e < s) return from_line(e, h - 1);
+    if (s == e) return s <= 3 ? from_line(s, s) : from_bottom(1);
+    if (s <= 1) return e <= 3 ? from_line(s, e) : from_line(s, h - 1);
+    if (s == 2) {
+        if (e == 3) return from_line(2, 3);
+        if (e == 4) return from_bottom(3);
+        return from_line(2, h - 1);
+    }
+    if (e == s + 1) return from_bottom(2);
+    if (e == s + 2) return from_bottom(3);
+    return {h - h / 2, h - 1};
+}
+
+void palette_expansion_table(const uint32_t* palette, int32_t bits_per_pixel, uint32_t table[256]) {
+    const uint32_t mask = bits_per_pixel >= 8 ? 255u : (1u << bits_per_pixel) - 1;
+    for (uint32_t i = 0; i < 256; ++i) table[i] = palette[i & mask] | 0xFF000000u;
+}
+
+namespace {
+
+void palette_expand_scalar(const uint8_t* src, uint8_t* copy, uint32_t* out, size_t n, const uint32_t table[256]) {
+    // A local table: the stores to out and copy cannot alias it, so its entries stay in registers' reach.
+    uint32_t colours[256];
+    std::memcpy(colours, table, sizeof colours);
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t eight;
+        std::memcpy(&eight, src + i, 8);
+        std::memcpy(copy + i, &eight, 8);
+        for (int k = 0; k < 8; ++k) out[i + k] = colours[(eight >> (8 * k)) & 255];
+    }
+    for (; i < n; ++i) {
+        const uint8_t v = src[i];
+        copy[i] = v;
+        out[i] = colours[v];
+    }
+}
+
+#if defined(__x86_64__)
+// Sixteen pixels per step: the four bytes of each of 16 colours are looked up with byte shuffles
+// and woven back into pixels.
+__attribute__((target("ssse3"))) void palette_expand_16_ssse3(const uint8_t* src, uint8_t* copy, uint32_t* out,
+                                                              size_t n, const uint32_t table[256]) {
+    alignas(16) uint8_t planes[4][16];
+    for (int i = 0; i < 16; ++i) {
+        for (int c = 0; c < 4; ++c) planes[c][i] = static_cast<uint8_t>(table[i] >> (8 * c));
+    }
+    const __m128i blue = _mm_load_si128(reinterpret_cast<const __m128i*>(planes[0]));
+    const __m128i green = _mm_load_si128(reinterpret_cast<const __m128i*>(planes[1]));
+    const __m128i red = _mm_load_si128(reinterpret_cast<const __m128i*>(planes[2]));
+    const __m128i alpha = _mm_load_si128(reinterpret_cast<const __m128i*>(planes[3]));
+    const __m128i low_nibble = _mm_set1_epi8(15);
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + i), v);
+        __m128i index = _mm_and_si128(v, low_nibble);
+        __m128i b = _mm_shuffle_epi8(blue, index);
+        __m128i g = _mm_shuffle_epi8(green, index);
+        __m128i r = _mm_shuffle_epi8(red, index);
+        __m128i a = _mm_shuffle_epi8(alpha, index);
+        __m128i bg_low = _mm_unpacklo_epi8(b, g);
+        __m128i bg_high = _mm_unpackhi_epi8(b, g);
+        __m128i ra_low = _mm_unpacklo_epi8(r, a);
+        __m128i ra_high = _mm_unpackhi_epi8(r, a);
+        __m128i* o = reinterpret_cast<__m128i*>(out + i);
+        _mm_storeu_si128(o, _mm_unpacklo_epi16(bg_low, ra_low));
+        _mm_storeu_si128(o + 1, _mm_unpackhi_epi16(bg_low, ra_low));
+        _mm_storeu_si128(o + 2, _mm_unpacklo_epi16(bg_high, ra_high));
+        _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(bg_high, ra_high));
+    }
+    palette_expand_scalar(src + i, copy + i, out + i, n - i, table);
+}
+
+bool byte_shuffles_available() {
+    static const bool available = __builtin_cpu_supports("ssse3");
+    return available;
+}
+#endif
+
+}  // namespace
+
+void palette_expand(const uint8_t* src, uint8_t* copy, uint32_t* out, size_t n, const uint32_t table[256],
+                    int32_t table_colors) {
+#if defined(__x86_64__)
+    // With at most 16 colours every index's low four bits pick its entry (the table repeats).
+    if (table_colors <= 16 && byte_shuffles_available()) {
+        palette_expand_16_ssse3(src, copy, out, n, table);
+        return;
+    }
+#endif
+    (void)table_colors;
+    palette_expand_scalar(src, copy, out, n, table);
+}
+
+bool text_glyph_layout_of(int32_t font, text_glyph_layout* layout) {
+    switch (font) {
+        case 8:
+        case 9: *layout = {8, 8, 0, glyph_bitmap_8x8, glyph_bytes_8x8}; break;
+        case 14:
+        case 15: *layout = {14, 8, 1, glyph_bitmap_8x16, glyph_bytes_8x16}; break;
+        case 16:
+        case 17: *layout = {16, 8, 0, glyph_bitmap_8x16, glyph_bytes_8x16}; break;
+        default: return false;
+    }
+    if (font == 9 || font == 15 || font == 17) layout->advance = 16;
+    return true;
+}
+
+void text_cell_draw(uint32_t* picture, int32_t stride, int32_t x, int32_t y, const text_glyph_layout& layout,
+                    uint8_t code, uint32_t fore, uint32_t back) {
+    const uint8_t* row = layout.glyphs + static_cast<size_t>(code) * layout.glyph_stride + layout.first_row * 8;
+    const bool doubled = layout.advance == 16;
+    uint32_t* line = picture + static_cast<size_t>(y) * stride + x;
+    for (int32_t r = 0; r < layout.glyph_height; ++r, row += 8, line += stride) {
+        for (int32_t c = 0; c < 8; ++c) {
+            uint32_t colour = row[c] ? fore : back;
+            if (doubled) {
+                line[2 * c] = colour;
+                line[2 * c + 1] = colour;
+            } else {
+                line[c] = colour;
+            }
+        }
+    }
+}
+
+void text_cursor_draw(uint32_t* picture, int32_t stride, int32_t x, int32_t y, const text_glyph_layout& layout,
+                      cursor_line_range lines, uint32_t colour) {
+    for (int32_t r = lines.first; r <= lines.last; ++r) {
+        std::fill_n(picture + static_cast<size_t>(y + r) * stride + x, layout.advance, colour);
+    }
+}

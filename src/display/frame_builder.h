@@ -1,0 +1,44 @@
+// The picture-making pieces of the frame builder: palette expansion of 1- to 8-bit pixels, text
+// cells drawn from the glyph tables, and the lines of the text cursor. Pure functions over memory;
+// the slots and the decisions of when to build are in frames.cpp.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Lines of the text cursor inside a cell, counted from 0 at the top: first to last inclusive,
+// none when first > last. s and e are the page's cursor start and stop lines, h the glyph height.
+struct cursor_line_range {
+    int32_t first;
+    int32_t last;
+};
+cursor_line_range cursor_lines(int32_t s, int32_t e, int32_t h);
+
+// The shown colours of a palette page: entry i of the 256 is the palette entry of i masked to the
+// page's bits, with alpha 255 (bytes above the page's colours show what its pixels would).
+void palette_expansion_table(const uint32_t* palette, int32_t bits_per_pixel, uint32_t table[256]);
+
+// Expands n palette indices into 32-bit pixels through table, copying the indices into copy as
+// they are read (so the copy holds exactly the bytes that were shown). table_colors (16 or 256) is
+// the number of distinct entries the indices can reach.
+void palette_expand(const uint8_t* src, uint8_t* copy, uint32_t* out, size_t n, const uint32_t table[256],
+                    int32_t table_colors);
+
+// How one text page is drawn: glyph rows of 8 pixels (one byte per pixel, non-zero = ink),
+// each drawn once or twice side by side.
+struct text_glyph_layout {
+    int32_t glyph_height;
+    int32_t advance;      // 8 or 16 pixels
+    int32_t first_row;    // 1 for the 14-row fonts cut from the 8x16 glyphs
+    const uint8_t* glyphs;  // 256 glyphs of glyph_stride bytes, 8 bytes per row
+    int32_t glyph_stride;
+};
+// Layout of a built-in font (8, 9, 14, 15, 16, 17); false for any other number.
+bool text_glyph_layout_of(int32_t font, text_glyph_layout* layout);
+
+// Draws one cell (ink in fore, paper in back) at pixel (x, y) of a picture of the given stride.
+void text_cell_draw(uint32_t* picture, int32_t stride, int32_t x, int32_t y, const text_glyph_layout& layout,
+                    uint8_t code, uint32_t fore, uint32_t back);
+// Paints lines first to last of a cell in one colour over the full cell width.
+void text_cursor_draw(uint32_t* picture, int32_t stride, int32_t x, int32_t y, const text_glyph_layout& layout,
+                      cursor_line_range lines, uint32_t colour);

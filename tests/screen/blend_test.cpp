@@ -1,0 +1,153 @@
+#include "screen/blend.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "screen/image_fixture.h"
+#include "screen/pixels.h"
+
+namespace {
+
+// The channel blend as the runtime defines it: x = a/255 as a float, v = x*s + (1-x)*d in extended
+// precision stored as a float, rounded to nearest with ties to even.
+uint32_t blend_by_formula(uint32_t a, uint32_t s, uint32_t d) {
+    auto x = static_cast<float>(static_cast<long double>(a) / 255);
+    auto v = static_cast<float>(static_cast<long double>(x) * s + (1.0L - x) * d);
+    return static_cast<uint32_t>(std::nearbyint(v));
+}
+
+uint32_t alpha_merge_by_formula(uint32_t a, uint32_t b) {
+    auto fa = static_cast<float>(1.0L - static_cast<long double>(a) / 255);
+    auto fb = static_cast<float>(1.0L - static_cast<long double>(b) / 255);
+    auto p = static_cast<float>(fa * fb);
+    auto v = static_cast<float>((1.0L - p) * 255.0L);
+    return static_cast<uint32_t>(std::nearbyint(v));
+}
+
+TEST(Blend, EveryBlendEntryEqualsItsFormula) {
+    for (uint32_t a = 0; a < 256; ++a)
+        for (uint32_t s = 0; s < 256; ++s)
+            for (uint32_t d = 0; d < 256; ++d)
+                if (blend_table_entry(a, s, d) != blend_by_formula(a, s, d))
+                    FAIL() << "a " << a << " s " << s << " d " << d;
+}
+
+TEST(Blend, EveryAlphaMergeEntryEqualsItsFormula) {
+    for (uint32_t a = 0; a < 256; ++a)
+        for (uint32_t b = 0; b < 256; ++b) {
+            ASSERT_EQ(alpha_merge_entry(a, b), alpha_merge_by_formula(a, b)) << a << " " << b;
+            ASSERT_EQ(alpha_merge_entry(a, b), alpha_merge_entry(b, a));
+        }
+}
+
+// The pixel rule written channel by channel from the two tables.
+uint32_t pixel_by_tables(uint32_t d, uint32_t c) {
+    uint32_t a = c >> 24;
+    if (a == 0) return d;
+    if (a == 255) return c;
+    if (a == 127 || a == 128) return alpha_merge_entry(a, d >> 24) << 24 | (((d & 0x00FEFEFE) + (c & 0x00FEFEFE)) >> 1);
+    uint32_t v = alpha_merge_entry(d >> 24, a) << 24;
+    for (int shift = 0; shift < 24; shift += 8) v |= blend_table_entry(a, c >> shift & 255, d >> shift & 255) << shift;
+    return v;
+}
+
+// Every alpha over every (source, destination) channel pair, in all four channels at once, with
+// the destination alpha varied too.
+TEST(Blend, PixelAndSpanOfVaryingAlphaEqualTheTablesEverywhere) {
+    std::vector<uint32_t> src(65536), dest(65536), want(65536);
+    for (uint32_t a = 0; a < 256; ++a) {
+        for (uint32_t i = 0; i < 65536; ++i) {
+            uint32_t s = i >> 8, d = i & 255;
+            src[i] = a << 24 | s << 16 | (255 - s) << 8 | (s ^ 0x5A);
+            dest[i] = (d ^ a) << 24 | d << 16 | (255 - d) << 8 | (d ^ 0xA5);
+            want[i] = pixel_by_tables(dest[i], src[i]);
+            ASSERT_EQ(blend_pixel(dest[i], src[i]), want[i]) << std::hex << src[i] << " over " << dest[i];
+        }
+        // An odd length and offset cover the wide path and the tail.
+        blend_span(dest.data() + 1, src.data() + 1, 65535);
+        blend_span(dest.data(), src.data(), 1);
+        for (uint32_t i = 0; i < 65536; ++i)
+            if (dest[i] != want[i]) FAIL() << "alpha " << a << " pixel " << i;
+    }
+}
+
+TEST(Blend, SpanOfOneColourEqualsTheTablesEverywhere) {
+    std::vector<uint32_t> dest(65536), want(65536);
+    for (uint32_t a = 0; a < 256; ++a) {
+        for (uint32_t s = 0; s < 256; s += 1) {
+            uint32_t colour = a << 24 | s << 16 | (255 - s) << 8 | (s ^ 0x3C);
+            for (uint32_t d = 0; d < 256; ++d) {
+                dest[d] = (d * 7 & 255) << 24 | d << 16 | (d ^ 0x77) << 8 | (255 - d);
+                want[d] = pixel_by_tables(dest[d], colour);
+            }
+            blend_span_color(dest.data(), 255, colour);
+            blend_span_color(dest.data() + 255, 1, colour);
+            for (uint32_t d = 0; d < 256; ++d)
+                if (dest[d] != want[d]) FAIL() << "colour " << std::hex << colour << " over " << d;
+        }
+    }
+}
+
+TEST(Blend, SpanOfNothingTouchesNothing) {
+    uint32_t p = 0x12345678;
+    blend_span_color(&p, 0, 0x80FFFFFF);
+    blend_span_color(&p, -3, 0xFFFFFFFF);
+    blend_span(&p, &p, 0);
+    EXPECT_EQ(p, 0x12345678u);
+}
+
+struct PixelWrite : image_test {};
+
+TEST_F(PixelWrite, ThirtyTwoBitWritesBlendByAlpha) {
+    struct row {
+        uint32_t before, colour, after;
+    };
+    const row rows[] = {
+        {0x11223344, 0x00FF0000, 0x11223344},  // alpha 0: nothing
+        {0x11223344, 0xFFFF0000, 0xFFFF0000},  // opaque: stored
+        {0xFF000000, 0x80FFFFFF, 0xFF7F7F7F},  // the halves drop each channel's lowest bit
+        {0xFF000000, 0x7F0000FF, 0xFF00007F},
+        {0xFF0000FF, 0x40FF0000, 0xFF4000BF},  // red 64, blue 191, alpha 255
+        {0x00000000, 0x40FF0000, 0x40400000},
+        {0x80102030, 0xC0405060, 0xE0344454},
+    };
+    int32_t slot = image_new(2, 2, 32);
+    dest_image_select(-slot);
+    auto* pixels = reinterpret_cast<uint32_t*>(dest_image->pixels);
+    for (const row& r : rows) {
+        pixels[3] = r.before;
+        dest_pixel_write(1, 1, r.colour);
+        EXPECT_EQ(pixels[3], r.after) << std::hex << r.colour << " over " << r.before;
+    }
+    dest_image->blend_off = 1;
+    dest_pixel_write(0, 1, 0x00ABCDEF);
+    EXPECT_EQ(pixels[2], 0x00ABCDEFu);
+}
+
+TEST_F(PixelWrite, PaletteWritesKeepTheMaskedBits) {
+    struct row {
+        int32_t mode;
+        uint32_t colour;
+        uint8_t stored;
+    };
+    const row rows[] = {{1, 6, 2}, {2, 3, 1}, {12, 0x1F, 15}, {13, 0x1FF, 0xFF}, {10, 7, 3}};
+    for (const row& r : rows) {
+        int32_t slot = image_new(4, 4, r.mode);
+        dest_image_select(-slot);
+        dest_pixel_write(3, 2, r.colour);
+        EXPECT_EQ(dest_image->pixels[2 * 4 + 3], r.stored) << "mode " << r.mode;
+    }
+}
+
+TEST_F(PixelWrite, TextImagesAreNotPixels) {
+    int32_t slot = image_new(2, 1, 0);
+    dest_image_select(-slot);
+    dest_pixel_write(1, 0, 0xFFFFFFFF);  // a 4-byte write would run past the two cells
+    const uint8_t blank[4] = {0x20, 0x07, 0x20, 0x07};
+    EXPECT_EQ(std::memcmp(dest_image->pixels, blank, 4), 0);
+}
+
+}  // namespace

@@ -1,0 +1,90 @@
+// Whole-process window tests: the test starts this same executable as a child that runs one
+// scenario (a DISABLED_ test of the window_child suite) with the real runtime, freeglut and the X
+// server of DISPLAY. The child reports with lines that start with '@' on its standard output; the
+// test drives and reads the window through X (screenshots, the title, close messages, XTest keys).
+#pragma once
+
+#include <X11/Xlib.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace window_test {
+
+// ---- the child's side ----------------------------------------------------------------------------
+
+// Registers body as the program thread and runs the runtime; never returns.
+[[noreturn]] void child_run(void (*body)(), void (*options)() = nullptr);
+// One report line "@text" on standard output.
+void report(const std::string& text);
+// Waits until the window exists.
+void window_wait();
+// Waits until a frame built after this call is on the screen, then writes the shown frame to the
+// file named by LUMO_TEST_DUMP (width, height, pixels as 32-bit words). Returns the window id.
+uint64_t shown_frame_dump();
+[[noreturn]] void idle_forever();
+
+// ---- the test's side -----------------------------------------------------------------------------
+
+class child_process {
+public:
+    // Starts window_child.DISABLED_<scenario>.
+    explicit child_process(const std::string& scenario);
+    ~child_process();
+    // The rest of the next report line starting with prefix; nothing after timeout_ms.
+    std::optional<std::string> await(const std::string& prefix, int timeout_ms = 10000);
+    // The exit code, or -1 when the child has not ended within timeout_ms (it is then killed).
+    int exit_code(int timeout_ms = 5000);
+    const std::string& dump_path() const { return dump_path_; }
+
+private:
+    int pid_ = -1;
+    int out_ = -1;
+    std::string buffer_;
+    std::string dump_path_;
+    bool reaped_ = false;
+};
+
+struct picture {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<uint32_t> pixels;  // 0x00RRGGBB
+    uint32_t at(int32_t x, int32_t y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+};
+
+// The frame a child dumped, with alpha dropped.
+picture frame_read(const std::string& path);
+
+class x_connection {
+public:
+    x_connection();
+    ~x_connection();
+    Display* display() const { return display_; }
+    bool window_alive(Window w);
+    bool window_size(Window w, int32_t& width, int32_t& height);
+    // Waits until the window has that size.
+    bool window_size_wait(Window w, int32_t width, int32_t height, int timeout_ms = 5000);
+    picture screenshot(Window w);
+    // The window manager's close message.
+    void close_send(Window w);
+    void resize(Window w, int32_t width, int32_t height);
+    void focus(Window w);
+    // A real key event through XTest.
+    void key(uint32_t keycode, bool press);
+
+private:
+    Display* display_ = nullptr;
+};
+
+// The title as xprop reads it (WM_NAME), or "" when xprop gives none.
+std::string xprop_title(Window w);
+
+// Waits until the window shows what expected says at each pixel; on timeout returns the first
+// difference found in the last screenshot ("" when equal).
+std::string screen_match(x_connection& x, Window w, int32_t width, int32_t height,
+                         const std::function<uint32_t(int32_t x, int32_t y)>& expected, int timeout_ms = 5000);
+
+}  // namespace window_test

@@ -1,0 +1,278 @@
+// The real window under X: what it shows, its title, stretching and letterboxing, close messages,
+// raw keys and the process's end. Each test runs a child process (window_child scenarios below).
+#include <gtest/gtest.h>
+
+#include <X11/keysym.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "core/lifecycle.h"
+#include "core/shutdown.h"
+#include "core/startup.h"
+#include "core/strings.h"
+#include "core/timing.h"
+#include "display/display_control.h"
+#include "display/window.h"
+#include "display/window_hooks.h"
+#include "screen/image_pool.h"
+#include "screen/modes.h"
+#include "window_harness.h"
+
+using namespace window_test;
+
+namespace {
+
+// ---- the children --------------------------------------------------------------------------------
+
+// Every character on every cell; backgrounds 1-7 so that no row of the picture is black.
+void text_page_fill() {
+    image_record* page = display_image.load();
+    page->cursor_visible = 0;
+    auto* cells = reinterpret_cast<text_cell*>(page->pixels);
+    for (int32_t row = 0; row < page->height; ++row)
+        for (int32_t col = 0; col < page->width; ++col) {
+            int32_t i = row * page->width + col;
+            cells[i] = {static_cast<uint8_t>(i & 0xFF), static_cast<uint8_t>(((col % 7) + 1) << 4 | (row % 16))};
+        }
+}
+
+void report_window(const char* word, uint64_t window) { report(std::string(word) + " " + std::to_string(window)); }
+
+void text_page_body() {
+    window_wait();
+    text_page_fill();
+    report_window("shown", shown_frame_dump());
+    idle_forever();
+}
+
+void colour_page_body() {
+    window_wait();
+    screen_mode_set(12, 0, 0, 0, 0, 1);
+    image_record* page = display_image.load();
+    for (int32_t y = 0; y < page->height; ++y)
+        for (int32_t x = 0; x < page->width; ++x)
+            page->pixels[static_cast<size_t>(y) * page->width + x] = static_cast<uint8_t>((x * 3 + y * 5 + x / 16) % 16);
+    report_window("shown", shown_frame_dump());
+    idle_forever();
+}
+
+void start_hidden() { start_hidden_option = 1; }
+
+void title_early_body() {
+    window_title_set(string_from_cstring("Early title"));
+    window_show();  // the window is made now, with the title
+    window_wait();
+    report_window("window", window_handle_get());
+    idle_forever();
+}
+
+void title_late_body() {
+    window_wait();
+    window_title_set(string_from_cstring("Later title"));
+    sleep_ms(100);
+    report_window("window", window_handle_get());
+    idle_forever();
+}
+
+void resizable() { window_resizable_set(); }
+
+void stretch_body() {
+    window_wait();
+    window_resize_mode_set(1, 1);
+    text_page_fill();
+    report_window("shown", shown_frame_dump());
+    idle_forever();
+}
+
+void letterbox_body() {
+    window_wait();
+    text_page_fill();
+    uint64_t window = shown_frame_dump();
+    fullscreen_set(3, 0);
+    report_window("shown", window);
+    idle_forever();
+}
+
+void close_taken_body() {
+    window_wait();
+    close_request_take();
+    report_window("ready", window_handle_get());
+    while ((close_request_bits.load() & 1) == 0) sleep_ms(5);
+    report("closed");
+    idle_forever();
+}
+
+void ready_body() {
+    window_wait();
+    report_window("ready", shown_frame_dump());
+    idle_forever();
+}
+
+void key_report(int32_t button, int32_t down) {
+    report("key " + std::to_string(button) + " " + std::to_string(down));
+}
+
+void keys_body() {
+    window_keyboard_device_handler_set(key_report);
+    window_wait();
+    report_window("ready", shown_frame_dump());
+    idle_forever();
+}
+
+void stop_body() {
+    shown_frame_dump();
+    stop_request.store(1);
+    program_thread_park();
+}
+
+}  // namespace
+
+TEST(window_child, DISABLED_text_page) { child_run(text_page_body); }
+TEST(window_child, DISABLED_colour_page) { child_run(colour_page_body); }
+TEST(window_child, DISABLED_title_early) { child_run(title_early_body, start_hidden); }
+TEST(window_child, DISABLED_title_late) { child_run(title_late_body); }
+TEST(window_child, DISABLED_stretch) { child_run(stretch_body, resizable); }
+TEST(window_child, DISABLED_letterbox) { child_run(letterbox_body); }
+TEST(window_child, DISABLED_close_taken) { child_run(close_taken_body); }
+TEST(window_child, DISABLED_ready) { child_run(ready_body); }
+TEST(window_child, DISABLED_keys) { child_run(keys_body); }
+TEST(window_child, DISABLED_stop) { child_run(stop_body); }
+
+// ---- the tests -----------------------------------------------------------------------------------
+
+namespace {
+
+class window : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display";
+        ASSERT_NE(x.display(), nullptr);
+    }
+    // The window id a child reported; 0 when it did not report.
+    static Window window_of(const std::optional<std::string>& report) {
+        return report ? static_cast<Window>(std::stoull(*report)) : 0;
+    }
+    x_connection x;
+};
+
+TEST_F(window, shows_a_text_page_pixel_for_pixel) {
+    child_process child("text_page");
+    Window w = window_of(child.await("shown "));
+    ASSERT_NE(w, 0u);
+    picture frame = frame_read(child.dump_path());
+    ASSERT_EQ(frame.width, 640);
+    ASSERT_EQ(frame.height, 400);
+    EXPECT_EQ(screen_match(x, w, 640, 400, [&](int32_t px, int32_t py) { return frame.at(px, py); }), "");
+}
+
+TEST_F(window, shows_a_16_colour_page_pixel_for_pixel_in_a_window_of_its_size) {
+    child_process child("colour_page");
+    Window w = window_of(child.await("shown "));
+    ASSERT_NE(w, 0u);
+    picture frame = frame_read(child.dump_path());
+    ASSERT_EQ(frame.width, 640);
+    ASSERT_EQ(frame.height, 480);
+    ASSERT_TRUE(x.window_size_wait(w, 640, 480));
+    EXPECT_EQ(screen_match(x, w, 640, 480, [&](int32_t px, int32_t py) { return frame.at(px, py); }), "");
+}
+
+TEST_F(window, is_titled_with_the_title_set_before_and_after_it_exists) {
+    child_process early("title_early");
+    EXPECT_EQ(xprop_title(window_of(early.await("window "))), "Early title");
+    child_process late("title_late");
+    Window w = window_of(late.await("window "));
+    for (int i = 0; i < 50 && xprop_title(w) != "Later title"; ++i) sleep_ms(20);
+    EXPECT_EQ(xprop_title(w), "Later title");
+}
+
+TEST_F(window, a_stretched_window_dragged_to_another_shape_keeps_the_picture_shape_and_fills) {
+    child_process child("stretch");
+    Window w = window_of(child.await("shown "));
+    ASSERT_NE(w, 0u);
+    picture frame = frame_read(child.dump_path());
+    ASSERT_EQ(frame.width, 640);
+    x.resize(w, 1280, 600);  // as a user would: the width grew most, so the height follows it
+    ASSERT_TRUE(x.window_size_wait(w, 1280, 800));
+    EXPECT_EQ(screen_match(x, w, 1280, 800, [&](int32_t px, int32_t py) { return frame.at(px / 2, py / 2); }), "");
+}
+
+TEST_F(window, full_screen_with_the_aspect_kept_has_bars_exactly_outside_the_picture) {
+    child_process child("letterbox");
+    Window w = window_of(child.await("shown "));
+    ASSERT_NE(w, 0u);
+    picture frame = frame_read(child.dump_path());
+    ASSERT_EQ(frame.height, 400);
+    int screen_w = DisplayWidth(x.display(), DefaultScreen(x.display()));
+    int screen_h = DisplayHeight(x.display(), DefaultScreen(x.display()));
+    ASSERT_EQ(screen_w, 1280) << "the test expects the 1280 x 1024 test screen";
+    ASSERT_EQ(screen_h, 1024);
+    ASSERT_TRUE(x.window_size_wait(w, 1280, 1024));
+    // 640 x 400 at scale 2: rows 112 to 911, black above and below.
+    EXPECT_EQ(screen_match(x, w, 1280, 1024,
+                           [&](int32_t px, int32_t py) {
+                               return py < 112 || py > 911 ? 0u : frame.at(px / 2, (py - 112) / 2);
+                           }),
+              "");
+}
+
+TEST_F(window, a_close_message_sets_the_close_bit_and_the_window_stays) {
+    child_process child("close_taken");
+    Window w = window_of(child.await("ready "));
+    ASSERT_NE(w, 0u);
+    x.close_send(w);
+    EXPECT_TRUE(child.await("closed"));
+    EXPECT_TRUE(x.window_alive(w));
+    EXPECT_EQ(child.exit_code(300), -1) << "the program handles closing itself and goes on";
+}
+
+TEST_F(window, a_close_message_ends_the_program_with_exit_code_0) {
+    child_process child("ready");
+    Window w = window_of(child.await("ready "));
+    ASSERT_NE(w, 0u);
+    x.close_send(w);
+    EXPECT_EQ(child.exit_code(), 0);
+}
+
+TEST_F(window, real_key_presses_arrive_with_their_scan_codes) {
+    child_process child("keys");
+    Window w = window_of(child.await("ready "));
+    ASSERT_NE(w, 0u);
+    x.focus(w);
+    const struct {
+        KeySym key;
+        int32_t scan;
+    } keys[] = {{XK_a, 30}, {XK_Right, 0x14D}, {XK_KP_Enter, 0x11C}, {XK_F12, 88}};
+    for (auto& k : keys) {
+        uint32_t code = XKeysymToKeycode(x.display(), k.key);
+        ASSERT_NE(code, 0u);
+        x.key(code, true);
+        x.key(code, false);
+        std::string scan = std::to_string(k.scan);
+        EXPECT_TRUE(child.await("key " + scan + " 1", 3000)) << "press of " << XKeysymToString(k.key);
+        EXPECT_TRUE(child.await("key " + scan + " 0", 3000)) << "release of " << XKeysymToString(k.key);
+    }
+}
+
+TEST_F(window, ctrl_break_stops_the_program) {
+    child_process child("ready");
+    Window w = window_of(child.await("ready "));
+    ASSERT_NE(w, 0u);
+    x.focus(w);
+    uint32_t control = XKeysymToKeycode(x.display(), XK_Control_L);
+    uint32_t pause = XKeysymToKeycode(x.display(), XK_Pause);
+    x.key(control, true);
+    x.key(pause, true);
+    x.key(pause, false);
+    x.key(control, false);
+    EXPECT_EQ(child.exit_code(), 0);
+}
+
+TEST_F(window, the_process_ends_with_exit_code_0_twenty_times_in_a_row) {
+    for (int run = 0; run < 20; ++run) {
+        child_process child("stop");
+        ASSERT_EQ(child.exit_code(15000), 0) << "run " << run;
+    }
+}
+
+}  // namespace
