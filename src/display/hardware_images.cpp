@@ -386,6 +386,17 @@ void render_queue_prune() {
     prune_locked();
 }
 
+bool render_queue_idle(int64_t frame) {
+    std::lock_guard<std::mutex> guard(queue.lock);
+    int32_t id = queue.ids.first;
+    if (queue.ids.last_rendered != 0) {
+        render_command* last = command_at(queue.ids.last_rendered);
+        id = last ? last->next : 0;
+    }
+    render_command* waiting = command_at(id);
+    return !waiting || waiting->frame > frame;
+}
+
 bool render_command_get(int32_t id, render_command& out) {
     std::lock_guard<std::mutex> guard(queue.lock);
     render_command* command = command_at(id);

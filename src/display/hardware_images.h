@@ -127,6 +127,8 @@ void render_queue_prune();
 // True while the command's images are still the ones it was queued with: an image deleted since,
 // or a later image that took over its id, is never drawn from, into or freed by it.
 bool render_command_images_current(const render_command& command);
+// True when no command of frame `frame` or before is waiting to be played.
+bool render_queue_idle(int64_t frame);
 // A copy of a queued command.
 bool render_command_get(int32_t id, render_command& out);
 

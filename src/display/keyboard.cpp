@@ -57,8 +57,9 @@ struct keyboard_state {
 
     bool soft_key_typing = false;
 
-    // Main thread only.
+    // From the raw keys of the window layer.
     int32_t last_raw_make = 0;
+    bool scroll_lock_key_down = false;
     std::atomic<bool> scroll_lock_toggle{false};
 
     lock_key_source source = platform_key_states_read;
@@ -338,59 +339,51 @@ void modifier_press(int32_t code, bool scroll_was_held) {
     flags_update();
 }
 
-void press(int32_t code, bool from_unicode) {
-    if (code == 0) code = key_code_zero;
-    bool insert_was_held = is_down(key_insert);
-    bool scroll_was_held = is_down(key_scroll_lock);
-    held_add(code);
-    sleep_interrupted.store(1);
-
+// Ctrl+Break (and Ctrl with Scroll Lock or 100296), Pause (and Ctrl+Num Lock), the key that ends a
+// pause and Alt+Enter act and go no further; true for them.
+bool system_key(int32_t code) {
     if (code == key_break || ((code == key_scroll_lock || code == key_ctrl_stop) && ctrl_held())) {
         if (close_handled_by_program.load()) close_request_bits.fetch_or(2);
         else stop_request.store(1);
-        return;
+        return true;
     }
     if (code == key_pause || (code == key_num_lock && ctrl_held())) {
         event_pending.store(1);
         pause_flag.fetch_or(1);
-        return;
+        return true;
     }
     if (pause_flag.load() & 1) {
         pause_flag.fetch_and(static_cast<uint8_t>(~1u));
-        return;
+        return true;
     }
     if (code == 13 && alt_held()) {
         alt_enter();
-        return;
+        return true;
     }
+    return false;
+}
 
-    int32_t hit = key_hit_code(code);
-    if (key_taken_by_trap(code, hit)) return;
-    hit_post(hit);
+// The BIOS key and scan code of a character (0-255).
+void character_post(int32_t c, bool from_unicode) {
+    const auto& row = table[c];
+    int32_t make = row[key_column_make];
+    if (make == 0) {
+        bios_store(static_cast<uint8_t>(c), 0);
+        return;
+    }
+    scancode_push(static_cast<uint8_t>(make));
+    int32_t state = shift_held() ? 1 : 0;
+    if (ctrl_held()) state = 2;
+    if (alt_held()) state = 3;
+    // AltGr (Left Ctrl with Right Alt) makes a character of its own, not a Ctrl or Alt key.
+    if (from_unicode && is_down(key_left_ctrl) && is_down(key_right_alt) && !is_down(key_left_alt) &&
+        !is_down(key_right_ctrl))
+        state = 0;
+    bios_store_value(row[key_column_normal + state], make);
+}
 
-    if (code == key_code_zero) code = 0;
-    if (code >= 0 && code < 256) {
-        const auto& row = table[code];
-        int32_t make = row[key_column_make];
-        if (make == 0) {
-            bios_store(static_cast<uint8_t>(code), 0);
-            return;
-        }
-        scancode_push(static_cast<uint8_t>(make));
-        int32_t state = shift_held() ? 1 : 0;
-        if (ctrl_held()) state = 2;
-        if (alt_held()) state = 3;
-        // AltGr (Left Ctrl with Right Alt) makes a character of its own, not a Ctrl or Alt key.
-        if (from_unicode && is_down(key_left_ctrl) && is_down(key_right_alt) && !is_down(key_left_alt) &&
-            !is_down(key_right_ctrl))
-            state = 0;
-        bios_store_value(row[key_column_normal + state], make);
-        return;
-    }
-    if (code > 0xFFFF && !key_is_keypad(code)) {
-        modifier_press(code, scroll_was_held);
-        return;
-    }
+// The BIOS key and scan code of a two-byte or keypad code; the grey Insert key toggles Insert mode.
+void two_byte_post(int32_t code, bool insert_was_held) {
     int32_t row_index = key_table_row(code);
     if (row_index < 0) return;
     const auto& row = table[row_index];
@@ -409,6 +402,24 @@ void press(int32_t code, bool from_unicode) {
     if (ctrl) state = 2;
     if (alt) state = 3;
     bios_store_value(row[key_column_normal + state], row[key_column_make]);
+}
+
+void press(int32_t code, bool from_unicode) {
+    if (code == 0) code = key_code_zero;
+    bool insert_was_held = is_down(key_insert);
+    bool scroll_was_held = is_down(key_scroll_lock);
+    held_add(code);
+    sleep_interrupted.store(1);
+    if (system_key(code)) return;
+
+    int32_t hit = key_hit_code(code);
+    if (key_taken_by_trap(code, hit)) return;
+    hit_post(hit);
+
+    if (code == key_code_zero) code = 0;
+    if (code >= 0 && code < 256) character_post(code, from_unicode);
+    else if (code > 0xFFFF && !key_is_keypad(code)) modifier_press(code, scroll_was_held);
+    else two_byte_post(code, insert_was_held);
 }
 
 // A character released under another character of the same key (Shift or Caps Lock changed while it
@@ -590,10 +601,19 @@ void glut_special_down_callback(int key, int, int) { key_special_event(key, 1); 
 void glut_special_up_callback(int key, int, int) { key_special_event(key, 0); }
 
 void keyboard_raw_key(int32_t scan, int32_t down) {
+    constexpr int32_t tab_scan = 15, scroll_lock_scan = 70;
     std::lock_guard guard(kb.lock);
     kb.last_raw_make = scan < 256 ? scan : 0;  // extended keys are no character keys
-    constexpr int32_t scroll_lock_scan = 70;
-    if (down && scan == scroll_lock_scan) kb.scroll_lock_toggle.store(!kb.scroll_lock_toggle.load());
+    // X turns Shift+Tab into a key without a character, for which no callback comes: the raw key
+    // stands in for it.
+    if (scan == tab_scan && shift_held()) {
+        if (down) press(9, false);
+        else release(9);
+    }
+    if (scan != scroll_lock_scan) return;
+    // A held key repeats its press: the toggle changes once per press.
+    if (down && !kb.scroll_lock_key_down) kb.scroll_lock_toggle.store(!kb.scroll_lock_toggle.load());
+    kb.scroll_lock_key_down = down != 0;
 }
 
 bool keyboard_scroll_lock_toggle() { return kb.scroll_lock_toggle.load(); }
@@ -807,6 +827,7 @@ void keyboard_reset() {
     kb.scancode_last_taken = 0x81;
     kb.soft_key_typing = false;
     kb.last_raw_make = 0;
+    kb.scroll_lock_key_down = false;
     kb.scroll_lock_toggle.store(false);
     kb.source = platform_key_states_read;
     kb.last_read_empty = false;

@@ -48,6 +48,8 @@ struct renderer_state {
     int32_t bar_image = 0;
     bool busy = false;
     bool swap_skipped = false;  // a pause kept the last picture; draw again once it ends
+    bool screen_commands_drawn = false;  // the last drawing showed hardware-layer commands
+    int64_t settings_drawn = -1;         // display_settings() of the last drawing
 };
 renderer_state r;
 
@@ -188,6 +190,7 @@ bool target_usable(int32_t destination) { return destination <= 0 || fbo_support
 
 void command_play(const render_command& c) {
     if (!render_command_images_current(c)) return;
+    if (c.destination <= 0 && c.kind != render_free) r.screen_commands_drawn = true;
     auto t = [](float v) { return static_cast<int32_t>(v); };
     switch (c.kind) {
         case render_free: free_hardware_img(c.source); break;
@@ -242,6 +245,15 @@ software_frame* slot_choose(bool& newly_shown) {
         if (state == frame_slot_ready || state == frame_slot_shown) software_frame_claim(slot, state, frame_slot_free);
     }
     return best;
+}
+
+// The settings a drawing depends on besides the frame: layer order, stretching, full screen.
+int64_t display_settings() {
+    int64_t key = 0;
+    for (int32_t layer = 1; layer <= display_layer_count; ++layer) key = key * 8 + display_layer_position(layer);
+    key = key * 8 + stretch_mode();
+    key = key * 8 + fullscreen_mode.load();
+    return key * 2 + (fullscreen_smooth.load() & 1);
 }
 
 void window_resize_to(int32_t w, int32_t h) {
@@ -326,6 +338,8 @@ void window_clear() {
 
 void layers_draw(const software_frame& slot, int64_t ready) {
     window_clear();
+    r.screen_commands_drawn = false;
+    r.settings_drawn = display_settings();
     render_queue_walk walk;
     walk.frame = ready;
     bool queue_played = false;
@@ -355,9 +369,15 @@ void frame_render() {
     if (!slot) return;
     int64_t ready = frame_number_ready.load();
     bool paused = (pause_flag.load() & 1) != 0;
-    if (ready == frame_number_shown.load() && !newly_shown && fullscreen_request.load() == -1 &&
-        window_reshaped.load() == 0 && !(r.swap_skipped && !paused))
+    bool same_picture = !newly_shown && fullscreen_request.load() == -1 && window_reshaped.load() == 0 &&
+                        !(r.swap_skipped && !paused) && display_settings() == r.settings_drawn;
+    if (same_picture && ready == frame_number_shown.load()) return;
+    // A newer frame number alone, with nothing to play and nothing played last time, would draw
+    // the same picture again.
+    if (same_picture && !r.screen_commands_drawn && render_queue_idle(ready)) {
+        frame_number_shown.store(ready);
         return;
+    }
     r.frame_width = slot->width;
     r.frame_height = slot->height;
     if (window_reshaped.exchange(0) != 0) gl_projection_set(0);
@@ -535,6 +555,8 @@ void renderer_state_reset() {
     r.bar_image = 0;
     r.busy = false;
     r.swap_skipped = false;
+    r.screen_commands_drawn = false;
+    r.settings_drawn = -1;
     frame_number_shown.store(0);
     std::lock_guard<std::mutex> guard(viewport_lock);
     viewport_shared = viewport_record{};

@@ -24,14 +24,9 @@ struct lock_pool_state {
     // Scratch areas handed out by failed range checks. Each stays allocated: generated code may
     // still hold one while the statement that failed goes on to its end.
     std::vector<uint8_t*> scratch;
-
-    ~lock_pool_state() {
-        for (uint8_t* area : scratch) std::free(area);
-        for (memory_lock* records : blocks) std::free(records);
-        std::free(free_stack);
-    }
 };
-lock_pool_state pool;
+// Never destroyed: a thread still running at exit may hold locks.
+lock_pool_state& pool = *new lock_pool_state;
 
 bool lock_block_cut() {
     auto* records = static_cast<memory_lock*>(std::calloc(lock_block_records, sizeof(memory_lock)));

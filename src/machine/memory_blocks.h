@@ -33,6 +33,10 @@ struct memory_block {
     int32_t image;     // handle of the covered image, -1 = none
 };
 
+// A lock of kind memory_lock_over_address with the next id (also stored in *id when given); the
+// caller sets kind and data. Generated code takes one of kind memory_lock_scope for the main program
+// and for each SUB or FUNCTION call, builds blocks over its variables with memory_block_make and
+// retires the lock when the scope ends. Records are recycled, so this allocates nothing in the steady state.
 memory_lock* memory_lock_new(uint64_t* id = nullptr);
 // Retiring a lock already retired does nothing.
 void memory_lock_free(memory_lock* lock);

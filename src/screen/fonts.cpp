@@ -155,9 +155,7 @@ const uint8_t* font_glyph(int32_t font, uint8_t code) {
     return font == 14 || font == 15 ? glyph + 8 : glyph;
 }
 
-int32_t font_glyph_height(int32_t font) {
-    return font >= 0 && font <= highest_font_number ? font_table.height[size_t(font)] : 0;
-}
+int32_t font_glyph_height(int32_t font) { return font_entry(font_table.height, font); }
 
 void font_metrics_init() {
     for (int32_t font : {8, 14, 16}) {

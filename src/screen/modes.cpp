@@ -13,7 +13,7 @@
 #include "screen/fonts.h"
 #include "screen/image_pool.h"
 
-std::vector<int32_t> screen_page_table;
+std::vector<int32_t> screen_page_table(1, 0);
 int32_t page0_is_user_image = 0;
 int32_t pending_text_columns = -1;
 int32_t pending_text_rows = -1;
@@ -92,9 +92,8 @@ struct text_size {
 
 // Columns, rows and font of a text-mode rebuild: the width statement's request first, else the
 // grid page 0 had.
-text_size text_size_decide() {
+text_size text_size_decide(const text_grid& was) {
     text_size s;
-    const text_grid& was = previous_text_grid;
     if (pending_text_columns != -1 && pending_text_rows != -1 && pending_text_font != -1) {
         s = {pending_text_columns, pending_text_rows, pending_text_font};
         pending_text_columns = pending_text_rows = pending_text_font = -1;
@@ -183,12 +182,13 @@ void graphics_page_make(int32_t mode) {
 // Replaces every page by a new page 0 of the mode, or by the image in user_slot.
 void screen_rebuild(int32_t mode, int32_t user_slot) {
     int32_t old = page0_slot();
-    previous_text_grid = old ? grid_of(slot_record(old)) : text_grid{0, 0};
+    text_grid was = old ? grid_of(slot_record(old)) : text_grid{0, 0};
     text_size text{};
     if (!user_slot && mode == 0) {
-        text = text_size_decide();
+        text = text_size_decide(was);
         if (!text_size_valid(text)) return error_raise(5);  // the old screen stays
     }
+    previous_text_grid = was;
     pages_free();
     if (user_slot) {
         slot_record(user_slot)->image_flags |= image_is_screen_page;
@@ -383,7 +383,7 @@ void page_copy(int32_t from, int32_t to) {
 }
 
 void screen_pages_reset() {
-    screen_page_table.clear();
+    screen_page_table.assign(1, 0);
     page0_is_user_image = 0;
     pending_text_columns = pending_text_rows = pending_text_font = -1;
     row50_switch_armed = 0;

@@ -2,6 +2,8 @@
 // pruning, played into a recording.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "display/frames.h"
@@ -217,6 +219,48 @@ TEST_F(hardware_queue, prune_keeps_the_command_before_the_last_rendered_frame) {
     EXPECT_FALSE(render_command_get(first, c));
     EXPECT_TRUE(render_command_get(second, c));
     EXPECT_EQ(c.done, 1);
+}
+
+}  // namespace
+
+namespace {
+
+int64_t threaded_played = 0;
+void count_play(const render_command&) { ++threaded_played; }
+
+// The program thread queues while the main thread plays and prunes: every command is played once.
+TEST(render_queue_Threaded, a_writer_and_the_renderer_at_once) {
+    hardware_lists_reset();
+    frame_number_next.store(1);
+    threaded_played = 0;
+    uint32_t pixel = 0;
+    int32_t a = hardware_img_new(1, 1, &pixel, hardware_img_deferred | hardware_img_copy);
+    int32_t b = hardware_img_new(1, 1, &pixel, hardware_img_deferred | hardware_img_copy);
+    constexpr int commands = 20000;
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < commands; ++i) {
+            if (i % 7 == 0) frame_number_next.fetch_add(1);
+            render_command c;
+            c.kind = render_rect_copy;
+            c.source = a;
+            c.destination = b;
+            render_command_queue(c);
+        }
+        done.store(true);
+    });
+    auto show = [](int64_t frame) {
+        render_queue_walk walk;
+        walk.frame = frame;
+        render_queue_play(walk, render_layer_0, count_play);
+        render_queue_prune();
+    };
+    while (!done.load()) show(frame_number_next.load() - 1);
+    writer.join();
+    show(frame_number_next.load());
+    EXPECT_EQ(threaded_played, commands);
+    EXPECT_LT(render_queue->highest_id.load(), commands / 2);
+    hardware_lists_reset();
 }
 
 }  // namespace

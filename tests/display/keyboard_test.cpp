@@ -293,6 +293,7 @@ TEST_F(keyboard_test, LockKeysFollowTheKeyboard) {
     EXPECT_EQ(dos_memory[0x417] & 0x40, 0x40);
     states.num_lock = true;
     keyboard_raw_key(70, 1);  // Scroll Lock pressed: the keyboard keeps that toggle itself
+    keyboard_raw_key(70, 1);  // held: the press repeats
     keyboard_raw_key(70, 0);
     keyboard_lock_keys_sync();
     EXPECT_EQ(key_is_down(100300), 1);

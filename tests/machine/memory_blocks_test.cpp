@@ -153,6 +153,7 @@ TEST_F(MemoryBlocks, ScopeBlockStaysDeadWhenItsLockRecordIsReused) {
     memory_block c = memory_block_make(&local, 4, 7, 4, scope);
     memory_lock_free(scope);
     EXPECT_EQ(memory_block_exists(c), 0);
+    EXPECT_EQ(memory_block_exists(memory_block_make(&local, 4, 7, 4, scope)), 0);  // over a retired lock
     memory_lock* next = memory_lock_new();
     EXPECT_EQ(next, scope);  // the record is reused, with a new id
     EXPECT_EQ(memory_block_exists(c), 0);

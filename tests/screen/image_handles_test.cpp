@@ -13,7 +13,6 @@ namespace {
 struct ImageHandles : screen_test {
     void SetUp() override {
         screen_test::SetUp();
-        hardware_lists_create();
         hardware_lists_reset();
     }
     void TearDown() override {

@@ -171,7 +171,9 @@ TEST_F(ViewWindow, ErrorsChangeNothing) {
         std::memcpy(&before, &r, sizeof r);
         if (c.kind == 0) graphics_window_set(c.a, c.b, c.c, c.d, c.flags);
         if (c.kind == 1) graphics_view_set(int32_t(c.a), int32_t(c.b), int32_t(c.c), int32_t(c.d), 1, 2, c.flags);
-        if (c.kind == 2) EXPECT_EQ(coord_map(3, c.flags), 0.0f);
+        if (c.kind == 2) {
+            EXPECT_EQ(coord_map(3, c.flags), 0.0f);
+        }
         EXPECT_EQ(raised(), 5);
         EXPECT_EQ(std::memcmp(&before, &r, sizeof r), 0);
     }

@@ -1,0 +1,3 @@
+#include "core/chain.h"
+
+void chain_receive() {}
