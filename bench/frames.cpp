@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "../tests/display/frame_slots.h"  // the renderer's side of the slots, so they come free as in the window
 #include "display/frames.h"
 #include "screen/fonts.h"
 #include "screen/image_pool.h"
@@ -31,19 +32,6 @@ image_record& page_on_display(int32_t width, int32_t height, int32_t mode) {
     const size_t bytes = image_pixel_bytes(&page);
     for (size_t i = 0; i < bytes; ++i) page.pixels[i] = uint8_t(random() & (mode == 32 ? 255 : page.color_mask));
     return page;
-}
-
-// The renderer's part: shows the newest frame, so slots come free as they do in the window.
-void renderer_take() {
-    software_frame* newest = nullptr;
-    for (software_frame& f : software_frames) {
-        if (f.state == frame_slot_ready && (!newest || f.number > newest->number)) newest = &f;
-    }
-    if (!newest || !software_frame_claim(*newest, frame_slot_ready, frame_slot_shown)) return;
-    for (software_frame& f : software_frames) {
-        int32_t s = f.state;
-        if (&f != newest && (s == frame_slot_ready || s == frame_slot_shown)) software_frame_claim(f, s, frame_slot_free);
-    }
 }
 
 void frames_counted(benchmark::State& state, int64_t pixels) {

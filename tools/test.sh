@@ -26,7 +26,7 @@ run_tests build-asan -LE window
 
 build build-tsan "thread"
 # The runtime's threads: suites named ...Threaded, with the real threads.
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" run_tests build-tsan -R Threaded -LE window
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" run_tests build-tsan -R Threaded -LE window
 
 if ls build/tests/test_window >/dev/null 2>&1; then
     start_xvfb

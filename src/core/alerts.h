@@ -1,5 +1,6 @@
 // Message and alert boxes of the runtime, and the small debugging aids (the "log.txt" debug log,
-// the value box, the request-and-acknowledge pair).
+// the value box, the request-and-acknowledge pair). How a box is shown and answered is the platform
+// layer's (platform/message_box.h).
 #pragma once
 
 #include <atomic>

@@ -138,11 +138,6 @@ const char* error_message(int32_t n) {
     return "Unprintable error";
 }
 
-bool error_is_fatal(int32_t n) {
-    fatal_box box;
-    return fatal_box_of(n, box);
-}
-
 bool error_is_critical(int32_t n) { return n >= 300 && n <= 313; }
 
 void error_raise(int32_t n) {

@@ -31,8 +31,7 @@ double error_label_line_get();
 
 // The message of error n, or "Unprintable error".
 const char* error_message(int32_t n);
-// Fatal numbers end the process in error_raise; critical ones (300-313) end it in error_report.
-bool error_is_fatal(int32_t n);
+// Critical numbers (300-313) end the process in error_report; fatal ones already in error_raise.
 bool error_is_critical(int32_t n);
 
 // True while an error is pending: runtime statements and functions return at once.

@@ -95,6 +95,16 @@ bool capacity_double(uint32_t& capacity) {
     return true;
 }
 
+// Doubles the capacity of a table of capacity + extra entries; false after the table's critical error.
+template <class T>
+bool table_double(T*& table, uint32_t& capacity, uint32_t extra, int32_t error) {
+    if (!capacity_double(capacity)) {
+        error_raise(error);
+        return false;
+    }
+    return table_resize(table, size_t(capacity) + extra, error);
+}
+
 // ---- lists -------------------------------------------------------------------------------------
 
 descriptor_list& list_of(const string_descriptor* s) {
@@ -111,12 +121,7 @@ void list_compact(descriptor_list& l, int32_t error) {
         ++write;
     }
     l.count = write;
-    if (l.count < l.capacity / 2) return;
-    if (!capacity_double(l.capacity)) {
-        error_raise(error);
-        return;
-    }
-    table_resize(l.entries, size_t(l.capacity) + 1, error);
+    if (l.count >= l.capacity / 2) table_double(l.entries, l.capacity, 1, error);
 }
 
 void list_register(string_descriptor* s) {
@@ -355,13 +360,9 @@ string_descriptor* string_descriptor_alloc() {
 }
 
 void string_descriptor_recycle(string_descriptor* s) {
-    if (store.recycle_count == store.recycle_capacity) {
-        if (!capacity_double(store.recycle_capacity)) {
-            error_raise(error_recycle_stack);
-            return;
-        }
-        table_resize(store.recycle, store.recycle_capacity, error_recycle_stack);
-    }
+    if (store.recycle_count == store.recycle_capacity &&
+        !table_double(store.recycle, store.recycle_capacity, 0, error_recycle_stack))
+        return;
     store.recycle[store.recycle_count++] = s;
 }
 
@@ -512,12 +513,7 @@ int32_t string_temps_release(uint32_t mark, int32_t value) {
 }
 
 void string_temp_list_grow() {
-    if (store.temp_top < store.temp_capacity / 2) return;
-    if (!capacity_double(store.temp_capacity)) {
-        error_raise(error_temp_list);
-        return;
-    }
-    table_resize(store.temps, size_t(store.temp_capacity) + 1, error_temp_list);
+    if (store.temp_top >= store.temp_capacity / 2) table_double(store.temps, store.temp_capacity, 1, error_temp_list);
 }
 
 uint32_t string_segment_bottom() { return store.segment_bottom; }

@@ -216,11 +216,17 @@ bool timer_table_grow() {
     return true;
 }
 
-void timer_record_clear(timer_trap& t) {
+// What every kind of trap has: no handler, off, nothing pending (timer_idle for a timer).
+template <class Trap>
+void trap_record_clear(Trap& t) {
     t.handler.store(0);
     t.argument.store(0);
     t.state.store(trap_off);
-    t.pending.store(timer_idle);
+    t.pending.store(0);
+}
+
+void timer_record_clear(timer_trap& t) {
+    trap_record_clear(t);
     t.interval.store(0);
     t.last.store(0);
 }
@@ -228,17 +234,9 @@ void timer_record_clear(timer_trap& t) {
 }  // namespace
 
 void traps_tables_make() {
-    for (auto& t : button_trap_table) {
-        t.handler.store(0);
-        t.argument.store(0);
-        t.state.store(trap_off);
-        t.pending.store(0);
-    }
+    for (auto& t : button_trap_table) trap_record_clear(t);
     for (auto& t : key_trap_table) {
-        t.handler.store(0);
-        t.argument.store(0);
-        t.state.store(trap_off);
-        t.pending.store(0);
+        trap_record_clear(t);
         t.key_code.store(0);
         t.alternative_code.store(0);
         t.trap_scan_code.store(0);

@@ -340,6 +340,7 @@ bool hardware_img_free_request(int32_t handle) {
 }
 
 uint32_t* pixels_pad_pow2(int32_t& w, int32_t& h, uint32_t* pixels) {
+    if (w <= 0 || h <= 0) return pixels;
     int32_t pw = power_of_two_above(w);
     int32_t ph = power_of_two_above(h);
     if (pw == w && ph == h) return pixels;

@@ -1,4 +1,7 @@
-// The input-device table: keyboard, mouse and game controllers.
+// The input-device table: keyboard, mouse and game controllers, numbered from 1. Only the interface
+// and its start-up steps are here; the input-device layer fills them, and until then no device is
+// registered, so no controller-button trap fires. It reads no keys or mouse events itself
+// (keyboard.h, mouse.h).
 #pragma once
 
 #include <cstdint>

@@ -223,6 +223,18 @@ void bios_store_value(int32_t value, int32_t make) {
 
 bool bios_empty() { return dos_byte_read(bios_ring_head) == dos_byte_read(bios_ring_tail); }
 
+void bios_ring_clear() {
+    dos_byte_write(bios_ring_head, bios_ring_first);
+    dos_byte_write(bios_ring_tail, bios_ring_first);
+}
+
+// The scan-code queue empty, its first byte 0x81.
+void scancodes_clear() {
+    kb.scancodes[0] = 0x81;
+    kb.scancode_first = kb.scancode_count = 0;
+    kb.scancode_last_taken = 0x81;
+}
+
 // --- key_down and key_up (lock held) -------------------------------------------------------------
 
 int32_t trap_scan_of(int32_t code) {
@@ -245,8 +257,7 @@ bool is_extended(int32_t code) {
 }
 
 void alt_enter() {
-    int32_t m = fullscreen_request.load();
-    if (m == -1) m = fullscreen_mode.load();
+    int32_t m = fullscreen_get();
     if (m == 2 && fullscreen_smooth.load() == 1) {
         m = 0;
     } else if (fullscreen_smooth.load() == 0 && m != 0) {
@@ -786,9 +797,7 @@ void keyboard_lock_keys_sync() {
 
 void scancode_queue_init() {
     std::lock_guard guard(kb.lock);
-    kb.scancodes[0] = 0x81;
-    kb.scancode_first = kb.scancode_count = 0;
-    kb.scancode_last_taken = 0x81;
+    scancodes_clear();
 }
 
 void lock_keys_read() {
@@ -810,8 +819,7 @@ void lock_keys_read() {
 void key_rings_reset() {
     std::lock_guard guard(kb.lock);
     kb.hit_read = kb.hit_write;
-    dos_byte_write(bios_ring_head, bios_ring_first);
-    dos_byte_write(bios_ring_tail, bios_ring_first);
+    bios_ring_clear();
 }
 
 void keyboard_reset() {
@@ -822,9 +830,7 @@ void keyboard_reset() {
     kb.swallowed.fill(0);
     kb.swallowed_top = -1;
     kb.hit_read = kb.hit_write = 0;
-    kb.scancodes[0] = 0x81;
-    kb.scancode_first = kb.scancode_count = 0;
-    kb.scancode_last_taken = 0x81;
+    scancodes_clear();
     kb.soft_key_typing = false;
     kb.last_raw_make = 0;
     kb.scroll_lock_key_down = false;
@@ -834,6 +840,5 @@ void keyboard_reset() {
     for (uint32_t a = bios_flags_1; a < bios_ring_tail + 2; ++a) dos_byte_write(a, 0);
     for (uint32_t a = bios_area + bios_ring_first; a < bios_area + bios_ring_end; ++a) dos_byte_write(a, 0);
     dos_byte_write(bios_flags_3, 0);
-    dos_byte_write(bios_ring_head, bios_ring_first);
-    dos_byte_write(bios_ring_tail, bios_ring_first);
+    bios_ring_clear();
 }

@@ -1,4 +1,5 @@
-// The mouse: event ring and queries.
+// The mouse: its event ring and the window's mouse callbacks. Only the entry points are here; the
+// mouse module fills them, and until then the window's mouse events are dropped.
 #pragma once
 
 #include <cstdint>

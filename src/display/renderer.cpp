@@ -48,6 +48,13 @@ struct renderer_state {
     int32_t bar_image = 0;
     bool busy = false;
     bool swap_skipped = false;  // a pause kept the last picture; draw again once it ends
+    // The first drawing after a reshape may still go to a buffer of the old size (the GL drawable
+    // takes the new size lazily), so the picture is drawn once more after it.
+    bool redraw_after_reshape = false;
+    // The size last asked of the window system and until when its answer is awaited.
+    int32_t resize_asked_width = 0;
+    int32_t resize_asked_height = 0;
+    int64_t resize_wait_until_ms = 0;
     bool screen_commands_drawn = false;  // the last drawing showed hardware-layer commands
     int64_t settings_drawn = -1;         // display_settings() of the last drawing
 };
@@ -262,6 +269,8 @@ void window_resize_to(int32_t w, int32_t h) {
     glutPostRedisplay();
 }
 
+constexpr int64_t resize_answer_wait_ms = 500;
+
 void window_fitting(const software_frame& slot) {
     if (fullscreen_mode.load() != 0 || fullscreen_request.load() != -1) return;
     window_fit_input in{slot.width,
@@ -274,8 +283,16 @@ void window_fitting(const software_frame& slot) {
                         resize_locked()};
     // A minimised window has no size to fit.
     if (in.window_width <= 0 || in.window_height <= 0 || in.frame_width <= 0 || in.frame_height <= 0) return;
+    // Until the window system has answered a resize we asked for, the old size is no user's drag.
+    bool answered = in.window_width == r.resize_asked_width && in.window_height == r.resize_asked_height;
+    if (!answered && clock_ms() < r.resize_wait_until_ms) return;
     window_size_request request = window_fit(r.fit, in);
-    if (request.resize && request.width > 0 && request.height > 0) window_resize_to(request.width, request.height);
+    if (request.resize && request.width > 0 && request.height > 0) {
+        r.resize_asked_width = request.width;
+        r.resize_asked_height = request.height;
+        r.resize_wait_until_ms = clock_ms() + resize_answer_wait_ms;
+        window_resize_to(request.width, request.height);
+    }
 }
 
 void fullscreen_request_apply() {
@@ -369,7 +386,8 @@ void frame_render() {
     if (!slot) return;
     int64_t ready = frame_number_ready.load();
     bool paused = (pause_flag.load() & 1) != 0;
-    bool same_picture = !newly_shown && fullscreen_request.load() == -1 && window_reshaped.load() == 0 &&
+    bool reshaped = window_reshaped.exchange(0) != 0;
+    bool same_picture = !newly_shown && fullscreen_request.load() == -1 && !reshaped && !r.redraw_after_reshape &&
                         !(r.swap_skipped && !paused) && display_settings() == r.settings_drawn;
     if (same_picture && ready == frame_number_shown.load()) return;
     // A newer frame number alone, with nothing to play and nothing played last time, would draw
@@ -380,7 +398,8 @@ void frame_render() {
     }
     r.frame_width = slot->width;
     r.frame_height = slot->height;
-    if (window_reshaped.exchange(0) != 0) gl_projection_set(0);
+    if (reshaped) gl_projection_set(0);
+    r.redraw_after_reshape = reshaped;
     window_fitting(*slot);
     fullscreen_request_apply();
     viewport_compute();

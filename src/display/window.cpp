@@ -226,11 +226,12 @@ void window_position_set(int32_t x, int32_t y, int32_t kind) {
 }
 
 void window_show() {
+    // Cleared first, so that a window made right now is not made hidden.
+    window_hidden.store(0);
     if (window_exists.load())
         main_thread_run([] { glutShowWindow(); });
     else
         window_create_allowed.store(1);
-    window_hidden.store(0);
 }
 
 void window_hide() {

@@ -8,8 +8,8 @@
 
 #include <cstdint>
 
+// The window manager's close message (kind 1 of the event hook).
 constexpr uint32_t wm_close = 0x0010;
-constexpr uint32_t wm_input = 0x00FF;
 
 enum : int32_t {
     window_event_close = 1,

@@ -1,4 +1,5 @@
-// Network handles: no transport is present, so opening always fails.
+// Network handles: the lists of handles, connections and sockets. No transport is present, so
+// opening always fails; only the start-up step is here.
 #pragma once
 
 #include "core/list.h"

@@ -206,7 +206,7 @@ memory_block memory_block_over_image(int32_t handle, int32_t handle_given) {
     int32_t slot = handle_given ? image_handle_resolve(handle) : dest_image_index;
     if (!slot) return dead_image_block();
     image_record* r = &image_pool[slot];
-    if (!(r->lock && r->lock_id != 0 && r->lock->id == r->lock_id)) {
+    if (!image_lock_live(r)) {
         memory_lock* lock = memory_lock_new(&r->lock_id);
         if (!lock) return dead_image_block();
         lock->kind = memory_lock_image;

@@ -1,4 +1,6 @@
-// The map between the PC's 8-bit character codes (code page 437) and Unicode, changeable at run time.
+// The map between the PC's 8-bit character codes (code page 437) and Unicode, changeable at run time,
+// and the conversion of texts to 16- or 32-bit units through it. It holds no glyphs (fonts.h): text
+// pages and the built-in fonts use the 8-bit codes as they are.
 #pragma once
 
 #include <array>
@@ -15,6 +17,7 @@ int32_t cp437_from_unicode(int32_t code_point);
 // A zero unit ends the output, which is terminated by a zero unit. Returns the bytes written without
 // the terminator; 0 for other kinds. The output must hold (input units + 1) units.
 int32_t text_to_unicode(int32_t input_kind, const void* input, int32_t input_bytes, int32_t output_kind, void* output);
+// n + 1; part of the runtime's interface, no caller in the runtime.
 int32_t int_plus_one(int32_t n);
 
 // Tests: back to the initial map.

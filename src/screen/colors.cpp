@@ -241,7 +241,7 @@ void dest_colors_default() {
 int32_t palette_nearest_dest(int32_t r, int32_t g, int32_t b) { return nearest_in(dest_image, r, g, b); }
 
 int32_t palette_nearest(int32_t r, int32_t g, int32_t b, int32_t slot) {
-    if (slot < 0 || slot >= image_pool_used || !image_pool[slot].in_use) return 0;
+    if (!image_slot_in_use(slot)) return 0;
     return nearest_in(&image_pool[slot], r, g, b);
 }
 

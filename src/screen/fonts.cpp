@@ -47,6 +47,18 @@ int32_t font_entry(const std::vector<int32_t>& column, int32_t font) {
     return font >= 0 && font <= highest_font_number ? column[size_t(font)] : 0;
 }
 
+// A width or height query: the destination's font without a font, else a font it may name
+// (error 258 for another).
+int32_t font_metric_get(const std::vector<int32_t>& column, int32_t font, int32_t font_given) {
+    if (error_pending()) return 0;
+    if (!font_given) return font_entry(column, dest_image->font);
+    if (!font_is_measurable(font)) {
+        error_raise(258);
+        return 0;
+    }
+    return column[size_t(font)];
+}
+
 int32_t option_bit(const std::string& word) {
     static const char* const words[] = {"BOLD", "ITALIC", "UNDERLINE", "DONTBLEND", "MONOSPACE", "UNICODE"};
     for (int32_t i = 0; i < 6; ++i)
@@ -129,8 +141,7 @@ void text_draw_graphics(image_record* r, float x, float y, const string_descript
 // included. The image is the destination for the time of the print.
 void text_draw_cell(int32_t slot, float x, float y, string_descriptor* text) {
     int32_t saved_dest = dest_image_index;
-    dest_image_index = slot;
-    dest_image = &image_pool[slot];
+    dest_slot_select(slot);
     image_record* r = dest_image;
     int16_t row = r->cursor_row, column = r->cursor_column;
     uint8_t pending = r->pending_newline;
@@ -139,8 +150,7 @@ void text_draw_cell(int32_t slot, float x, float y, string_descriptor* text) {
     r->cursor_row = row;
     r->cursor_column = column;
     r->pending_newline = pending;
-    dest_image_index = saved_dest;
-    dest_image = &image_pool[saved_dest];
+    dest_slot_select(saved_dest);
 }
 
 }  // namespace
@@ -156,6 +166,8 @@ const uint8_t* font_glyph(int32_t font, uint8_t code) {
 }
 
 int32_t font_glyph_height(int32_t font) { return font_entry(font_table.height, font); }
+int32_t font_advance_width(int32_t font) { return font_entry(font_table.width, font); }
+bool font_is_unicode(int32_t font) { return font_entry(font_table.options, font) & font_option_unicode; }
 
 void font_metrics_init() {
     for (int32_t font : {8, 14, 16}) {
@@ -199,23 +211,11 @@ void image_font_select(int32_t font, int32_t handle, int32_t handle_given) {
 }
 
 int32_t font_width_get(int32_t font, int32_t font_given) {
-    if (error_pending()) return 0;
-    if (!font_given) return font_entry(font_table.width, dest_image->font);
-    if (!font_is_measurable(font)) {
-        error_raise(258);
-        return 0;
-    }
-    return font_table.width[size_t(font)];
+    return font_metric_get(font_table.width, font, font_given);
 }
 
 int32_t font_height_get(int32_t font, int32_t font_given) {
-    if (error_pending()) return 0;
-    if (!font_given) return font_entry(font_table.height, dest_image->font);
-    if (!font_is_measurable(font)) {
-        error_raise(258);
-        return 0;
-    }
-    return font_table.height[size_t(font)];
+    return font_metric_get(font_table.height, font, font_given);
 }
 
 int32_t image_font_get(int32_t handle, int32_t handle_given) {
@@ -307,7 +307,7 @@ int32_t text_pixel_width(string_descriptor* text, int32_t handle, int32_t handle
     if (r->is_text) return text->length;
     // Every font that can be selected has a fixed advance: the built-ins (the double-width ones
     // advance 16) and loaded fonts, of which there are none without a font engine.
-    return text->length * font_entry(font_table.width, r->font);
+    return text->length * font_advance_width(r->font);
 }
 
 int64_t font_engine_load(const void*, int64_t, int32_t, int32_t, int32_t) { return 0; }
@@ -324,7 +324,7 @@ void font_engine_free(int64_t) {}
 
 int32_t font_text_to_utf16(int32_t font, const uint8_t* text, int32_t length, const uint16_t** out) {
     static std::vector<uint16_t> buffer;
-    bool wide = font != 0 && (font_entry(font_table.options, font) & font_option_unicode);
+    bool wide = font_is_unicode(font);
     size_t units = size_t(length < 0 ? 0 : length) + 1;
     if (buffer.size() < units * 2) buffer.resize(units * 2);
     *out = buffer.data();

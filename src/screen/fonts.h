@@ -1,6 +1,7 @@
 // The font table, the built-in fonts 8, 14 and 16 with their double-width forms 9, 15 and 17,
 // font selection and queries, font loading (there is no font engine: loading fails with -1), the
-// glyph drawing mode, graphics text and the pixel width of a text.
+// glyph drawing mode, graphics text and the pixel width of a text. Printing at the text cursor is
+// text_output.h.
 #pragma once
 
 #include <cstdint>
@@ -41,6 +42,10 @@ bool font_is_builtin(int32_t font);
 const uint8_t* font_glyph(int32_t font, uint8_t code);
 // Glyph height of any font number in the table, 0 outside it.
 int32_t font_glyph_height(int32_t font);
+// Advance width of any font number in the table, 0 (proportional) outside it.
+int32_t font_advance_width(int32_t font);
+// A font of the table that takes its text as 32-bit code points.
+bool font_is_unicode(int32_t font);
 
 void image_font_select(int32_t font, int32_t handle, int32_t handle_given);
 int32_t font_width_get(int32_t font, int32_t font_given);

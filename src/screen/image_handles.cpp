@@ -22,9 +22,10 @@ hardware_img* hardware_target(int32_t handle) {
     return img;
 }
 
-bool hardware_given(int32_t handle, int32_t handle_given) {
-    return handle_given && image_handle_is_hardware(handle);
-}
+// Image slots stay below the first hardware handle, so no image handle is taken for one.
+static_assert(int64_t{image_pool_max_chunks} * image_pool_chunk_records <= -int64_t{hardware_img_handle_end});
+
+bool hardware_given(int32_t handle, int32_t handle_given) { return handle_given && handle < hardware_img_handle_end; }
 
 void inherit_from(image_record* r, int32_t slot, const image_record* like) {
     if (like->palette && r->palette) std::memcpy(r->palette, like->palette, palette_bytes);
@@ -47,6 +48,24 @@ void* duplicate(const void* from, size_t bytes) {
     void* to = std::malloc(bytes ? bytes : 1);
     if (to && bytes) std::memcpy(to, from, bytes);
     return to;
+}
+
+// Blending of a hardware image; false when the handle names no hardware image.
+bool hardware_blend_set(int32_t handle, int32_t handle_given, int32_t no_blend) {
+    if (!hardware_given(handle, handle_given)) return false;
+    if (hardware_img* img = hardware_target(handle)) img->no_blend = no_blend;
+    return true;
+}
+
+// Width or height of a hardware image or an image record; 0 after an error.
+int32_t image_size_get(int32_t handle, int32_t handle_given, bool width) {
+    if (error_pending()) return 0;
+    if (hardware_given(handle, handle_given)) {
+        const hardware_img* img = hardware_target(handle);
+        return img ? (width ? img->width : img->height) : 0;
+    }
+    const image_record* r = image_target(handle, handle_given);
+    return r ? (width ? r->width : r->height) : 0;
 }
 
 }  // namespace
@@ -115,11 +134,7 @@ void image_handle_free(int32_t handle, int32_t handle_given) {
 }
 
 void image_blend_enable(int32_t handle, int32_t handle_given) {
-    if (error_pending()) return;
-    if (hardware_given(handle, handle_given)) {
-        if (hardware_img* img = hardware_target(handle)) img->no_blend = 0;
-        return;
-    }
+    if (error_pending() || hardware_blend_set(handle, handle_given, 0)) return;
     image_record* r = image_target(handle, handle_given);
     if (!r) return;
     if (is_32_bit(r)) r->blend_off = 0;
@@ -127,11 +142,7 @@ void image_blend_enable(int32_t handle, int32_t handle_given) {
 }
 
 void image_blend_disable(int32_t handle, int32_t handle_given) {
-    if (error_pending()) return;
-    if (hardware_given(handle, handle_given)) {
-        if (hardware_img* img = hardware_target(handle)) img->no_blend = 1;
-        return;
-    }
+    if (error_pending() || hardware_blend_set(handle, handle_given, 1)) return;
     image_record* r = image_target(handle, handle_given);
     if (r && is_32_bit(r)) r->blend_off = 1;
 }
@@ -196,25 +207,9 @@ void image_alpha_set(int32_t alpha, uint32_t colour1, uint32_t colour2, int32_t 
     }
 }
 
-int32_t image_width_get(int32_t handle, int32_t handle_given) {
-    if (error_pending()) return 0;
-    if (hardware_given(handle, handle_given)) {
-        hardware_img* img = hardware_target(handle);
-        return img ? img->width : 0;
-    }
-    const image_record* r = image_target(handle, handle_given);
-    return r ? r->width : 0;
-}
+int32_t image_width_get(int32_t handle, int32_t handle_given) { return image_size_get(handle, handle_given, true); }
 
-int32_t image_height_get(int32_t handle, int32_t handle_given) {
-    if (error_pending()) return 0;
-    if (hardware_given(handle, handle_given)) {
-        hardware_img* img = hardware_target(handle);
-        return img ? img->height : 0;
-    }
-    const image_record* r = image_target(handle, handle_given);
-    return r ? r->height : 0;
-}
+int32_t image_height_get(int32_t handle, int32_t handle_given) { return image_size_get(handle, handle_given, false); }
 
 int32_t image_pixel_size_get(int32_t handle, int32_t handle_given) {
     if (error_pending()) return 0;

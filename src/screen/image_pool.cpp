@@ -117,18 +117,6 @@ void pixels_fill_blank_cells(image_record* r) {
     for (size_t i = 0; i < n; ++i) cells[i] = text_cell{0x20, 0x07};
 }
 
-void image_storage_free(image_record* r) {
-    if (r->image_flags & image_owns_pixels) std::free(r->pixels);
-    if (r->image_flags & image_owns_palette) std::free(r->palette);
-    r->pixels = nullptr;
-    r->palette = nullptr;
-}
-
-void selection_set(int32_t& index, image_record*& record, int32_t slot) {
-    index = slot;
-    record = &image_pool[slot];
-}
-
 }  // namespace
 
 image_pool_chunks image_pool = {{first_chunk}};
@@ -142,14 +130,15 @@ image_record* source_image = first_chunk;
 std::atomic<int32_t> display_image_index{0};
 std::atomic<image_record*> display_image{first_chunk};
 
+bool image_slot_in_use(int64_t slot) {
+    return slot >= 0 && slot < image_pool_used && image_pool[static_cast<int32_t>(slot)].in_use;
+}
+
 int32_t image_handle_resolve(int32_t handle) {
     if (handle >= 0) return screen_page_get(handle);
-    int64_t slot = -int64_t{handle};
-    if (slot >= image_pool_used || !image_pool[static_cast<int32_t>(slot)].in_use) {
-        error_raise(258);
-        return 0;
-    }
-    return static_cast<int32_t>(slot);
+    int32_t slot = image_handle_slot(handle);
+    if (!slot) error_raise(258);
+    return slot;
 }
 
 image_record* image_handle_record(int32_t handle) {
@@ -195,7 +184,7 @@ int32_t image_slot_take() {
 }
 
 int32_t image_slot_release(int32_t slot) {
-    if (slot < 0 || slot >= image_pool_capacity || !image_pool[slot].in_use) return 0;
+    if (!image_slot_in_use(slot)) return 0;
     if (free_stack.top >= free_stack.capacity - 1 && !free_stack_grow()) {
         error_raise(503);
         return 0;
@@ -207,11 +196,23 @@ int32_t image_slot_release(int32_t slot) {
     return 1;
 }
 
+bool image_lock_live(const image_record* record) {
+    return record->lock && record->lock_id != 0 && record->lock->id == record->lock_id;
+}
+
 void image_lock_retire(image_record* record) {
     // A lock whose id moved on belongs to someone else now: leave it alone.
-    if (record->lock && record->lock_id != 0 && record->lock->id == record->lock_id) memory_lock_free(record->lock);
+    if (image_lock_live(record)) memory_lock_free(record->lock);
     record->lock = nullptr;
     record->lock_id = 0;
+}
+
+void image_storage_free(image_record* record) {
+    image_lock_retire(record);
+    if (record->image_flags & image_owns_pixels) std::free(record->pixels);
+    if (record->image_flags & image_owns_palette) std::free(record->palette);
+    record->pixels = nullptr;
+    record->palette = nullptr;
 }
 
 int32_t image_new_over_memory(uint8_t* memory, int32_t width, int32_t height, int32_t mode) {
@@ -267,12 +268,27 @@ int32_t image_font_set(int32_t font, image_record* record) {
 
 void source_image_select(int32_t handle) {
     if (error_pending()) return;
-    if (int32_t slot = image_handle_resolve(handle)) selection_set(source_image_index, source_image, slot);
+    if (int32_t slot = image_handle_resolve(handle)) source_slot_select(slot);
 }
 
 void dest_image_select(int32_t handle) {
     if (error_pending()) return;
-    if (int32_t slot = image_handle_resolve(handle)) selection_set(dest_image_index, dest_image, slot);
+    if (int32_t slot = image_handle_resolve(handle)) dest_slot_select(slot);
+}
+
+void source_slot_select(int32_t slot) {
+    source_image_index = slot;
+    source_image = &image_pool[slot];
+}
+
+void dest_slot_select(int32_t slot) {
+    dest_image_index = slot;
+    dest_image = &image_pool[slot];
+}
+
+void display_slot_select(int32_t slot) {
+    display_image_index.store(slot, std::memory_order_relaxed);
+    display_image.store(&image_pool[slot], std::memory_order_release);
 }
 
 int32_t source_image_handle() { return -source_image_index; }
@@ -282,8 +298,8 @@ int32_t display_image_handle() { return -display_image_index.load(std::memory_or
 void image_free(int32_t slot) {
     image_record* r = &image_pool[slot];
     int32_t shown = display_image_index.load(std::memory_order_relaxed);
-    if (slot == dest_image_index) selection_set(dest_image_index, dest_image, shown);
-    if (slot == source_image_index) selection_set(source_image_index, source_image, shown);
+    if (slot == dest_image_index) dest_slot_select(shown);
+    if (slot == source_image_index) source_slot_select(shown);
     image_storage_free(r);
     image_slot_release(slot);
 }
@@ -298,10 +314,7 @@ void images_free_all() {
 void image_pool_reserve() {
     for (int32_t slot = 0; slot < image_pool_used; ++slot) {
         image_record* r = &image_pool[slot];
-        if (r->in_use) {
-            image_lock_retire(r);
-            image_storage_free(r);
-        }
+        if (r->in_use) image_storage_free(r);
     }
     for (int32_t chunk = 0; chunk < image_pool_capacity / image_pool_chunk_records; ++chunk) {
         image_record* records = image_pool.chunk[chunk].load(std::memory_order_relaxed);
@@ -312,8 +325,7 @@ void image_pool_reserve() {
     if (!free_stack.slots && !free_stack_grow()) error_raise(503);
     image_pool[image_slot_take()].in_use = 0;
     image_pool[image_slot_take()].in_use = 0;
-    selection_set(dest_image_index, dest_image, 0);
-    selection_set(source_image_index, source_image, 0);
-    display_image_index.store(0, std::memory_order_relaxed);
-    display_image.store(&image_pool[0], std::memory_order_release);
+    dest_slot_select(0);
+    source_slot_select(0);
+    display_slot_select(0);
 }

@@ -83,8 +83,8 @@ extern image_pool_chunks image_pool;
 extern int32_t image_pool_capacity;   // records allocated
 extern int32_t image_pool_used;       // next never-used slot
 
-// The selections: written by this module, the screen modes and the image handles on the program
-// thread. display_image is also read by the frame builder on the control thread.
+// The selections: written only through the functions of this module, on the program thread.
+// display_image is also read by the frame builder on the control thread.
 extern int32_t dest_image_index;
 extern image_record* dest_image;
 extern int32_t source_image_index;
@@ -92,10 +92,16 @@ extern image_record* source_image;
 extern std::atomic<int32_t> display_image_index;
 extern std::atomic<image_record*> display_image;
 
-// Handles: negative = -slot of an image, 0 and above = screen page number, below -8388608 = hardware image.
-constexpr int32_t hardware_image_handle_limit = -8388608;
-inline bool image_handle_is_hardware(int32_t handle) { return handle < hardware_image_handle_limit; }
-
+// Handles: negative = -slot of an image, 0 and above = screen page number, below -8388608 = hardware
+// image (display/hardware_images.h).
+//
+// True when the slot's record is in use (slots 0 and 1 never are); any slot number may be asked.
+bool image_slot_in_use(int64_t slot);
+// The slot of a negative handle whose record is in use, else 0; raises nothing.
+inline int32_t image_handle_slot(int32_t handle) {
+    int64_t slot = -int64_t{handle};
+    return image_slot_in_use(slot) ? static_cast<int32_t>(slot) : 0;
+}
 // Resolves a handle to a slot in use; 0 with error 258 when the handle names no image
 // (pages of a handle >= 0 are made on demand).
 int32_t image_handle_resolve(int32_t handle);
@@ -122,6 +128,10 @@ void image_reset_for_mode(int32_t slot);
 int32_t image_font_set(int32_t font, image_record* record);
 void source_image_select(int32_t handle);
 void dest_image_select(int32_t handle);
+// The same by slot, without the checks of a handle: for a slot in use, or 0 (the start record).
+void source_slot_select(int32_t slot);
+void dest_slot_select(int32_t slot);
+void display_slot_select(int32_t slot);
 int32_t source_image_handle();
 int32_t dest_image_handle();
 int32_t display_image_handle();
@@ -129,7 +139,11 @@ void images_free_all();
 // Frees an image's owned pixels and palette and releases its slot; a destination or source image
 // first hands its selection to the displayed image. Not for screen pages.
 void image_free(int32_t slot);
+// Retires the image's lock and frees its owned pixels and palette; the slot stays taken.
+void image_storage_free(image_record* record);
 
+// True while the image's lock is the one it attached (the lock's id has not moved on).
+bool image_lock_live(const image_record* record);
 // Retires the image's memory lock (killing every block over its pixels) before its pixel memory is
 // freed or replaced while the slot lives on.
 void image_lock_retire(image_record* record);

@@ -10,8 +10,8 @@
 #include "display/frames.h"
 #include "machine/memory.h"
 #include "screen/colors.h"
-#include "screen/fonts.h"
 #include "screen/image_pool.h"
+#include "screen/text_view.h"
 
 std::vector<int32_t> screen_page_table(1, 0);
 int32_t page0_is_user_image = 0;
@@ -35,41 +35,16 @@ image_record* slot_record(int32_t slot) { return &image_pool[slot]; }
 
 int32_t page0_slot() { return screen_page_table.empty() ? 0 : screen_page_table[0]; }
 
-void display_select(int32_t slot) {
-    display_image_index.store(slot, std::memory_order_relaxed);
-    display_image.store(slot_record(slot), std::memory_order_release);
-}
-
 void dest_and_source_select(int32_t slot) {
-    dest_image_index = slot;
-    dest_image = slot_record(slot);
-    source_image_index = slot;
-    source_image = slot_record(slot);
-}
-
-// Advance width of a font for grid arithmetic: a proportional font (0) counts as one pixel.
-int32_t font_advance_or_one(int32_t font) {
-    int32_t width = font >= 0 && font < static_cast<int32_t>(font_table.width.size()) ? font_table.width[font] : 0;
-    return width > 0 ? width : 1;
-}
-
-int32_t font_height_or_one(int32_t font) { return std::max(font_glyph_height(font), 1); }
-
-text_grid grid_of(const image_record* r) {
-    if (r->is_text) return {r->width, r->height};
-    return {r->width / font_advance_or_one(r->font), r->height / font_height_or_one(r->font)};
+    dest_slot_select(slot);
+    source_slot_select(slot);
 }
 
 bool text_mode(int32_t mode) { return mode == 0 || mode == 1 || mode == 2 || (mode >= 7 && mode <= 13); }
 
 // Frees what a page owns and gives its slot back.
 void page_free(int32_t slot) {
-    image_record* r = slot_record(slot);
-    image_lock_retire(r);
-    if (r->image_flags & image_owns_pixels) std::free(r->pixels);
-    if (r->image_flags & image_owns_palette) std::free(r->palette);
-    r->pixels = nullptr;
-    r->palette = nullptr;
+    image_storage_free(slot_record(slot));
     image_slot_release(slot);
 }
 
@@ -182,7 +157,7 @@ void graphics_page_make(int32_t mode) {
 // Replaces every page by a new page 0 of the mode, or by the image in user_slot.
 void screen_rebuild(int32_t mode, int32_t user_slot) {
     int32_t old = page0_slot();
-    text_grid was = old ? grid_of(slot_record(old)) : text_grid{0, 0};
+    text_grid was = old ? image_text_grid(slot_record(old)) : text_grid{0, 0};
     text_size text{};
     if (!user_slot && mode == 0) {
         text = text_size_decide(was);
@@ -202,7 +177,7 @@ void screen_rebuild(int32_t mode, int32_t user_slot) {
     int32_t page0 = page0_slot();
     if (!page0) return;
     dest_and_source_select(page0);
-    display_select(page0);
+    display_slot_select(page0);
     dest_image->turtle_angle = 0.0;
     dest_image->turtle_scale = 1.0;
     last_active_page = 0;
@@ -235,12 +210,9 @@ bool suspend_wanted() { return frame_suspend_enabled != 0 && autodisplay_mode.lo
 // A page number or an image handle for page_copy: 0 with error 5 when it names nothing.
 int32_t copy_operand_slot(int32_t h) {
     if (h >= 0) return screen_page_get(h);
-    int64_t slot = -int64_t{h};
-    if (slot >= image_pool_used || !image_pool[static_cast<int32_t>(slot)].in_use) {
-        error_raise(5);
-        return 0;
-    }
-    return static_cast<int32_t>(slot);
+    int32_t slot = image_handle_slot(h);
+    if (!slot) error_raise(5);
+    return slot;
 }
 
 }  // namespace
@@ -303,19 +275,19 @@ void screen_mode_set(int32_t mode, int32_t, int32_t active_page, int32_t visual_
     if (flags & 1) {
         int32_t page0 = page0_slot();
         if (mode < 0) {
-            int64_t slot = -int64_t{mode};
-            if (slot >= image_pool_used || !image_pool[static_cast<int32_t>(slot)].in_use) {
+            int32_t slot = image_handle_slot(mode);
+            if (!slot) {
                 error_raise(258);
                 return;
             }
             if (slot != page0) {
                 // Another page of this screen would be freed by the rebuild it asks for.
-                if (image_pool[static_cast<int32_t>(slot)].image_flags & image_is_screen_page) {
+                if (slot_record(slot)->image_flags & image_is_screen_page) {
                     error_raise(5);
                     return;
                 }
                 rebuild = true;
-                user_slot = static_cast<int32_t>(slot);
+                user_slot = slot;
             }
         } else if (!text_mode(mode)) {
             error_raise(5);
@@ -360,7 +332,7 @@ void screen_mode_set(int32_t mode, int32_t, int32_t active_page, int32_t visual_
     if (visual_given && !error_pending()) {
         if (int32_t slot = screen_page_get(visual_page);
             slot && slot != display_image_index.load(std::memory_order_relaxed))
-            display_select(slot);
+            display_slot_select(slot);
     }
     if (rebuild) frame_suspend_end();
 }

@@ -82,7 +82,16 @@ uint32_t* palette_of_record(image_record* r) {
     return r->palette;
 }
 
-uint32_t* palette_of(int32_t handle, int32_t handle_given) { return palette_of_record(image_target(handle, handle_given)); }
+// Entry i of the image's palette, or null after an error (5 for i outside 0-255).
+uint32_t* palette_entry_at(int32_t i, int32_t handle, int32_t handle_given) {
+    uint32_t* p = palette_of_record(image_target(handle, handle_given));
+    if (!p) return nullptr;
+    if (i < 0 || i > 255) {
+        error_raise(5);
+        return nullptr;
+    }
+    return p + i;
+}
 
 }  // namespace
 
@@ -137,24 +146,13 @@ void palette_load_default(image_record* record) {
 
 uint32_t palette_entry_get(int32_t i, int32_t handle, int32_t handle_given) {
     if (error_pending()) return 0;
-    uint32_t* p = palette_of(handle, handle_given);
-    if (!p) return 0;
-    if (i < 0 || i > 255) {
-        error_raise(5);
-        return 0;
-    }
-    return p[i] | 0xFF000000u;
+    const uint32_t* entry = palette_entry_at(i, handle, handle_given);
+    return entry ? *entry | 0xFF000000u : 0;
 }
 
 void palette_entry_set(int32_t i, uint32_t value, int32_t handle, int32_t handle_given) {
     if (error_pending()) return;
-    uint32_t* p = palette_of(handle, handle_given);
-    if (!p) return;
-    if (i < 0 || i > 255) {
-        error_raise(5);
-        return;
-    }
-    p[i] = value;
+    if (uint32_t* entry = palette_entry_at(i, handle, handle_given)) *entry = value;
 }
 
 void palette_copy(int32_t from_handle, int32_t to_handle, int32_t flags) {

@@ -1,5 +1,6 @@
 // Palettes of palette images: the default tables, the per-mode defaults and palette entry access.
 // Entries hold 0xRRGGBB in the low 24 bits; entries from the default tables carry 0xFF on top.
+// The colour statements that name palette entries by mode are colors.h.
 #pragma once
 
 #include <cstdint>

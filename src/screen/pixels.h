@@ -1,5 +1,6 @@
 // Writing one colour value into one pixel of the destination image: palette images store the value
-// AND the colour mask, 32-bit images blend by alpha unless blending is off (blend.h).
+// AND the colour mask, 32-bit images blend by alpha unless blending is off (blend.h). Nothing here
+// clips: the drawing statements do (draw/lines.h, draw/boxes.h).
 #pragma once
 
 #include <cstdint>

@@ -19,21 +19,13 @@ int32_t key_line_drawing = 0;
 
 namespace {
 
-int32_t font_advance(int32_t font) {
-    return font >= 0 && font <= highest_font_number ? font_table.width[size_t(font)] : 0;
-}
-
-bool font_unicode(int32_t font) {
-    return font >= 0 && font <= highest_font_number && (font_table.options[size_t(font)] & font_option_unicode);
-}
-
-bool proportional(const image_record* r) { return !r->is_text && font_advance(r->font) == 0; }
+bool proportional(const image_record* r) { return !r->is_text && font_advance_width(r->font) == 0; }
 
 // The column the cursor stands on at the end of a line. An image narrower than one glyph still has
 // one column, so the cursor never goes left of the image.
 int32_t last_column(const image_record* r) {
     if (r->is_text) return r->width;
-    int32_t w = font_advance(r->font);
+    int32_t w = font_advance_width(r->font);
     return w == 0 ? r->width : std::max(r->width / w, 1);
 }
 
@@ -102,7 +94,7 @@ void glyph_cell_store_8bit(image_record* r, const glyph_cell& g) {
 void glyph_pixels_draw(image_record* r, uint8_t code) {
     // Loaded fonts would come from a font engine; there is none, so only the built-in fonts draw.
     if (!font_is_builtin(r->font) || r->print_mode < 1 || r->print_mode > 3) return;
-    int32_t advance = font_advance(r->font), height = font_glyph_height(r->font);
+    int32_t advance = font_advance_width(r->font), height = font_glyph_height(r->font);
     glyph_cell g{font_glyph(r->font, code), int64_t{r->cursor_column - 1} * advance,
                  int64_t{r->cursor_row - 1} * height, 0, 0, 0, 0, advance == 16};
     int32_t cell_width = g.doubled ? 16 : 8;
@@ -191,7 +183,7 @@ step_end character_step(uint32_t code, bool last, int32_t newline) {
     if (r->is_text) {
         fits = column <= r->width;
     } else {
-        int64_t w = prop ? 1 : font_advance(r->font);
+        int64_t w = prop ? 1 : font_advance_width(r->font);
         fits = (column - 1) * w <= r->width - w;
     }
     if (fits) return step_end::fits;
@@ -315,7 +307,7 @@ void print_string(string_descriptor* text, int32_t newline) {
             r->pending_newline = 0;
         }
     }
-    const int32_t unit = font_unicode(r->font) ? 4 : 1;
+    const int32_t unit = font_is_unicode(r->font) ? 4 : 1;
     const bool codes_act = !control_chars_off && !key_line_drawing;
     step_end end = step_end::fits;
     for (int32_t i = 0; i + unit <= length; i += unit) {
@@ -335,7 +327,7 @@ void print_prewrap(string_descriptor* text) {
     if (r->is_text) {
         end = int64_t{r->cursor_column} + text->length - 1;
     } else {
-        int64_t w = proportional(r) ? 1 : font_advance(r->font);
+        int64_t w = proportional(r) ? 1 : font_advance_width(r->font);
         end = (r->cursor_column - 1) * w + text_pixel_width(text, 0, 0);
     }
     if (end > r->width) text_newline();
@@ -349,7 +341,7 @@ void glyph_draw(uint32_t code) {
 
 int32_t glyph_advance(uint32_t) {
     // A proportional font is a loaded one, and without a font engine nothing renders: advance 0.
-    return font_advance(dest_image->font);
+    return font_advance_width(dest_image->font);
 }
 
 void text_newline() {

@@ -175,8 +175,7 @@ int32_t graphics_char_read(const image_record* image, int32_t row, int32_t colum
 
 text_grid image_text_grid(const image_record* image) {
     if (image->is_text) return {image->width, image->height};
-    const int32_t font = image->font;
-    const int32_t advance = font >= 0 && font <= highest_font_number ? font_table.width[size_t(font)] : 0;
+    const int32_t advance = font_advance_width(image->font);
     return {advance > 0 ? image->width / advance : image->width, image_text_rows(image)};
 }
 

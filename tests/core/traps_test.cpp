@@ -190,6 +190,14 @@ void key_trap_ready(int32_t n, int32_t handler, int64_t argument, int events) {
     for (int i = 0; i < events; ++i) key_trap_fire(n);
 }
 
+// A new timer with its handler, switched on (or stopped).
+int32_t timer_made(double interval, int32_t handler, int64_t argument, int32_t action = trap_action_on) {
+    int32_t n = timer_trap_new();
+    timer_trap_set(n, interval, handler, argument);
+    timer_trap_state(n, action, 1);
+    return n;
+}
+
 TEST_F(Traps, AKeyWithTwoEventsRunsTwiceInOneHook) {
     key_trap_ready(4, 40, 400, 2);
     key_trap_ready(2, 20, 200, 1);
@@ -200,9 +208,7 @@ TEST_F(Traps, AKeyWithTwoEventsRunsTwiceInOneHook) {
 }
 
 TEST_F(Traps, KeysGoBeforeTimersAndTimersSetSleepInterrupted) {
-    int32_t n = timer_trap_new();
-    timer_trap_set(n, 1.0, 50, 500);
-    timer_trap_state(n, trap_action_on, 1);
+    int32_t n = timer_made(1.0, 50, 500);
     timer_traps_scan(10.0);  // armed
     timer_traps_scan(11.5);  // due
     key_trap_ready(7, 70, 700, 1);
@@ -227,9 +233,7 @@ TEST_F(Traps, AHandlerOfAKindDoesNotNestButRunsAgainAfter) {
 }
 
 TEST_F(Traps, ATimerDueDuringItsOwnHandlerIsLost) {
-    int32_t n = timer_trap_new();
-    timer_trap_set(n, 1.0, 60, 0);
-    timer_trap_state(n, trap_action_on, 1);
+    int32_t n = timer_made(1.0, 60, 0);
     timer_traps_scan(1.0);
     timer_traps_scan(2.5);
     handler_log::body = [n](int32_t, int64_t) {
@@ -267,9 +271,7 @@ TEST_F(Traps, EventsOfAFailingStatementRunAtTheNextBoundary) {
 // --- Timers ---------------------------------------------------------------------------------------
 
 TEST_F(Traps, TimerScanArmsFiresAndKeepsItsGrid) {
-    int32_t n = timer_trap_new();
-    timer_trap_set(n, 1.0, 8, 0);
-    timer_trap_state(n, trap_action_on, 1);
+    int32_t n = timer_made(1.0, 8, 0);
     struct step {
         double now;
         double last;  // after the scan
@@ -297,9 +299,7 @@ TEST_F(Traps, TimerScanArmsFiresAndKeepsItsGrid) {
 }
 
 TEST_F(Traps, StoppedTimerKeepsOneEventAndRunsWhenTurnedOn) {
-    int32_t n = timer_trap_new();
-    timer_trap_set(n, 1.0, 8, 0);
-    timer_trap_state(n, trap_action_stop, 1);
+    int32_t n = timer_made(1.0, 8, 0, trap_action_stop);
     timer_traps_scan(1.0);
     timer_traps_scan(2.5);
     timer_traps_scan(9.0);
@@ -314,9 +314,7 @@ TEST_F(Traps, StoppedTimerKeepsOneEventAndRunsWhenTurnedOn) {
 }
 
 TEST_F(Traps, TimerOffDropsItsEventAndDisarms) {
-    int32_t n = timer_trap_new();
-    timer_trap_set(n, 1.0, 8, 0);
-    timer_trap_state(n, trap_action_on, 1);
+    int32_t n = timer_made(1.0, 8, 0);
     timer_traps_scan(1.0);
     timer_traps_scan(2.5);
     timer_trap_state(n, trap_action_off, 1);
@@ -372,9 +370,7 @@ TEST_F(Traps, TimerErrors) {
 }
 
 TEST_F(Traps, AReusedTimerStartsClean) {
-    int32_t n = timer_trap_new();
-    timer_trap_set(n, 2.0, 8, 99);
-    timer_trap_state(n, trap_action_stop, 1);
+    int32_t n = timer_made(2.0, 8, 99, trap_action_stop);
     timer_traps_scan(1.0);
     timer_traps_scan(3.5);
     ASSERT_EQ(timer_trap_record(n).pending.load(), timer_due);
@@ -441,9 +437,7 @@ TEST_F(TrapsThreaded, ATimerFiresAndRunsAtAStatementBoundary) {
     handler_log::body = [](int32_t, int64_t) {
         if (in_statement || std::this_thread::get_id() != program_thread) ++mid_statement_calls;
     };
-    int32_t n = timer_trap_new();
-    timer_trap_set(n, 0.005, 3, 30);
-    timer_trap_state(n, trap_action_on, 1);
+    timer_made(0.005, 3, 30);
     timer_thread_start();
     EXPECT_TRUE(run_statements_until([] { return handler_log::calls.size() >= 3; }));
     EXPECT_EQ(mid_statement_calls.load(), 0);
@@ -473,9 +467,7 @@ TEST_F(TrapsThreaded, KeyEventsWaitWhileTheirHandlerRunsAndFireAfter) {
 }
 
 TEST_F(TrapsThreaded, AStoppedTimerRunsAsSoonAsItIsTurnedOn) {
-    int32_t n = timer_trap_new();
-    timer_trap_set(n, 0.002, 4, 0);
-    timer_trap_state(n, trap_action_stop, 1);
+    int32_t n = timer_made(0.002, 4, 0, trap_action_stop);
     timer_thread_start();
     EXPECT_TRUE(run_statements_until([n] { return timer_trap_record(n).pending.load() == timer_due; }));
     EXPECT_TRUE(handler_log::calls.empty());

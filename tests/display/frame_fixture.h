@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "display/display_control.h"
+#include "display/frame_slots.h"
 #include "display/frames.h"
 #include "display/window.h"
 #include "screen/image_fixture.h"
@@ -32,33 +33,6 @@ struct frame_test : image_test {
         display_image_index = slot;
         display_image = &image_pool[slot];
         return image_pool[slot];
-    }
-
-    // The renderer's turn: the newest ready frame becomes shown, every older ready or shown one free.
-    static void renderer_take() {
-        software_frame* newest = nullptr;
-        for (software_frame& f : software_frames) {
-            if (f.state == frame_slot_ready && (!newest || f.number > newest->number)) newest = &f;
-        }
-        if (!newest || !software_frame_claim(*newest, frame_slot_ready, frame_slot_shown)) return;
-        for (software_frame& f : software_frames) {
-            int32_t s = f.state;
-            if (&f != newest && (s == frame_slot_ready || s == frame_slot_shown) && f.number < newest->number) {
-                software_frame_claim(f, s, frame_slot_free);
-            }
-        }
-    }
-
-    // The picture the renderer would show next: the newest ready or shown frame.
-    static const software_frame* newest_frame() {
-        const software_frame* newest = nullptr;
-        for (const software_frame& f : software_frames) {
-            int32_t s = f.state;
-            if ((s == frame_slot_ready || s == frame_slot_shown) && (!newest || f.number > newest->number)) {
-                newest = &f;
-            }
-        }
-        return newest;
     }
 
     static std::vector<uint32_t> pixels_of(const software_frame& f) {

@@ -238,9 +238,14 @@ TEST(render_queue_Threaded, a_writer_and_the_renderer_at_once) {
     int32_t b = hardware_img_new(1, 1, &pixel, hardware_img_deferred | hardware_img_copy);
     constexpr int commands = 20000;
     std::atomic<bool> done{false};
+    std::atomic<int64_t> shown{0};
     std::thread writer([&] {
         for (int i = 0; i < commands; ++i) {
-            if (i % 7 == 0) frame_number_next.fetch_add(1);
+            if (i % 7 == 0) {
+                int64_t frame = frame_number_next.fetch_add(1) + 1;
+                // A renderer keeps up within a frame or two; wait for it as a real one would be.
+                while (shown.load() < frame - 2) std::this_thread::yield();
+            }
             render_command c;
             c.kind = render_rect_copy;
             c.source = a;
@@ -249,11 +254,12 @@ TEST(render_queue_Threaded, a_writer_and_the_renderer_at_once) {
         }
         done.store(true);
     });
-    auto show = [](int64_t frame) {
+    auto show = [&](int64_t frame) {
         render_queue_walk walk;
         walk.frame = frame;
         render_queue_play(walk, render_layer_0, count_play);
         render_queue_prune();
+        shown.store(frame);
     };
     while (!done.load()) show(frame_number_next.load() - 1);
     writer.join();

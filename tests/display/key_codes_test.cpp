@@ -141,7 +141,7 @@ TEST_F(key_codes, EveryCharacterKeyWithEveryModifier) {
                 if (std::abs(c) < 256) key_codes_only.push_back(c);
             ASSERT_EQ(key_codes_only.size(), 2u);
             EXPECT_EQ(key_codes_only[0], -key_codes_only[1]);
-            EXPECT_EQ(key_down_query(key_codes_only[0] == 0 ? 200013 : key_codes_only[0]), 0);
+            EXPECT_EQ(key_is_down(key_codes_only[0]), 0);  // released, whatever Shift did meanwhile
 
             std::vector<int32_t> bytes = scans();
             std::vector<int32_t> key_bytes;

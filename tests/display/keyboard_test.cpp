@@ -359,6 +359,13 @@ protected:
         traps_tables_make();
         keyboard_test::TearDown();
     }
+    // A user-defined key trap on a scan code and shift states, switched on.
+    static void user_key_trap_on(int32_t n, uint8_t scan, uint8_t shift_mask) {
+        key_trap_table[n].trap_scan_code = scan;
+        key_trap_table[n].shift_mask = shift_mask;
+        key_trap_set(n, 9, 0);
+        key_trap_state(n, trap_action_on);
+    }
 };
 
 TEST_F(key_traps, AnOnTrapTakesThePressAndItsRelease) {
@@ -425,10 +432,7 @@ TEST_F(key_traps, UserKeysMatchScanCodeAndShiftStates) {
     for (const trap_case& c : cases) {
         keyboard_reset();
         traps_tables_make();
-        key_trap_table[15].trap_scan_code = 30;
-        key_trap_table[15].shift_mask = c.mask;
-        key_trap_set(15, 9, 0);
-        key_trap_state(15, trap_action_on);
+        user_key_trap_on(15, 30, c.mask);
         for (int32_t h : c.held) held_key_add(h);
         key_down_code(c.key);
         EXPECT_EQ(key_trap_table[15].pending.load() == 1, c.fires) << int(c.mask) << " " << c.key;
@@ -436,18 +440,12 @@ TEST_F(key_traps, UserKeysMatchScanCodeAndShiftStates) {
     // A Shift key itself does not need its own Shift state: trap on Left Shift (scan 42).
     keyboard_reset();
     traps_tables_make();
-    key_trap_table[16].trap_scan_code = 42;
-    key_trap_table[16].shift_mask = 0;
-    key_trap_set(16, 9, 0);
-    key_trap_state(16, trap_action_on);
+    user_key_trap_on(16, 42, 0);
     key_down_code(100304);
     EXPECT_EQ(key_trap_table[16].pending.load(), 1);
     key_up_code(100304);
     // An extended key needs bit 0x80: Right Ctrl (scan 29, extended).
-    key_trap_table[17].trap_scan_code = 29;
-    key_trap_table[17].shift_mask = 0x80;
-    key_trap_set(17, 9, 0);
-    key_trap_state(17, trap_action_on);
+    user_key_trap_on(17, 29, 0x80);
     key_down_code(100306);
     EXPECT_EQ(key_trap_table[17].pending.load(), 0);
     key_down_code(100305);

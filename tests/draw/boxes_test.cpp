@@ -14,11 +14,6 @@
 namespace {
 
 struct Boxes : image_test {
-    image_record& dest_new(int32_t width, int32_t height, int32_t mode) {
-        int32_t slot = image_new(width, height, mode);
-        dest_image_select(-slot);
-        return *dest_image;
-    }
     static std::vector<uint8_t> bytes(const image_record& r) {
         return {r.pixels, r.pixels + image_pixel_bytes(&r)};
     }

@@ -12,12 +12,6 @@
 namespace {
 
 struct Lines : image_test {
-    image_record& dest_new(int32_t width, int32_t height, int32_t mode) {
-        int32_t slot = image_new(width, height, mode);
-        dest_image_select(-slot);
-        source_image_select(-slot);
-        return *dest_image;
-    }
     // The image as rows of characters: '.' for 0, the colour's digit (or '#') otherwise.
     static std::string picture(const image_record& r) {
         std::string s;
@@ -66,7 +60,7 @@ TEST_F(Lines, PixelTables) {
         {2, -1, 12, -1, rows({"........", "........", "........", "........"})},
     };
     for (const line_case& c : cases) {
-        image_record& r = dest_new(8, 4, 13);
+        image_record& r = dest_new(8, 4, 13, true);
         line_pixels_draw(c.x1, c.y1, c.x2, c.y2, 1);
         EXPECT_EQ(picture(r), c.expected) << c.x1 << "," << c.y1 << " - " << c.x2 << "," << c.y2;
     }
@@ -122,7 +116,7 @@ TEST_F(Lines, StylesStartWithTheTopBitAndKeepTheirPhaseWhenClipped) {
         {15, 0, 0x8000, "...............1"},   // drawn from the right
     };
     for (const style_case& c : cases) {
-        image_record& r = dest_new(16, 1, 13);
+        image_record& r = dest_new(16, 1, 13, true);
         line_styled_draw(c.x1, 0, c.x2, 0, 1, c.style);
         std::string got = picture(r);
         got.pop_back();
@@ -131,7 +125,7 @@ TEST_F(Lines, StylesStartWithTheTopBitAndKeepTheirPhaseWhenClipped) {
 }
 
 TEST_F(Lines, TheProgramsDottedLines) {
-    image_record& r = dest_new(640, 480, 13);
+    image_record& r = dest_new(640, 480, 13, true);
     line_draw(445, 275, 445, 450, 11, 0, 0xFFFF8888, 0x19);
     line_draw(445, 355, 570, 355, 11, 0, 0xFFFF8888, 0x19);
     for (int32_t y = 0; y < 480; ++y) {
@@ -165,7 +159,7 @@ TEST_F(Lines, LineStatementPointsCursorAndColour) {
         {0x1 | 0x8, 5, {}, 4, 2, 99},  // an unknown kind only moves the cursor
     };
     for (const flag_case& c : cases) {
-        image_record& r = dest_new(10, 6, 13);
+        image_record& r = dest_new(10, 6, 13, true);
         r.fore_color = 7;
         r.cursor_x = r.cursor_y = 1;
         r.draw_color = 99;
@@ -182,22 +176,22 @@ TEST_F(Lines, LineStatementPointsCursorAndColour) {
 }
 
 TEST_F(Lines, BoxesAndFilledBoxes) {
-    image_record& r = dest_new(8, 5, 13);
+    image_record& r = dest_new(8, 5, 13, true);
     line_draw(1, 1, 5, 3, 2, 1, 0, 0x9);
     EXPECT_EQ(picture(r), rows({"........", ".22222..", ".2...2..", ".22222..", "........"}));
     line_draw(2, 2, 4, 2, 3, 2, 0, 0x9);
     EXPECT_EQ(picture(r), rows({"........", ".22222..", ".23332..", ".22222..", "........"}));
     // Each side starts its own style: 0x8000 draws the four corners.
-    image_record& s = dest_new(8, 5, 13);
+    image_record& s = dest_new(8, 5, 13, true);
     line_draw(1, 1, 5, 3, 4, 1, 0x8000, 0x19);
     EXPECT_EQ(picture(s), rows({"........", ".4...4..", "........", ".4...4..", "........"}));
 }
 
 TEST_F(Lines, BoxCornersOfASemiTransparentColourBlendTwice) {
-    image_record& r = dest_new(4, 3, 32);
+    image_record& r = dest_new(4, 3, 32, true);
     line_draw(0, 0, 3, 2, 0x80FFFFFF, 1, 0, 0x9);
     auto* p = reinterpret_cast<uint32_t*>(r.pixels);
-    image_record& once = dest_new(1, 1, 32);
+    image_record& once = dest_new(1, 1, 32, true);
     dest_pixel_write(0, 0, 0x80FFFFFF);
     uint32_t single = *reinterpret_cast<uint32_t*>(once.pixels);
     dest_pixel_write(0, 0, 0x80FFFFFF);
@@ -211,12 +205,12 @@ TEST_F(Lines, BoxCornersOfASemiTransparentColourBlendTwice) {
 }
 
 TEST_F(Lines, TextImagesRefuseLines) {
-    image_record& r = dest_new(80, 25, 0);
+    image_record& r = dest_new(80, 25, 0, true);
     float x = r.cursor_x;
     line_draw(0, 0, 5, 5, 1, 0, 0, 0x1);
     EXPECT_EQ(raised(), 5);
     EXPECT_EQ(r.cursor_x, x);
-    image_record& g = dest_new(8, 8, 13);
+    image_record& g = dest_new(8, 8, 13, true);
     float gx = g.cursor_x;
     error_number = 9;  // nothing while an error is pending
     line_draw(0, 0, 5, 5, 1, 0, 0, 0x1);
@@ -229,7 +223,7 @@ TEST_F(Lines, LinesNeverLeaveTheClipBox) {
     std::mt19937 random(7);
     std::uniform_int_distribution<int64_t> far(-2000000000, 2000000000), near(-40, 100), edge(-5, 70);
     for (int i = 0; i < 20000; ++i) {
-        image_record& r = dest_new(64, 48, 13);
+        image_record& r = dest_new(64, 48, 13, true);
         int32_t x1 = int32_t(edge(random)), y1 = int32_t(edge(random)), x2 = int32_t(edge(random)), y2 = int32_t(edge(random));
         clip(r, x1, y1, x2, y2);  // possibly inverted or larger than the image
         bool huge = i % 2;
@@ -238,9 +232,10 @@ TEST_F(Lines, LinesNeverLeaveTheClipBox) {
         line_pixels_draw(a, b, c, d, 1);
         for (int32_t y = 0; y < 48; ++y)
             for (int32_t x = 0; x < 64; ++x)
-                if (r.pixels[size_t(y) * 64 + size_t(x)])
+                if (r.pixels[size_t(y) * 64 + size_t(x)]) {
                     ASSERT_TRUE(x >= x1 && x <= x2 && y >= y1 && y <= y2)
                         << a << "," << b << " - " << c << "," << d << " box " << x1 << "," << y1 << "," << x2 << "," << y2;
+                }
         image_free(dest_image_index);
     }
 }
@@ -248,7 +243,7 @@ TEST_F(Lines, LinesNeverLeaveTheClipBox) {
 // Single-precision steps far from the origin round up every time: the minor coordinate would end
 // a pixel beyond the line's last row, here the last row of the image.
 TEST_F(Lines, LongShallowLinesStayOnTheirRows) {
-    image_record& r = dest_new(7001, 4002, 13);
+    image_record& r = dest_new(7001, 4002, 13, true);
     line_pixels_draw(0, 4000, 7000, 4001, 1);
     for (int32_t x = 0; x <= 7000; ++x) {
         int32_t column = r.pixels[size_t(4000) * 7001 + size_t(x)] + r.pixels[size_t(4001) * 7001 + size_t(x)];
@@ -258,7 +253,7 @@ TEST_F(Lines, LongShallowLinesStayOnTheirRows) {
 }
 
 TEST_F(Lines, PixelSetResetAndQuery) {
-    image_record& r = dest_new(10, 4, 13);
+    image_record& r = dest_new(10, 4, 13, true);
     r.fore_color = 5;
     r.back_color = 2;
     pixel_set(10, 0, 0, 0);  // one past the last column: nothing
@@ -277,7 +272,7 @@ TEST_F(Lines, PixelSetResetAndQuery) {
     EXPECT_EQ(pixel_query(0, 0, 0), 3);
     EXPECT_EQ(pixel_query(4, 0, 0), 0);
     EXPECT_EQ(raised(), 5);
-    image_record& w = dest_new(2, 1, 32);
+    image_record& w = dest_new(2, 1, 32, true);
     reinterpret_cast<uint32_t*>(w.pixels)[1] = 0xFFFFFFFF;
     EXPECT_EQ(pixel_query(1, 0, 1), 4294967295.0);
     // A far point in window coordinates does not wrap onto the image.
@@ -289,7 +284,7 @@ TEST_F(Lines, PixelSetResetAndQuery) {
 }
 
 TEST_F(Lines, PixelStatementsRefuseTextImages) {
-    dest_new(80, 25, 0);
+    dest_new(80, 25, 0, true);
     pixel_set(1, 1, 1, 2);
     EXPECT_EQ(raised(), 5);
     EXPECT_EQ(pixel_query(1, 1, 1), 0);

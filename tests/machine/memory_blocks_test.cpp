@@ -7,30 +7,12 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "screen/fonts.h"
+#include "screen/image_fixture.h"
 #include "screen/image_pool.h"
-#include "screen/palette.h"
 
 namespace {
 
-struct MemoryBlocks : ::testing::Test {
-    void SetUp() override {
-        error_number = 0;
-        font_metrics_init();
-        palettes_load();
-        image_pool_reserve();
-    }
-    void TearDown() override {
-        image_pool_reserve();
-        error_number = 0;
-    }
-    // The error raised by a step, cleared afterwards.
-    static int32_t raised() {
-        int32_t n = error_number;
-        error_number = 0;
-        return n;
-    }
-};
+using MemoryBlocks = image_test;
 
 TEST_F(MemoryBlocks, NewBlockLivesUntilFreedAndDiesOnce) {
     memory_block b = memory_block_new(100);

@@ -12,10 +12,7 @@ namespace {
 struct Colors : image_test {
     // A fresh image of the mode as the destination.
     static image_record& dest(int32_t mode, int32_t width = 16, int32_t height = 16) {
-        int32_t slot = image_new(width, height, mode);
-        EXPECT_NE(slot, 0);
-        dest_image_select(-slot);
-        return image_pool[slot];
+        return dest_new(width, height, mode);
     }
     static std::vector<uint32_t> palette_of(const image_record& r) {
         return r.palette ? std::vector<uint32_t>(r.palette, r.palette + 256) : std::vector<uint32_t>{};

@@ -20,6 +20,14 @@ struct image_test : ::testing::Test {
         image_pool_reserve();
         error_number = 0;
     }
+    // A fresh image made the destination (and the source as well when asked).
+    static image_record& dest_new(int32_t width, int32_t height, int32_t mode, bool as_source = false) {
+        int32_t slot = image_new(width, height, mode);
+        EXPECT_NE(slot, 0);
+        dest_image_select(-slot);
+        if (as_source) source_image_select(-slot);
+        return image_pool[slot];
+    }
     // The error raised so far, cleared.
     static int32_t raised() {
         int32_t n = error_number;

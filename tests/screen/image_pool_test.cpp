@@ -303,12 +303,10 @@ TEST_F(ImagePool, FreeAllKeepsScreenPages) {
     EXPECT_EQ(image_pool[b].in_use, 0);
 }
 
+using ImagePoolThreaded = image_test;
+
 // The frame builder reads the displayed record on another thread while the program makes images.
-TEST(ImagePoolThreaded, DisplayedRecordStaysPutWhileThePoolGrows) {
-    error_number = 0;
-    font_metrics_init();
-    palettes_load();
-    image_pool_reserve();
+TEST_F(ImagePoolThreaded, DisplayedRecordStaysPutWhileThePoolGrows) {
     int32_t shown = image_new(123, 45, 13);
     image_record* record = &image_pool[shown];
     display_image_index.store(shown);
@@ -327,7 +325,6 @@ TEST(ImagePoolThreaded, DisplayedRecordStaysPutWhileThePoolGrows) {
     EXPECT_EQ(bad.load(), 0);
     EXPECT_EQ(display_image.load(), record);
     EXPECT_EQ(&image_pool[shown], record);
-    image_pool_reserve();
 }
 
 }  // namespace

@@ -36,13 +36,8 @@ std::string rtrim(std::string s) {
     return s;
 }
 
+// dest_new makes a fresh image the destination; the screen stays as it is.
 struct TextOutput : screen_test {
-    // The destination: a fresh image made the destination (the screen stays as it is).
-    image_record& dest_new(int32_t width, int32_t height, int32_t mode) {
-        int32_t s = image_new(width, height, mode);
-        dest_image_select(-s);
-        return *dest_image;
-    }
     static std::vector<std::string> trimmed_rows(const image_record& r, int32_t first, int32_t last) {
         std::vector<std::string> rows = text_rows(r, first, last);
         for (std::string& s : rows) s = rtrim(s);

@@ -20,15 +20,6 @@ void text_put(image_record& r, int32_t row, const std::string& text) {
     for (size_t i = 0; i < text.size(); ++i) cells(r)[size_t(row - 1) * r.width + i] = {uint8_t(text[i]), 0x1E};
 }
 
-// A graphics image of the mode as destination and source.
-image_record& graphics(int32_t width, int32_t height, int32_t mode) {
-    int32_t slot = image_new(width, height, mode);
-    EXPECT_NE(slot, 0);
-    dest_image_select(-slot);
-    source_image_select(-slot);
-    return image_pool[slot];
-}
-
 TEST_F(TextView, ViewRows) {
     image_record& p = page(0);
     struct row {
@@ -100,7 +91,7 @@ TEST_F(TextView, ClearingATextPageByKind) {
 }
 
 TEST_F(TextView, ClearingTheTextViewOfAGraphicsPage) {
-    image_record& g = graphics(64, 100, 9);  // font 14
+    image_record& g = dest_new(64, 100, 9, true);  // font 14
     std::memset(g.pixels, 5, image_pixel_bytes(&g));
     g.view_top = 3;
     g.view_bottom = 5;
@@ -113,7 +104,7 @@ TEST_F(TextView, ClearingTheTextViewOfAGraphicsPage) {
 }
 
 TEST_F(TextView, ClearingAGraphicsPageCentresTheGraphicsCursor) {
-    image_record& g = graphics(640, 350, 9);
+    image_record& g = dest_new(640, 350, 9, true);
     g.back_color = 4;
     g.cursor_x = g.cursor_y = 3;
     dest_clear(0, 0, 0);
@@ -123,7 +114,7 @@ TEST_F(TextView, ClearingAGraphicsPageCentresTheGraphicsCursor) {
     EXPECT_FLOAT_EQ(g.cursor_y, 175);
 
     // With a window the cursor is in window units: the middle of (0,0)-(100,100) is (50,50).
-    image_record& w = graphics(640, 480, 12);
+    image_record& w = dest_new(640, 480, 12, true);
     graphics_window_set(0, 0, 100, 100, 1);
     dest_clear(1, 2, 3);
     EXPECT_NEAR(w.cursor_x, 50, 0.2);
@@ -136,7 +127,7 @@ TEST_F(TextView, ClearingAGraphicsPageCentresTheGraphicsCursor) {
 }
 
 TEST_F(TextView, ClearingAThirtyTwoBitImageStoresTheColourUnblended) {
-    image_record& g = graphics(8, 8, 32);
+    image_record& g = dest_new(8, 8, 32, true);
     dest_clear(0, 0x80FF0000, 3);
     uint32_t first;
     std::memcpy(&first, g.pixels, 4);
@@ -279,7 +270,7 @@ TEST_F(TextView, EveryGlyphReadsBackFromAGraphicsPage) {
     const row rows[] = {{13, 8, 14, 0},      {13, 14, 14, 0},     {13, 16, 14, 0},
                         {32, 8, 0xFFFFFF55, 0xFF000000}, {32, 16, 0xFF00FF00, 0x00000000}};
     for (const row& r : rows) {
-        image_record& g = graphics(256 * 8, r.font, r.mode);
+        image_record& g = dest_new(256 * 8, r.font, r.mode, true);
         g.font = r.font;
         for (int32_t c = 0; c < 256; ++c) glyph_paint(g, r.font, 1, c + 1, c, r.ink, r.paper);
         for (int32_t c = 0; c < 256; ++c) {
@@ -291,7 +282,7 @@ TEST_F(TextView, EveryGlyphReadsBackFromAGraphicsPage) {
 }
 
 TEST_F(TextView, ReadingAGraphicsPageNeedsABuiltInFontAndACellInside) {
-    image_record& g = graphics(64, 32, 13);
+    image_record& g = dest_new(64, 32, 13, true);
     EXPECT_EQ(screen_char_read(4, 8, 0, 0), 32);  // empty cell
     EXPECT_EQ(screen_char_read(4, 8, 1, 1), 1);
     EXPECT_EQ(raised(), 0);

@@ -13,12 +13,6 @@
 namespace {
 
 struct ViewWindow : image_test {
-    // A fresh graphics image as the destination.
-    image_record& dest_new(int32_t width, int32_t height, int32_t mode = 12) {
-        int32_t slot = image_new(width, height, mode);
-        dest_image_select(-slot);
-        return *dest_image;
-    }
     // The image's pixels as rows of characters: '.' for 0, else the value's digit.
     static std::vector<std::string> picture(const image_record& r) {
         std::vector<std::string> rows;
@@ -74,7 +68,7 @@ TEST_F(ViewWindow, MappingTable) {
     };
     for (const row& c : rows) {
         SCOPED_TRACE(c.name);
-        image_record& r = dest_new(c.width, c.height);
+        image_record& r = dest_new(c.width, c.height, 12);
         auto window = [&] {
             if (c.window.flags) graphics_window_set(c.window.x1, c.window.y1, c.window.x2, c.window.y2, c.window.flags);
         };
@@ -92,7 +86,7 @@ TEST_F(ViewWindow, MappingTable) {
 }
 
 TEST_F(ViewWindow, WindowFieldsAndReset) {
-    image_record& r = dest_new(640, 480);
+    image_record& r = dest_new(640, 480, 12);
     graphics_window_set(0, 0, 100, 100, 1);
     EXPECT_EQ(r.coord_mode, 2);
     EXPECT_FLOAT_EQ(r.scale_x, 6.39f);
@@ -118,7 +112,7 @@ TEST_F(ViewWindow, WindowFieldsAndReset) {
 }
 
 TEST_F(ViewWindow, CursorKeepsItsPixelWhenTheWindowChanges) {
-    image_record& r = dest_new(640, 480);
+    image_record& r = dest_new(640, 480, 12);
     graphics_window_set(0, 0, 100, 100, 1);
     EXPECT_EQ(image_map_x(&r, r.cursor_x), 320);
     EXPECT_EQ(image_map_y(&r, r.cursor_y), 240);
@@ -131,7 +125,7 @@ TEST_F(ViewWindow, CursorKeepsItsPixelWhenTheWindowChanges) {
 }
 
 TEST_F(ViewWindow, StepAddsToTheCursor) {
-    image_record& r = dest_new(640, 480);
+    image_record& r = dest_new(640, 480, 12);
     r.cursor_x = 10;
     r.cursor_y = 20;
     logical_point p = image_point(&r, 5, -3, true);
@@ -165,7 +159,7 @@ TEST_F(ViewWindow, ErrorsChangeNothing) {
     };
     for (const row& c : rows) {
         SCOPED_TRACE(c.name);
-        image_record& r = c.text ? dest_new(80, 25, 0) : dest_new(64, 48);
+        image_record& r = c.text ? dest_new(80, 25, 0) : dest_new(64, 48, 12);
         if (!c.text) graphics_window_set(0, 0, 10, 10, 1);
         image_record before;
         std::memcpy(&before, &r, sizeof r);

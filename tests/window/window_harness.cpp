@@ -5,6 +5,7 @@
 #include <X11/extensions/XTest.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,7 +18,9 @@
 #include <fstream>
 #include <thread>
 
+#include "core/errors.h"
 #include "core/program_interface.h"
+#include "core/statements.h"
 #include "core/startup.h"
 #include "core/timing.h"
 #include "display/frames.h"
@@ -74,22 +77,29 @@ uint64_t shown_frame_dump() {
 }
 
 void idle_forever() {
-    for (;;) sleep_ms(1000);
+    // As a program between statements: it parks when the runtime shuts down.
+    for (;;) {
+        if (event_pending.load()) statement_hook(0);
+        sleep_ms(10);
+    }
 }
 
 // ---- the test's side -------------------------------------------------------------------------
 
-child_process::child_process(const std::string& scenario) {
+child_process::child_process(const std::string& scenario, bool display) {
     dump_path_ = "/tmp/lumo_window_" + std::to_string(getpid()) + "_" + std::to_string(dump_counter++) + ".frame";
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
-    std::string filter = "--gtest_filter=window_child.DISABLED_" + scenario;
     pid_ = fork();
     if (pid_ == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);  // a test that dies takes its child along
         dup2(fds[1], 1);
         setenv("LUMO_TEST_DUMP", dump_path_.c_str(), 1);
         setenv("LUMO_MSGBOX", "auto", 1);
-        execl("/proc/self/exe", "test_window", filter.c_str(), "--gtest_also_run_disabled_tests", nullptr);
+        setenv("LUMO_WINDOW_SCENARIO", scenario.c_str(), 1);
+        if (!display) unsetenv("DISPLAY");
+        execl("/proc/self/exe", "test_window", "--gtest_filter=window_child.DISABLED_run",
+              "--gtest_also_run_disabled_tests", nullptr);
         _exit(127);
     }
     close(fds[1]);
@@ -160,7 +170,15 @@ int error_ignored(Display*, XErrorEvent*) {
 }
 }  // namespace
 
-x_connection::x_connection() { display_ = XOpenDisplay(nullptr); }
+x_connection::x_connection() {
+    // A failed request must fail the test, not end the test process.
+    XSetErrorHandler(error_ignored);
+    // Right after a child's end the server may be slow to take a new connection.
+    for (int attempt = 0; attempt < 50 && !display_; ++attempt) {
+        display_ = XOpenDisplay(nullptr);
+        if (!display_) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+}
 
 x_connection::~x_connection() {
     if (display_) XCloseDisplay(display_);
@@ -168,12 +186,10 @@ x_connection::~x_connection() {
 
 bool x_connection::window_alive(Window w) {
     XSync(display_, False);
-    auto previous = XSetErrorHandler(error_ignored);
     int before = bad_window_count;
     XWindowAttributes attributes;
     Status ok = XGetWindowAttributes(display_, w, &attributes);
     XSync(display_, False);
-    XSetErrorHandler(previous);
     return ok != 0 && bad_window_count == before;
 }
 
@@ -190,6 +206,16 @@ bool x_connection::window_size_wait(Window w, int32_t width, int32_t height, int
     do {
         int32_t a = 0, b = 0;
         if (window_size(w, a, b) && a == width && b == height) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (now_ms() < deadline);
+    return false;
+}
+
+bool x_connection::map_state_wait(Window w, int state, int timeout_ms) {
+    int64_t deadline = now_ms() + timeout_ms;
+    do {
+        XWindowAttributes attributes;
+        if (XGetWindowAttributes(display_, w, &attributes) && attributes.map_state == state) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } while (now_ms() < deadline);
     return false;
@@ -224,6 +250,11 @@ void x_connection::close_send(Window w) {
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(display_, w, False, NoEventMask, &event);
     XFlush(display_);
+}
+
+void x_connection::move(Window w, int32_t x, int32_t y) {
+    XMoveWindow(display_, w, x, y);
+    XSync(display_, False);
 }
 
 void x_connection::resize(Window w, int32_t width, int32_t height) {

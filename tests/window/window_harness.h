@@ -1,6 +1,6 @@
 // Whole-process window tests: the test starts this same executable as a child that runs one
-// scenario (a DISABLED_ test of the window_child suite) with the real runtime, freeglut and the X
-// server of DISPLAY. The child reports with lines that start with '@' on its standard output; the
+// scenario (window_child.DISABLED_run with LUMO_WINDOW_SCENARIO naming it) with the real runtime,
+// freeglut and the X server of DISPLAY. The child reports with lines that start with '@' on its standard output; the
 // test drives and reads the window through X (screenshots, the title, close messages, XTest keys).
 #pragma once
 
@@ -31,8 +31,8 @@ uint64_t shown_frame_dump();
 
 class child_process {
 public:
-    // Starts window_child.DISABLED_<scenario>.
-    explicit child_process(const std::string& scenario);
+    // Starts the child running the named scenario (without DISPLAY when display is false).
+    explicit child_process(const std::string& scenario, bool display = true);
     ~child_process();
     // The rest of the next report line starting with prefix; nothing after timeout_ms.
     std::optional<std::string> await(const std::string& prefix, int timeout_ms = 10000);
@@ -68,9 +68,13 @@ public:
     // Waits until the window has that size.
     bool window_size_wait(Window w, int32_t width, int32_t height, int timeout_ms = 5000);
     picture screenshot(Window w);
+    // Waits until the window's map state is IsUnmapped or IsViewable.
+    bool map_state_wait(Window w, int state, int timeout_ms = 3000);
     // The window manager's close message.
     void close_send(Window w);
     void resize(Window w, int32_t width, int32_t height);
+    // Without a window manager a new window sits at (-1, -1), partly off the screen.
+    void move(Window w, int32_t x, int32_t y);
     void focus(Window w);
     // A real key event through XTest.
     void key(uint32_t keycode, bool press);
