@@ -8,6 +8,9 @@
 #include "core/program_interface.h"
 #include "core/startup.h"
 #include "core/statements.h"
+#include "core/strings.h"
+#include "core/traps.h"
+#include "screen/image_handles.h"
 #include "display/display_control.h"
 #include "platform/process.h"
 
@@ -42,6 +45,65 @@ void tiny_program_thread() {
     std::fprintf(stderr, "tiny program ran %d, error %d, resize locked %d\n", ran, error_number.load(),
                  window_resize_locked);
     process_exit(0);
+}
+
+// The state start-up leaves for the program's first statement.
+void startup_state_program_thread() {
+    std::string message(reinterpret_cast<char*>(x86_error_message->text), 19);
+    std::fprintf(stderr, "first image %d\n", image_handle_new(8, 8, 0, 0));
+    std::fprintf(stderr, "F1 %X F12 %X up %X/%d\n", key_trap_table[1].key_code.load(),
+                 key_trap_table[31].key_code.load(), key_trap_table[11].key_code.load(),
+                 key_trap_table[11].alternative_code.load());
+    std::fprintf(stderr, "command line [%.*s] opcode [%s] empty %d space [%.*s]\n", command_line_string->length,
+                 reinterpret_cast<char*>(command_line_string->text), message.c_str(), string_empty->length,
+                 string_space->length, reinterpret_cast<char*>(string_space->text));
+    process_exit(0);
+}
+
+void start_with_arguments_a_and_b_c() {
+    static char words[][8] = {"prog", "a", "b c"};
+    static char* argv[] = {words[0], words[1], words[2]};
+    runtime_start(3, argv);
+}
+
+TEST(StartupDeathTest, StartUpLeavesItsTablesForTheFirstStatement) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            setenv("LUMO_MSGBOX", "auto", 1);
+            unsetenv("DISPLAY");
+            program_register({nullptr, startup_state_program_thread, nullptr, nullptr});
+            start_with_arguments_a_and_b_c();
+            for (;;) pause();
+        },
+        ::testing::ExitedWithCode(0),
+        // Slots 0-1 are reserved, mode 0 makes eight text pages, the two 32-bit images take 10 and 11.
+        ::testing::AllOf(::testing::HasSubstr("first image -12\n"),
+                         ::testing::HasSubstr("F1 3B00 F12 8600 up 4800/100264\n"),
+                         ::testing::HasSubstr("command line [a b c] opcode [Unknown Opcode (  )] empty 0 space [ ]")));
+}
+
+// The box answered No stops the program; the control thread then ends the process with exit code 0.
+void failing_program_thread() {
+    error_raise(53);
+    if (event_pending.load()) statement_hook(30);
+    std::fprintf(stderr, "went on after No\n");
+    process_exit(3);
+}
+
+TEST(StartupDeathTest, AnswerNoEndsTheProcessWithExitCode0) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            setenv("LUMO_MSGBOX", "no", 1);
+            unsetenv("DISPLAY");
+            program_register({nullptr, failing_program_thread, nullptr, nullptr});
+            char prog[] = "prog";
+            char* argv[] = {prog};
+            runtime_start(1, argv);
+            for (;;) pause();
+        },
+        ::testing::ExitedWithCode(0), ::testing::HasSubstr("caption=\"Unhandled Error #53\" text=\"Line:30"));
 }
 
 TEST(StartupDeathTest, RuntimeStartRunsTheProgramThreadHeadless) {

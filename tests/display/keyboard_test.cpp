@@ -99,6 +99,15 @@ TEST_F(keyboard_test, ReleaseAfterShiftWasReleasedLeavesNoKeyHeld) {
     EXPECT_EQ(ring(), (codes{100303, '!', -100303, -'!'}));
 }
 
+TEST_F(keyboard_test, ReleaseAfterAltWasReleasedLeavesNoKeyHeld) {
+    key_down_code(100308);
+    key_down_char('x');
+    key_up_code(100308);
+    key_up_char('x');  // reported after Alt went up
+    EXPECT_EQ(key_is_down('x'), 0);
+    EXPECT_EQ(ring(), (codes{100308, 'x', -100308, -'x'}));
+}
+
 TEST_F(keyboard_test, PauseThenAKeyOnlyEndsThePause) {
     key_down_code(100019);
     EXPECT_EQ(pause_flag.load() & 1, 1);

@@ -11,6 +11,7 @@
 #include "core/strings.h"
 #include "screen/fonts.h"
 #include "screen/screen_fixture.h"
+#include "screen/text_view.h"
 
 namespace {
 
@@ -52,6 +53,16 @@ struct TextOutput : screen_test {
         screen_mode_set(9, 0, 0, 0, 0, 1);
         screen_mode_set(0, 0, 0, 0, 0, 1);
     }
+    // Rows of the destination page as the screen-reading function finds them through the glyphs.
+    static std::vector<std::string> glyph_rows(int32_t first, int32_t last) {
+        std::vector<std::string> rows;
+        for (int32_t row = first; row <= last; ++row) {
+            std::string text;
+            for (int32_t column = 1; column <= 80; ++column) text += char(screen_char_read(row, column, 0, 0));
+            rows.push_back(rtrim(text));
+        }
+        return rows;
+    }
     static uint8_t pixel(const image_record& r, int32_t x, int32_t y) { return r.pixels[size_t(y) * r.width + size_t(x)]; }
 };
 
@@ -92,17 +103,23 @@ TEST_F(TextOutput, TextPageScripts) {
         {"30 and 31 move within the view", 2, 5, {{"\x1e\x1e\x1f", 0}}, {"", "", ""}, 2, 5, 0},
         {"form feed clears and goes home", 2, 5, {{"AB\fC", 0}}, {"C", "", ""}, 1, 2, 0},
     };
-    for (const row& c : rows) {
-        SCOPED_TRACE(c.name);
-        mode_clear();
-        image_record& p = *dest_image;
-        cursor_at(p, c.start_row, c.start_column);
-        for (const print_call& call : c.calls) print(call.text, call.newline);
-        EXPECT_EQ(trimmed_rows(p, 1, 3), c.rows);
-        EXPECT_EQ(p.cursor_row, c.cursor_row);
-        EXPECT_EQ(p.cursor_column, c.cursor_column);
-        EXPECT_EQ(p.pending_newline, c.pending);
-        EXPECT_EQ(raised(), 0);
+    // The same scripts on the 80 x 25 text page and on the 80-column 640 x 480 graphics page of
+    // mode 12, whose rows are read back through the glyphs' ink.
+    for (int32_t mode : {0, 12}) {
+        for (const row& c : rows) {
+            SCOPED_TRACE(std::string(c.name) + (mode ? " (graphics page)" : " (text page)"));
+            mode_clear();
+            if (mode) screen_mode_set(mode, 0, 0, 0, 0, 1);
+            image_record& p = *dest_image;
+            ASSERT_EQ(p.is_text != 0, mode == 0);
+            cursor_at(p, c.start_row, c.start_column);
+            for (const print_call& call : c.calls) print(call.text, call.newline);
+            EXPECT_EQ(mode ? glyph_rows(1, 3) : trimmed_rows(p, 1, 3), c.rows);
+            EXPECT_EQ(p.cursor_row, c.cursor_row);
+            EXPECT_EQ(p.cursor_column, c.cursor_column);
+            EXPECT_EQ(p.pending_newline, c.pending);
+            EXPECT_EQ(raised(), 0);
+        }
     }
 }
 
@@ -166,6 +183,23 @@ TEST_F(TextOutput, ScrollingStaysInsideThePrintArea) {
     EXPECT_EQ(trimmed_rows(p, 4, 11), want);
     EXPECT_EQ(p.cursor_row, 10);
     for (int32_t column = 1; column <= 80; ++column) ASSERT_EQ(attribute_at(p, 10, column), 0x97);
+}
+
+TEST_F(TextOutput, ScrollingStaysInsideThePrintAreaOfAGraphicsPage) {
+    screen_mode_set(12, 0, 0, 0, 0, 1);
+    image_record& p = *dest_image;
+    ASSERT_EQ(p.is_text, 0);
+    cursor_at(p, 4, 1);
+    print("above");
+    cursor_at(p, 11, 1);
+    print("below");
+    p.view_top = 5;
+    p.view_bottom = 10;
+    cursor_at(p, 5, 1);
+    for (int i = 1; i <= 7; ++i) print("L" + std::to_string(i), 1);
+    const std::vector<std::string> want = {"above", "L3", "L4", "L5", "L6", "L7", "", "below"};
+    EXPECT_EQ(glyph_rows(4, 11), want);
+    EXPECT_EQ(p.cursor_row, 10);
 }
 
 TEST_F(TextOutput, TabsEndAtTheLineEnd) {
