@@ -7,6 +7,7 @@
 #include <mutex>
 #include <thread>
 
+#include "core/shutdown.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
 
@@ -41,8 +42,9 @@ void debug_log_open_locked(debug_log_state& log) {
 
 }  // namespace
 
+// A box open when the runtime shuts down closes with its safe answer, so shutdown never waits on it.
 int message_box(void*, const char* text, const char* caption, uint32_t style) {
-    return platform::platform_message_box(text, caption, style);
+    return platform::platform_message_box(text, caption, style, runtime_shutting_down);
 }
 
 void alert_text(const char* text) { message_box(nullptr, text, "Alert", platform::mb_ok); }

@@ -17,6 +17,7 @@ extern std::atomic<int32_t> close_request_bits;
 extern std::atomic<int32_t> close_handled_by_program;
 // Set once by the control thread when the runtime shuts down.
 extern std::atomic<uint8_t> shutdown_flag;
+inline bool runtime_shutting_down() { return shutdown_flag.load() != 0; }
 
 enum : int32_t {
     thread_exit_program_parked = 1,  // set by program_thread_park

@@ -306,8 +306,6 @@ bool page_build(image_record* page, software_frame& f) {
     return built;
 }
 
-bool runtime_shutting_down() { return shutdown_flag.load() != 0; }
-
 }  // namespace
 
 void software_frames_reset() {

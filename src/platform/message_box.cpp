@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/keysym.h>
+#include <poll.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -72,7 +73,7 @@ void log_box(const message_box_call& call, int answer) {
 // The interactive box: text lines above one or two buttons, answered by mouse, Enter, Y, N or Esc.
 class x11_dialog {
 public:
-    explicit x11_dialog(const message_box_call& call) : call_(call) {}
+    x11_dialog(const message_box_call& call, bool (*cancelled)()) : call_(call), cancelled_(cancelled) {}
 
     int run(Display* dpy) {
         dpy_ = dpy;
@@ -167,8 +168,19 @@ private:
         return 0;
     }
 
+    // Waits up to 50 ms for the next event; false when none came.
+    bool event_wait() {
+        if (XPending(dpy_) > 0) return true;
+        pollfd fd{ConnectionNumber(dpy_), POLLIN, 0};
+        return poll(&fd, 1, 50) > 0 && XPending(dpy_) > 0;
+    }
+
     int event_loop() {
         for (;;) {
+            if (!event_wait()) {
+                if (cancelled_ && cancelled_()) return message_box_safe_answer(call_.style);
+                continue;
+            }
             XEvent ev;
             XNextEvent(dpy_, &ev);
             int answer = 0;
@@ -183,6 +195,7 @@ private:
 
     static constexpr int button_w = 80, button_h = 26;
     const message_box_call& call_;
+    bool (*cancelled_)();
     Display* dpy_ = nullptr;
     XFontStruct* font_ = nullptr;
     Window win_ = 0;
@@ -192,17 +205,17 @@ private:
     int width_ = 0, height_ = 0, line_height_ = 0;
 };
 
-int interactive_answer(const message_box_call& call) {
+int interactive_answer(const message_box_call& call, bool (*cancelled)()) {
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) return 0;
     Display* dpy = XOpenDisplay(nullptr);
     if (!dpy) return 0;
-    int answer = x11_dialog(call).run(dpy);
+    int answer = x11_dialog(call, cancelled).run(dpy);
     XCloseDisplay(dpy);
     return answer;
 }
 
-int default_answer(const message_box_call& call) {
+int default_answer(const message_box_call& call, bool (*cancelled)()) {
     auto& s = state();
     {
         std::lock_guard<std::mutex> guard(s.lock);
@@ -212,7 +225,7 @@ int default_answer(const message_box_call& call) {
             return message_box_safe_answer(call.style);
         }
     }
-    int answer = interactive_answer(call);
+    int answer = interactive_answer(call, cancelled);
     return answer ? answer : message_box_safe_answer(call.style);
 }
 
@@ -226,7 +239,7 @@ void platform_message_box_handler_set(message_box_handler handler) {
     s.handler = std::move(handler);
 }
 
-int platform_message_box(const char* text, const char* caption, uint32_t style) {
+int platform_message_box(const char* text, const char* caption, uint32_t style, bool (*cancelled)()) {
     message_box_call call{text ? text : "", caption ? caption : "", style};
     message_box_handler handler;
     {
@@ -234,7 +247,7 @@ int platform_message_box(const char* text, const char* caption, uint32_t style) 
         std::lock_guard<std::mutex> guard(s.lock);
         handler = s.handler;
     }
-    int answer = handler ? handler(call) : default_answer(call);
+    int answer = handler ? handler(call) : default_answer(call, cancelled);
     if (answer == 0) answer = message_box_safe_answer(style);
     log_box(call, answer);
     return answer;

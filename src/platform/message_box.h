@@ -34,8 +34,9 @@ using message_box_handler = std::function<int(const message_box_call&)>;
 // Replaces how boxes are answered (tests); an empty handler restores the default.
 void platform_message_box_handler_set(message_box_handler handler);
 
-// Shows the box and returns the button pressed; never returns 0.
-int platform_message_box(const char* text, const char* caption, uint32_t style);
+// Shows the box and returns the button pressed; never returns 0. An open dialog also closes,
+// with the safe answer, as soon as `cancelled` (when given) says so.
+int platform_message_box(const char* text, const char* caption, uint32_t style, bool (*cancelled)() = nullptr);
 
 // The answer a box gets when nobody can answer it: No for Yes/No boxes, OK otherwise.
 int message_box_safe_answer(uint32_t style);
