@@ -166,40 +166,33 @@ TEST_F(TextOutput, Attributes) {
     }
 }
 
+// The same script on the text page and on a mode-12 graphics page read back through the glyphs.
 TEST_F(TextOutput, ScrollingStaysInsideThePrintArea) {
-    image_record& p = *dest_image;
-    cursor_at(p, 4, 1);
-    print("above");
-    cursor_at(p, 11, 1);
-    print("below");
-    p.view_top = 5;
-    p.view_bottom = 10;
-    cursor_at(p, 5, 1);
-    for (int i = 1; i <= 6; ++i) print("L" + std::to_string(i), 1);
-    p.fore_color = 23;  // blinking white
-    p.back_color = 1;
-    print("L7", 1);
-    const std::vector<std::string> want = {"above", "L3", "L4", "L5", "L6", "L7", "", "below"};
-    EXPECT_EQ(trimmed_rows(p, 4, 11), want);
-    EXPECT_EQ(p.cursor_row, 10);
-    for (int32_t column = 1; column <= 80; ++column) ASSERT_EQ(attribute_at(p, 10, column), 0x97);
-}
-
-TEST_F(TextOutput, ScrollingStaysInsideThePrintAreaOfAGraphicsPage) {
-    screen_mode_set(12, 0, 0, 0, 0, 1);
-    image_record& p = *dest_image;
-    ASSERT_EQ(p.is_text, 0);
-    cursor_at(p, 4, 1);
-    print("above");
-    cursor_at(p, 11, 1);
-    print("below");
-    p.view_top = 5;
-    p.view_bottom = 10;
-    cursor_at(p, 5, 1);
-    for (int i = 1; i <= 7; ++i) print("L" + std::to_string(i), 1);
-    const std::vector<std::string> want = {"above", "L3", "L4", "L5", "L6", "L7", "", "below"};
-    EXPECT_EQ(glyph_rows(4, 11), want);
-    EXPECT_EQ(p.cursor_row, 10);
+    for (int32_t mode : {0, 12}) {
+        SCOPED_TRACE(mode ? "graphics page" : "text page");
+        mode_clear();
+        if (mode) screen_mode_set(mode, 0, 0, 0, 0, 1);
+        image_record& p = *dest_image;
+        ASSERT_EQ(p.is_text != 0, mode == 0);
+        cursor_at(p, 4, 1);
+        print("above");
+        cursor_at(p, 11, 1);
+        print("below");
+        p.view_top = 5;
+        p.view_bottom = 10;
+        cursor_at(p, 5, 1);
+        for (int i = 1; i <= 6; ++i) print("L" + std::to_string(i), 1);
+        if (mode == 0) {  // graphics pages are read back against paper of colour 0
+            p.fore_color = 23;  // blinking white
+            p.back_color = 1;
+        }
+        print("L7", 1);
+        const std::vector<std::string> want = {"above", "L3", "L4", "L5", "L6", "L7", "", "below"};
+        EXPECT_EQ(mode ? glyph_rows(4, 11) : trimmed_rows(p, 4, 11), want);
+        EXPECT_EQ(p.cursor_row, 10);
+        if (mode == 0)
+            for (int32_t column = 1; column <= 80; ++column) ASSERT_EQ(attribute_at(p, 10, column), 0x97);
+    }
 }
 
 TEST_F(TextOutput, TabsEndAtTheLineEnd) {
