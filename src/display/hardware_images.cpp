@@ -88,7 +88,7 @@ void texture_make(hardware_img* img, uint32_t* pixels) {
 }
 
 uint32_t* pixels_copy(int32_t w, int32_t h, const uint32_t* pixels) {
-    size_t bytes = static_cast<size_t>(w) * static_cast<size_t>(h) * 4;
+    size_t bytes = w > 0 && h > 0 ? static_cast<size_t>(w) * static_cast<size_t>(h) * 4 : 0;
     auto* copy = static_cast<uint32_t*>(std::malloc(bytes ? bytes : 4));
     if (!copy) error_raise(7);
     if (copy && bytes && pixels) std::memcpy(copy, pixels, bytes);
@@ -145,6 +145,16 @@ void prune_locked() {
     }
 }
 
+// The first command the renderer has not played yet (0 for none); false when the last one it
+// played is no longer in the list.
+bool first_unplayed_locked(int32_t& id) {
+    id = queue.ids.first;
+    if (queue.ids.last_rendered == 0) return true;
+    render_command* last = command_at(queue.ids.last_rendered);
+    id = last ? last->next : 0;
+    return last != nullptr;
+}
+
 void visit_locked(int32_t id, render_command* command) {
     command->done = 1;
     queue.ids.last_rendered = id;
@@ -182,15 +192,11 @@ void walk_alerts_show(const walk_alerts& alerts) {
 // First pass: the commands of frames before R. Those aimed at images are played (and frees done);
 // those aimed at a screen layer are too late and dropped.
 void older_frames_walk_locked(render_queue_walk& walk, walk_alerts& alerts) {
-    int32_t id = queue.ids.first;
-    if (queue.ids.last_rendered != 0) {
-        render_command* last = command_at(queue.ids.last_rendered);
-        if (!last) {
-            alerts.last_missing = true;
-            walk.stopped = true;
-            return;
-        }
-        id = last->next;
+    int32_t id = 0;
+    if (!first_unplayed_locked(id)) {
+        alerts.last_missing = true;
+        walk.stopped = true;
+        return;
     }
     while (id != 0) {
         render_command* command = command_at(id);
@@ -228,14 +234,12 @@ void frame_walk_locked(render_queue_walk& walk, walk_alerts& alerts, int32_t tar
     }
 }
 
-void lists_make() {
+}  // namespace
+
+void hardware_lists_create() {
     hardware_img_list = list_new_locked(static_cast<int32_t>(sizeof(hardware_img)));
     render_queue = list_new(static_cast<int32_t>(sizeof(render_command)));
 }
-
-}  // namespace
-
-void hardware_lists_create() { lists_make(); }
 
 void hardware_lists_reset() {
     std::lock_guard<std::mutex> guard(queue.lock);
@@ -246,7 +250,7 @@ void hardware_lists_reset() {
     }
     if (render_queue) list_destroy(render_queue);
     queue.ids = {};
-    lists_make();
+    hardware_lists_create();
 }
 
 uint32_t gl_texture_new() {
@@ -295,8 +299,8 @@ void hardware_img_depth_attach(hardware_img* img) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_COMPARE_MODE, GL_COMPARE_R_TO_TEXTURE);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_COMPARE_FUNC, GL_LEQUAL);
     // The depth attachment must match the colour texture, which may be padded.
-    int32_t w = img->upload_mode != 0 ? img->texture_width : img->width;
-    int32_t h = img->upload_mode != 0 ? img->texture_height : img->height;
+    int32_t w = 0, h = 0;
+    hardware_img_texture_size(*img, w, h);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_DEPTH_COMPONENT24, w, h, 0, GL_DEPTH_COMPONENT, GL_UNSIGNED_INT, nullptr);
     glFramebufferTexture2DEXT(GL_FRAMEBUFFER_EXT, GL_DEPTH_ATTACHMENT_EXT, GL_TEXTURE_2D, depth, 0);
     glClear(GL_DEPTH_BUFFER_BIT);
@@ -343,7 +347,8 @@ uint32_t* pixels_pad_pow2(int32_t& w, int32_t& h, uint32_t* pixels) {
     if (w <= 0 || h <= 0) return pixels;
     int32_t pw = power_of_two_above(w);
     int32_t ph = power_of_two_above(h);
-    if (pw == w && ph == h) return pixels;
+    // Wider or higher than the largest power of two kept: nothing to pad to.
+    if ((pw == w && ph == h) || pw < w || ph < h) return pixels;
     size_t count = static_cast<size_t>(pw) * static_cast<size_t>(ph);
     if (count > hw.pad_capacity) {
         auto* grown = static_cast<uint32_t*>(std::realloc(hw.pad_buffer, count * 4));
@@ -361,7 +366,9 @@ uint32_t* pixels_pad_pow2(int32_t& w, int32_t& h, uint32_t* pixels) {
         if (pw > w) row[w] = row[w - 1];
     }
     int32_t used = pw > w ? w + 1 : w;
-    if (ph > h) std::memcpy(out + static_cast<size_t>(h) * pw, out + static_cast<size_t>(h - 1) * pw, used * 4);
+    if (ph > h)
+        std::memcpy(out + static_cast<size_t>(h) * pw, out + static_cast<size_t>(h - 1) * pw,
+                    static_cast<size_t>(used) * 4);
     w = pw;
     h = ph;
     return out;
@@ -389,11 +396,8 @@ void render_queue_prune() {
 
 bool render_queue_idle(int64_t frame) {
     std::lock_guard<std::mutex> guard(queue.lock);
-    int32_t id = queue.ids.first;
-    if (queue.ids.last_rendered != 0) {
-        render_command* last = command_at(queue.ids.last_rendered);
-        id = last ? last->next : 0;
-    }
+    int32_t id = 0;
+    first_unplayed_locked(id);
     render_command* waiting = command_at(id);
     return !waiting || waiting->frame > frame;
 }

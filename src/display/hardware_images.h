@@ -35,6 +35,13 @@ struct hardware_img {
     int64_t serial = 0;
 };
 
+// The size of the image's texture: the padded size for a padded one.
+inline void hardware_img_texture_size(const hardware_img& img, int32_t& width, int32_t& height) {
+    bool padded = img.upload_mode != 0;
+    width = padded ? img.texture_width : img.width;
+    height = padded ? img.texture_height : img.height;
+}
+
 extern list* hardware_img_list;
 
 constexpr int32_t hardware_img_handle_base = -16777216;

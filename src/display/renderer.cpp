@@ -4,6 +4,7 @@
 #include <GL/freeglut.h>
 #include <GL/glu.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
@@ -64,7 +65,12 @@ renderer_state r;
 std::mutex viewport_lock;
 viewport_record viewport_shared;
 
-int32_t round_even(float v) { return static_cast<int32_t>(std::nearbyint(v)); }
+// Coordinates come from programs as any float: held within +-2^29 so that the pixel arithmetic
+// after them cannot overflow, NaN taken as 0. Inside that range this is a plain truncation.
+constexpr float pixel_limit = 536870912.0f;
+int32_t pixel_of(float v) { return std::isnan(v) ? 0 : static_cast<int32_t>(std::clamp(v, -pixel_limit, pixel_limit)); }
+
+int32_t round_even(float v) { return pixel_of(std::nearbyint(v)); }
 
 hardware_img* image_at(int32_t id) {
     return id > 0 && hardware_img_list ? static_cast<hardware_img*>(list_get(hardware_img_list, id)) : nullptr;
@@ -135,10 +141,14 @@ void projection_3d() {
 }
 
 void texture_size(const hardware_img* img, float& tw, float& th) {
-    bool padded = img->upload_mode != 0;
-    tw = static_cast<float>(padded ? img->texture_width : img->width);
-    th = static_cast<float>(padded ? img->texture_height : img->height);
+    int32_t w = 0, h = 0;
+    hardware_img_texture_size(*img, w, h);
+    tw = static_cast<float>(w);
+    th = static_cast<float>(h);
 }
+
+// The texture coordinate of a texel's centre.
+float texel_centre(float texel, float texture_extent) { return (texel + 0.5f) / texture_extent; }
 
 void vertex_2d(int32_t x, int32_t y, float s, float t) {
     r.vertices_2d.push_back(x);
@@ -192,13 +202,45 @@ void triangle_filter_set(int32_t kind) {
     gl_filter_set(min_of[k], mag_of[k]);
 }
 
+// Binds a triangle's source and sets the state 2-D and 3-D triangles share; false when the source
+// is gone. tw and th become the texture's size.
+bool triangle_source_set(int32_t source, int32_t filter, int32_t blend, float& tw, float& th) {
+    gl_texture_bind(source);
+    hardware_img* img = r.texture_img;
+    if (!img) return false;
+    texture_size(img, tw, th);
+    triangle_filter_set(filter);
+    gl_wrap_set(1);
+    gl_blend_set(blend);
+    return true;
+}
+
+// One axis of a 2-D triangle, widened so that the triangle also covers the last pixel column or
+// row of its extent; on the screen it is mapped to window pixels with the viewport's scale and
+// offset along that axis.
+void triangle_axis_widen(float v[3], bool into_image, float scale, int32_t offset) {
+    int32_t lo = pixel_of(v[0]);
+    int32_t hi = lo;
+    for (int i = 1; i < 3; ++i) {
+        lo = std::min(lo, pixel_of(v[i]));
+        hi = std::max(hi, pixel_of(v[i]));
+    }
+    float q = lo == hi ? 1.0f : static_cast<float>(hi - lo + 1) / static_cast<float>(hi - lo);
+    for (int i = 0; i < 3; ++i) {
+        float d = v[i] - static_cast<float>(lo);
+        v[i] = into_image ? static_cast<float>(round_even(d * q + static_cast<float>(lo)))
+                          : static_cast<float>(round_even(d * scale * q) +
+                                               round_even(static_cast<float>(lo) * scale + static_cast<float>(offset)));
+    }
+}
+
 // Commands aimed at an image need framebuffer objects; without them they are not drawn.
 bool target_usable(int32_t destination) { return destination <= 0 || fbo_supported.load() != 0; }
 
 void command_play(const render_command& c) {
     if (!render_command_images_current(c)) return;
     if (c.destination <= 0 && c.kind != render_free) r.screen_commands_drawn = true;
-    auto t = [](float v) { return static_cast<int32_t>(v); };
+    auto t = pixel_of;
     switch (c.kind) {
         case render_free: free_hardware_img(c.source); break;
         case render_rect_copy:
@@ -478,8 +520,8 @@ window_rect viewport_map_rect(const viewport_record& v, float x1, float y1, floa
     window_rect out;
     out.left = round_even(x1 * v.scale_x) + v.x1;
     out.top = round_even(y1 * v.scale_y) + v.y1;
-    int32_t width = static_cast<int32_t>((std::fabs(x2 - x1) + 1) * v.scale_x + 0.99f);
-    int32_t height = static_cast<int32_t>((std::fabs(y2 - y1) + 1) * v.scale_y + 0.99f);
+    int32_t width = pixel_of((std::fabs(x2 - x1) + 1) * v.scale_x + 0.99f);
+    int32_t height = pixel_of((std::fabs(y2 - y1) + 1) * v.scale_y + 0.99f);
     out.right = out.left + width - 1;
     out.bottom = out.top + height - 1;
     return out;
@@ -517,7 +559,6 @@ window_size_request window_fit(window_fit_state& state, const window_fit_input& 
     window_size_request request;
     bool frame_changed = in.frame_width != state.last_frame_width || in.frame_height != state.last_frame_height;
     float frame_aspect = static_cast<float>(in.frame_width) / static_cast<float>(in.frame_height);
-    state.frame_aspect = frame_aspect;
     state.last_frame_width = in.frame_width;
     state.last_frame_height = in.frame_height;
     if (in.stretch_mode != 0) {
@@ -554,28 +595,7 @@ window_size_request window_fit(window_fit_state& state, const window_fit_input& 
 // ---- GL state ----------------------------------------------------------------------------------
 
 void renderer_state_reset() {
-    r.texture = -1;
-    r.texture_img = nullptr;
-    r.target = -1;
-    r.target_img = nullptr;
-    r.projection = -1;
-    r.blend = -1;
-    r.depth = -1;
-    r.cull = -1;
-    r.vertices_2d.clear();
-    r.vertices_3d.clear();
-    r.texcoords.clear();
-    r.fit = window_fit_state{};
-    r.frame_width = 640;
-    r.frame_height = 400;
-    r.viewport = viewport_record{};
-    r.frame_image = 0;
-    r.frame_image_number = -1;
-    r.bar_image = 0;
-    r.busy = false;
-    r.swap_skipped = false;
-    r.screen_commands_drawn = false;
-    r.settings_drawn = -1;
+    r = renderer_state{};
     frame_number_shown.store(0);
     std::lock_guard<std::mutex> guard(viewport_lock);
     viewport_shared = viewport_record{};
@@ -777,41 +797,19 @@ void draw_textured_triangle_2d(float dx1, float dy1, float dx2, float dy2, float
     if (!target_usable(destination)) return;
     gl_render_target_set(destination);
     gl_projection_set(1);
-    // Widened so that the triangle also covers the last pixel column and row of its extent.
-    auto widen = [destination](float v[3], float scale, int32_t offset) {
-        int32_t lo = static_cast<int32_t>(v[0]);
-        int32_t hi = lo;
-        for (int i = 1; i < 3; ++i) {
-            lo = std::min(lo, static_cast<int32_t>(v[i]));
-            hi = std::max(hi, static_cast<int32_t>(v[i]));
-        }
-        float q = lo == hi ? 1.0f : static_cast<float>(hi - lo + 1) / static_cast<float>(hi - lo);
-        for (int i = 0; i < 3; ++i) {
-            float d = v[i] - static_cast<float>(lo);
-            v[i] = destination > 0
-                       ? static_cast<float>(round_even(d * q + static_cast<float>(lo)))
-                       : static_cast<float>(round_even(d * scale * q) +
-                                            round_even(static_cast<float>(lo) * scale + static_cast<float>(offset)));
-        }
-    };
     float xs[3] = {dx1, dx2, dx3};
     float ys[3] = {dy1, dy2, dy3};
-    widen(xs, r.viewport.scale_x, r.viewport.x1);
-    widen(ys, r.viewport.scale_y, r.viewport.y1);
-    gl_texture_bind(source);
-    hardware_img* img = r.texture_img;
-    if (!img) return;
+    triangle_axis_widen(xs, destination > 0, r.viewport.scale_x, r.viewport.x1);
+    triangle_axis_widen(ys, destination > 0, r.viewport.scale_y, r.viewport.y1);
     float tw, th;
-    texture_size(img, tw, th);
-    triangle_filter_set(filter);
-    gl_wrap_set(1);
-    gl_blend_set(blend);
+    if (!triangle_source_set(source, filter, blend, tw, th)) return;
     gl_depth_mode_set(0);
     gl_cull_set(0);
     const float ss[3] = {sx1, sx2, sx3};
     const float ts[3] = {sy1, sy2, sy3};
     for (int i = 0; i < 3; ++i)
-        vertex_2d(static_cast<int32_t>(xs[i]), static_cast<int32_t>(ys[i]), (ss[i] + 0.5f) / tw, (ts[i] + 0.5f) / th);
+        vertex_2d(static_cast<int32_t>(xs[i]), static_cast<int32_t>(ys[i]), texel_centre(ss[i], tw),
+                  texel_centre(ts[i], th));
 }
 
 void draw_textured_triangle_3d(float dx1, float dy1, float dz1, float dx2, float dy2, float dz2, float dx3, float dy3,
@@ -823,21 +821,15 @@ void draw_textured_triangle_3d(float dx1, float dy1, float dz1, float dx2, float
     gl_render_target_set(destination);
     gl_projection_set(2);
     if (destination > 0 && r.target_img) hardware_img_depth_attach(r.target_img);
-    gl_texture_bind(source);
-    hardware_img* img = r.texture_img;
-    if (!img) return;
     float tw, th;
-    texture_size(img, tw, th);
-    triangle_filter_set(filter);
-    gl_wrap_set(1);
-    gl_blend_set(blend);
+    if (!triangle_source_set(source, filter, blend, tw, th)) return;
     gl_depth_mode_set(depth_mode);
     // The image projection is mirrored vertically, which turns the faces' sense.
     if (destination > 0 && (cull == 1 || cull == 2)) cull = 3 - cull;
     gl_cull_set(cull);
-    vertex_3d(dx1, dy1, dz1, (sx1 + 0.5f) / tw, (sy1 + 0.5f) / th);
-    vertex_3d(dx2, dy2, dz2, (sx2 + 0.5f) / tw, (sy2 + 0.5f) / th);
-    vertex_3d(dx3, dy3, dz3, (sx3 + 0.5f) / tw, (sy3 + 0.5f) / th);
+    vertex_3d(dx1, dy1, dz1, texel_centre(sx1, tw), texel_centre(sy1, th));
+    vertex_3d(dx2, dy2, dz2, texel_centre(sx2, tw), texel_centre(sy2, th));
+    vertex_3d(dx3, dy3, dz3, texel_centre(sx3, tw), texel_centre(sy3, th));
 }
 
 void depth_buffer_clear(int32_t target) {

@@ -3,6 +3,8 @@
 // their order (the software screen as a texture, the two screen hardware layers by playing the
 // render queue) and swaps. All GL state goes through cached setters and one vertex batch. The
 // viewport arithmetic and the window-fitting decision are plain functions, usable without a window.
+// It does not build frames (the frame builder does) nor keep images or the render queue (the
+// hardware images do).
 #pragma once
 
 #include <atomic>
@@ -50,7 +52,6 @@ void viewport_compute();
 struct window_fit_state {
     int32_t last_frame_width = 640;
     int32_t last_frame_height = 400;
-    float frame_aspect = 1.6f;
     float window_aspect_requested = 1.6f;
 };
 struct window_fit_input {
@@ -76,6 +77,7 @@ void renderer_state_reset();
 // freeglut callbacks.
 void glut_display_callback();
 void glut_frame_timer_callback(int value);
+// A redisplay every interval ms, re-armed each time; nothing in the runtime registers it.
 void redisplay_timer(int interval);
 
 // Cached GL state setters (main thread); each flushes the batch before it changes anything.

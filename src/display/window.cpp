@@ -39,6 +39,7 @@ struct window_state {
     std::vector<std::function<void()>> requests;
     std::atomic<uint64_t> handle{0};
     std::thread::id main_thread;
+    // What the program asked of its console window; nothing here shows one.
     std::string console_title;
     std::atomic<int32_t> console_shown{1};
 };
@@ -83,17 +84,15 @@ std::string text_of(string_descriptor* text) {
     return std::string(reinterpret_cast<const char*>(text->text), static_cast<size_t>(text->length));
 }
 
-[[noreturn]] void glut_error(const char* format, va_list args) {
-    std::fputs("freeglut: ", stderr);
-    std::vfprintf(stderr, format, args);
-    std::fputc('\n', stderr);
-    process_exit(platform::exit_display_failed);
-}
-
 void glut_warning(const char* format, va_list args) {
     std::fputs("freeglut: ", stderr);
     std::vfprintf(stderr, format, args);
     std::fputc('\n', stderr);
+}
+
+[[noreturn]] void glut_error(const char* format, va_list args) {
+    glut_warning(format, args);
+    process_exit(platform::exit_display_failed);
 }
 
 void raw_motion(int32_t dx, int32_t dy) { window_proc_event_hook(window_event_motion, dx, dy); }

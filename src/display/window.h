@@ -2,7 +2,8 @@
 // loop, and the window statements: title, position, visibility, the console window and the
 // operating-system string. freeglut is not thread-safe, so the window calls that the program
 // thread makes are handed to the main thread as requests, run between two turns of the main loop;
-// queries wait for their answer. Statements that need the window wait until it exists.
+// queries wait for their answer. Statements that need the window wait until it exists. It does not
+// draw (the renderer does) nor read input (the window hooks and the devices do).
 #pragma once
 
 #include <atomic>

@@ -20,21 +20,10 @@ std::atomic<keyboard_device_handler> device_handler{nullptr};
 
 // The raw keys of one read from the display reach the hooks before the first character or special
 // callback of that read.
-void keyboard_down(unsigned char key, int x, int y) {
+template <typename Key, void (*forward)(Key, int, int)>
+void after_raw_keys(Key key, int x, int y) {
     platform::x11_window_events_drain();
-    glut_keyboard_down_callback(key, x, y);
-}
-void keyboard_up(unsigned char key, int x, int y) {
-    platform::x11_window_events_drain();
-    glut_keyboard_up_callback(key, x, y);
-}
-void special_down(int key, int x, int y) {
-    platform::x11_window_events_drain();
-    glut_special_down_callback(key, x, y);
-}
-void special_up(int key, int x, int y) {
-    platform::x11_window_events_drain();
-    glut_special_up_callback(key, x, y);
+    forward(key, x, y);
 }
 
 }  // namespace
@@ -80,10 +69,10 @@ void window_raw_key(bool press, uint32_t keycode, uint32_t modifier_state) {
 void glut_callbacks_register() {
     glutDisplayFunc(glut_display_callback);
     glutTimerFunc(8, glut_frame_timer_callback, 0);
-    glutKeyboardFunc(keyboard_down);
-    glutKeyboardUpFunc(keyboard_up);
-    glutSpecialFunc(special_down);
-    glutSpecialUpFunc(special_up);
+    glutKeyboardFunc(after_raw_keys<unsigned char, glut_keyboard_down_callback>);
+    glutKeyboardUpFunc(after_raw_keys<unsigned char, glut_keyboard_up_callback>);
+    glutSpecialFunc(after_raw_keys<int, glut_special_down_callback>);
+    glutSpecialUpFunc(after_raw_keys<int, glut_special_up_callback>);
     glutMouseFunc(glut_mouse_callback);
     glutMotionFunc(mouse_motion_event);
     glutPassiveMotionFunc(glut_passive_motion_callback);

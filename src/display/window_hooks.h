@@ -3,7 +3,7 @@
 // key, and feeds the keyboard device; the event hook takes close requests, the Pause and Break
 // keys and relative mouse movement. The messages keep the values of a PC window system, so the
 // hooks do not depend on the window layer behind them. Main thread only. Also here: registering
-// the runtime's freeglut callbacks.
+// the runtime's freeglut callbacks. X key codes are translated by the X11 layer, not here.
 #pragma once
 
 #include <cstdint>

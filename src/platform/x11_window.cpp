@@ -210,25 +210,27 @@ void x11_raw_motion_poll(void (*motion)(int32_t dx, int32_t dy)) {
     }
 }
 
-void x11_window_size_fix(int32_t width, int32_t height) {
+namespace {
+
+// The window manager's size hints: fixed at width x height when fixed, else none.
+void size_hints_set(bool fixed, int32_t width, int32_t height) {
     if (!xs.display) return;
     XSizeHints* hints = XAllocSizeHints();
     if (!hints) return;
-    hints->flags = PMinSize | PMaxSize;
-    hints->min_width = hints->max_width = width;
-    hints->min_height = hints->max_height = height;
+    hints->flags = fixed ? PMinSize | PMaxSize : 0;
+    if (fixed) {
+        hints->min_width = hints->max_width = width;
+        hints->min_height = hints->max_height = height;
+    }
     XSetWMNormalHints(xs.display, xs.window, hints);
     XFree(hints);
 }
 
-void x11_window_size_free() {
-    if (!xs.display) return;
-    XSizeHints* hints = XAllocSizeHints();
-    if (!hints) return;
-    hints->flags = 0;
-    XSetWMNormalHints(xs.display, xs.window, hints);
-    XFree(hints);
-}
+}  // namespace
+
+void x11_window_size_fix(int32_t width, int32_t height) { size_hints_set(true, width, height); }
+
+void x11_window_size_free() { size_hints_set(false, 0, 0); }
 
 int x11_window_connection_fd() { return xs.display ? ConnectionNumber(xs.display) : -1; }
 

@@ -6,7 +6,7 @@
 // Also here: detectable auto-repeat (a held key repeats presses only), relative pointer motion from
 // XInput2 raw events on a connection of its own, a fixed-size frame for a window that may not be
 // resized, and the translation of X key codes into the scan words of a PC keyboard.
-// Main thread only.
+// It neither makes nor draws the window (freeglut does). Main thread only.
 #pragma once
 
 #include <cstdint>

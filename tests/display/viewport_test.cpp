@@ -1,6 +1,8 @@
 // Viewport arithmetic, letterbox bars and window fitting, without a window.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "display/renderer.h"
 
 namespace {
@@ -120,6 +122,18 @@ TEST(viewport, mapping_rounds_to_nearest_even) {
     EXPECT_EQ(a.bottom - a.top + 1, 11);
     EXPECT_EQ(b.right - b.left, a.right - a.left);
     EXPECT_EQ(b.bottom - b.top, a.bottom - a.top);
+}
+
+TEST(viewport, coordinates_far_outside_any_window_map_without_overflow) {
+    viewport_record v;
+    ASSERT_TRUE(viewport_of(640, 400, 1920, 1080, 2, 0, 0, v));  // scale 2.7 from x 96
+    EXPECT_EQ(viewport_map_x(v, std::nanf("")), v.x1);
+    EXPECT_GT(viewport_map_x(v, 1e30f), 1 << 28);
+    EXPECT_LT(viewport_map_x(v, -1e30f), -(1 << 28));
+    window_rect huge = viewport_map_rect(v, -1e30f, -1e30f, 1e30f, 1e30f);
+    EXPECT_LT(huge.left, 0);
+    EXPECT_GT(huge.right, huge.left);
+    EXPECT_GT(huge.bottom, huge.top);
 }
 
 // ---- window fitting ---------------------------------------------------------------------------

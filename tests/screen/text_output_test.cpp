@@ -190,8 +190,9 @@ TEST_F(TextOutput, ScrollingStaysInsideThePrintArea) {
         const std::vector<std::string> want = {"above", "L3", "L4", "L5", "L6", "L7", "", "below"};
         EXPECT_EQ(mode ? glyph_rows(4, 11) : trimmed_rows(p, 4, 11), want);
         EXPECT_EQ(p.cursor_row, 10);
-        if (mode == 0)
+        if (mode == 0) {
             for (int32_t column = 1; column <= 80; ++column) ASSERT_EQ(attribute_at(p, 10, column), 0x97);
+        }
     }
 }
 

@@ -38,6 +38,16 @@ int64_t now_ms() {
         .count();
 }
 
+// Asks done every interval_ms until it holds or timeout_ms have passed (asked at least once).
+bool wait_until(int timeout_ms, const std::function<bool()>& done, int interval_ms = 20) {
+    int64_t deadline = now_ms() + timeout_ms;
+    do {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(interval_ms));
+    } while (now_ms() < deadline);
+    return false;
+}
+
 std::atomic<int> dump_counter{0};
 
 }  // namespace
@@ -202,23 +212,17 @@ bool x_connection::window_size(Window w, int32_t& width, int32_t& height) {
 }
 
 bool x_connection::window_size_wait(Window w, int32_t width, int32_t height, int timeout_ms) {
-    int64_t deadline = now_ms() + timeout_ms;
-    do {
+    return wait_until(timeout_ms, [&] {
         int32_t a = 0, b = 0;
-        if (window_size(w, a, b) && a == width && b == height) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    } while (now_ms() < deadline);
-    return false;
+        return window_size(w, a, b) && a == width && b == height;
+    });
 }
 
 bool x_connection::map_state_wait(Window w, int state, int timeout_ms) {
-    int64_t deadline = now_ms() + timeout_ms;
-    do {
+    return wait_until(timeout_ms, [&] {
         XWindowAttributes attributes;
-        if (XGetWindowAttributes(display_, w, &attributes) && attributes.map_state == state) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    } while (now_ms() < deadline);
-    return false;
+        return XGetWindowAttributes(display_, w, &attributes) && attributes.map_state == state;
+    });
 }
 
 picture x_connection::screenshot(Window w) {
@@ -284,32 +288,38 @@ std::string xprop_title(Window w) {
     return first != std::string::npos && last > first ? text.substr(first + 1, last - first - 1) : "";
 }
 
+namespace {
+
+// The first pixel where the shot differs from what expected says ("" when equal).
+std::string first_difference(const picture& shot, int32_t width, int32_t height,
+                             const std::function<uint32_t(int32_t, int32_t)>& expected) {
+    if (shot.width != width || shot.height != height)
+        return "window " + std::to_string(shot.width) + "x" + std::to_string(shot.height);
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t px = 0; px < width; ++px) {
+            uint32_t want = expected(px, y);
+            if (shot.at(px, y) != want) {
+                char text[128];
+                std::snprintf(text, sizeof text, "at %d,%d: %06x, expected %06x", px, y, shot.at(px, y), want);
+                return text;
+            }
+        }
+    return "";
+}
+
+}  // namespace
+
 std::string screen_match(x_connection& x, Window w, int32_t width, int32_t height,
                          const std::function<uint32_t(int32_t, int32_t)>& expected, int timeout_ms) {
-    int64_t deadline = now_ms() + timeout_ms;
     std::string difference;
-    do {
-        picture shot = x.screenshot(w);
-        if (shot.width != width || shot.height != height) {
-            difference = "window " + std::to_string(shot.width) + "x" + std::to_string(shot.height);
-        } else {
-            difference.clear();
-            for (int32_t y = 0; y < height && difference.empty(); ++y)
-                for (int32_t px = 0; px < width; ++px) {
-                    uint32_t want = expected(px, y);
-                    if (shot.at(px, y) != want) {
-                        char text[128];
-                        std::snprintf(text, sizeof text, "at %d,%d: %06x, expected %06x", px, y, shot.at(px, y),
-                                      want);
-                        difference = text;
-                        break;
-                    }
-                }
-            if (difference.empty()) return "";
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    } while (now_ms() < deadline);
-    return difference;
+    bool equal = wait_until(
+        timeout_ms,
+        [&] {
+            difference = first_difference(x.screenshot(w), width, height, expected);
+            return difference.empty();
+        },
+        50);
+    return equal ? "" : difference;
 }
 
 }  // namespace window_test

@@ -1,7 +1,8 @@
 // Whole-process window tests: the test starts this same executable as a child that runs one
 // scenario (window_child.DISABLED_run with LUMO_WINDOW_SCENARIO naming it) with the real runtime,
-// freeglut and the X server of DISPLAY. The child reports with lines that start with '@' on its standard output; the
-// test drives and reads the window through X (screenshots, the title, close messages, XTest keys).
+// freeglut and the X server of DISPLAY. The child reports with lines that start with '@' on its
+// standard output; the test drives and reads the window through X (screenshots, the title, close
+// messages, XTest keys).
 #pragma once
 
 #include <X11/Xlib.h>
