@@ -1,4 +1,8 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <fstream>
 
 #include <atomic>
 #include <cstring>
@@ -82,11 +86,49 @@ TEST(Mutex, NullHolderIsSkippedAndLockingIsRecursive) {
     mutex_lock(nullptr);
     mutex_unlock(nullptr);
     mutex* m = mutex_new();
+    auto free_for_another_thread = [m] {
+        bool got = false;
+        std::thread other([&] {
+            got = m->m.try_lock();
+            if (got) m->m.unlock();
+        });
+        other.join();
+        return got;
+    };
     mutex_lock(m);
-    mutex_lock(m);
+    mutex_lock(m);  // the owner may lock again
     mutex_unlock(m);
+    EXPECT_FALSE(free_for_another_thread());  // still held once
     mutex_unlock(m);
+    EXPECT_TRUE(free_for_another_thread());
     mutex_free(m);
+}
+
+void address_space_limit_to_512_mb_more() {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlim_t room = rlim_t(pages) * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(512) << 20);
+    rlimit limit{room, room};
+    setrlimit(RLIMIT_AS, &limit);
+}
+
+// With the address space limited, a block that cannot be had shows the two alerts and ends with
+// the critical out-of-memory error instead of writing past the full block.
+TEST(ListDeathTest, GrowthThatCannotBeHadIsCriticalOutOfMemory) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers reserve the address space themselves";
+#endif
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            setenv("LUMO_MSGBOX", "auto", 1);
+            address_space_limit_to_512_mb_more();
+            list* l = list_new(32 << 20);
+            for (int i = 0; i < 64; ++i) list_add(l);
+        },
+        ::testing::ExitedWithCode(70),
+        ::testing::AllOf(::testing::HasSubstr("text=\"list_add: failed to allocate new buffer, structure size:\""),
+                         ::testing::HasSubstr("caption=\"Critical Error #1\" text=\"Out of memory\"")));
 }
 
 // Two writers add and remove on a locked list while a reader looks items up without a lock.
