@@ -60,22 +60,22 @@ void startup_state_program_thread() {
     process_exit(0);
 }
 
-void start_with_arguments_a_and_b_c() {
+// A death test's child: start-up without a window, boxes answered as scripted, then the program
+// thread runs until it ends the process. argc 1 gives no arguments, 3 gives "a" and "b c".
+[[noreturn]] void run_headless(const char* answers, const translated_program& program, int argc) {
     static char words[][8] = {"prog", "a", "b c"};
     static char* argv[] = {words[0], words[1], words[2]};
-    runtime_start(3, argv);
+    setenv("LUMO_MSGBOX", answers, 1);
+    unsetenv("DISPLAY");
+    program_register(program);
+    runtime_start(argc, argv);
+    for (;;) pause();
 }
 
 TEST(StartupDeathTest, StartUpLeavesItsTablesForTheFirstStatement) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
-        {
-            setenv("LUMO_MSGBOX", "auto", 1);
-            unsetenv("DISPLAY");
-            program_register({nullptr, startup_state_program_thread, nullptr, nullptr});
-            start_with_arguments_a_and_b_c();
-            for (;;) pause();
-        },
+        run_headless("auto", {nullptr, startup_state_program_thread, nullptr, nullptr}, 3),
         ::testing::ExitedWithCode(0),
         // Slots 0-1 are reserved, mode 0 makes eight text pages, the two 32-bit images take 10 and 11.
         ::testing::AllOf(::testing::HasSubstr("first image -12\n"),
@@ -94,29 +94,14 @@ void failing_program_thread() {
 TEST(StartupDeathTest, AnswerNoEndsTheProcessWithExitCode0) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
-        {
-            setenv("LUMO_MSGBOX", "no", 1);
-            unsetenv("DISPLAY");
-            program_register({nullptr, failing_program_thread, nullptr, nullptr});
-            char prog[] = "prog";
-            char* argv[] = {prog};
-            runtime_start(1, argv);
-            for (;;) pause();
-        },
+        run_headless("no", {nullptr, failing_program_thread, nullptr, nullptr}, 1),
         ::testing::ExitedWithCode(0), ::testing::HasSubstr("caption=\"Unhandled Error #53\" text=\"Line:30"));
 }
 
 TEST(StartupDeathTest, RuntimeStartRunsTheProgramThreadHeadless) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT(
-        {
-            setenv("LUMO_MSGBOX", "yes", 1);
-            program_register({window_resizable_set, tiny_program_thread, nullptr, nullptr});
-            char prog[] = "prog";
-            char* argv[] = {prog};
-            runtime_start(1, argv);
-            for (;;) pause();
-        },
+        run_headless("yes", {window_resizable_set, tiny_program_thread, nullptr, nullptr}, 1),
         ::testing::ExitedWithCode(0),
         ::testing::AllOf(::testing::HasSubstr("caption=\"Unhandled Error #53\" text=\"Line:10\\nFile not found"),
                          ::testing::HasSubstr("tiny program ran 1, error 0, resize locked 0")));
