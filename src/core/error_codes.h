@@ -87,7 +87,24 @@ enum basic_error : int32_t {
     error_critical_first = 300,
     error_critical_last = 313,
 
-    // The string store's fatal out-of-memory numbers: "Critical Error #(n - 500)".
-    error_string_store_first = 502,
-    error_string_store_last = 518,
+    // Fatal out-of-memory numbers, one per store that cannot grow: "Critical Error #(n - 500)".
+    error_image_pool_growth = 502,
+    error_image_free_stack_growth = 503,
+    error_local_stack_block = 504,
+    error_dos_block_too_large = 505,
+    error_dos_memory_full = 506,
+    error_dos_node_table_full = 507,
+    error_string_recycle_stack = 508,
+    error_string_segment_list = 509,
+    error_string_heap_list = 510,
+    error_string_temp_list = 511,
+    error_string_heap = 512,
+    error_string_segment_full = 513,
+    error_string_segment_entry = 514,
+    error_string_view_entry = 515,
+    error_line_edit_snapshot = 516,
+    error_line_edit_scratch = 517,
+    error_memory_block_scratch = 518,
+    error_out_of_memory_first = 502,
+    error_out_of_memory_last = 518,
 };

@@ -29,74 +29,74 @@ struct message_entry {
 };
 
 constexpr message_entry messages[] = {
-    {1, "NEXT without FOR"},
-    {2, "Syntax error"},
-    {3, "RETURN without GOSUB"},
-    {4, "Out of DATA"},
-    {5, "Illegal function call"},
-    {6, "Overflow"},
-    {7, "Out of memory"},
-    {8, "Label not defined"},
-    {9, "Subscript out of range"},
-    {10, "Duplicate definition"},
-    {12, "Illegal in direct mode"},
-    {13, "Type mismatch"},
-    {14, "Out of string space"},
-    {16, "String formula too complex"},
-    {17, "Cannot continue"},
-    {18, "Function not defined"},
-    {19, "No RESUME"},
-    {20, "RESUME without error"},
-    {24, "Device timeout"},
-    {25, "Device fault"},
-    {26, "FOR without NEXT"},
-    {27, "Out of paper"},
-    {29, "WHILE without WEND"},
-    {30, "WEND without WHILE"},
-    {33, "Duplicate label"},
-    {35, "Subprogram not defined"},
-    {37, "Argument-count mismatch"},
-    {38, "Array not defined"},
-    {40, "Variable required"},
-    {50, "FIELD overflow"},
-    {51, "Internal error"},
-    {52, "Bad file name or number"},
-    {53, "File not found"},
-    {54, "Bad file mode"},
-    {55, "File already open"},
-    {56, "FIELD statement active"},
-    {57, "Device I/O error"},
-    {58, "File already exists"},
-    {59, "Bad record length"},
-    {61, "Disk full"},
-    {62, "Input past end of file"},
-    {63, "Bad record number"},
-    {64, "Bad file name"},
-    {67, "Too many files"},
-    {68, "Device unavailable"},
-    {69, "Communication-buffer overflow"},
-    {70, "Permission denied"},
-    {71, "Disk not ready"},
-    {72, "Disk-media error"},
-    {73, "Feature unavailable"},
-    {74, "Rename across disks"},
-    {75, "Path/File access error"},
-    {76, "Path not found"},
-    {258, "Invalid handle"},
-    {300, "Memory region out of range"},
-    {301, "Invalid size"},
-    {302, "Source memory region out of range"},
-    {303, "Destination memory region out of range"},
-    {304, "Source and destination memory regions out of range"},
-    {305, "Source memory has been freed"},
-    {306, "Destination memory has been freed"},
-    {307, "Memory already freed"},
-    {308, "Memory has been freed"},
-    {309, "Memory not initialized"},
-    {310, "Source memory not initialized"},
-    {311, "Destination memory not initialized"},
-    {312, "Source and destination memory not initialized"},
-    {313, "Source and destination memory have been freed"},
+    {error_next_without_for, "NEXT without FOR"},
+    {error_syntax, "Syntax error"},
+    {error_return_without_gosub, "RETURN without GOSUB"},
+    {error_out_of_data, "Out of DATA"},
+    {error_illegal_function_call, "Illegal function call"},
+    {error_overflow, "Overflow"},
+    {error_out_of_memory, "Out of memory"},
+    {error_label_not_defined, "Label not defined"},
+    {error_subscript_out_of_range, "Subscript out of range"},
+    {error_duplicate_definition, "Duplicate definition"},
+    {error_illegal_in_direct_mode, "Illegal in direct mode"},
+    {error_type_mismatch, "Type mismatch"},
+    {error_out_of_string_space, "Out of string space"},
+    {error_string_formula_too_complex, "String formula too complex"},
+    {error_cannot_continue, "Cannot continue"},
+    {error_function_not_defined, "Function not defined"},
+    {error_no_resume, "No RESUME"},
+    {error_resume_without_error, "RESUME without error"},
+    {error_device_timeout, "Device timeout"},
+    {error_device_fault, "Device fault"},
+    {error_for_without_next, "FOR without NEXT"},
+    {error_out_of_paper, "Out of paper"},
+    {error_while_without_wend, "WHILE without WEND"},
+    {error_wend_without_while, "WEND without WHILE"},
+    {error_duplicate_label, "Duplicate label"},
+    {error_subprogram_not_defined, "Subprogram not defined"},
+    {error_argument_count_mismatch, "Argument-count mismatch"},
+    {error_array_not_defined, "Array not defined"},
+    {error_variable_required, "Variable required"},
+    {error_field_overflow, "FIELD overflow"},
+    {error_internal, "Internal error"},
+    {error_bad_file_name_or_number, "Bad file name or number"},
+    {error_file_not_found, "File not found"},
+    {error_bad_file_mode, "Bad file mode"},
+    {error_file_already_open, "File already open"},
+    {error_field_statement_active, "FIELD statement active"},
+    {error_device_io, "Device I/O error"},
+    {error_file_already_exists, "File already exists"},
+    {error_bad_record_length, "Bad record length"},
+    {error_disk_full, "Disk full"},
+    {error_input_past_end, "Input past end of file"},
+    {error_bad_record_number, "Bad record number"},
+    {error_bad_file_name, "Bad file name"},
+    {error_too_many_files, "Too many files"},
+    {error_device_unavailable, "Device unavailable"},
+    {error_communication_buffer_overflow, "Communication-buffer overflow"},
+    {error_permission_denied, "Permission denied"},
+    {error_disk_not_ready, "Disk not ready"},
+    {error_disk_media, "Disk-media error"},
+    {error_feature_unavailable, "Feature unavailable"},
+    {error_rename_across_disks, "Rename across disks"},
+    {error_path_file_access, "Path/File access error"},
+    {error_path_not_found, "Path not found"},
+    {error_invalid_handle, "Invalid handle"},
+    {error_memory_out_of_range, "Memory region out of range"},
+    {error_invalid_size, "Invalid size"},
+    {error_source_out_of_range, "Source memory region out of range"},
+    {error_destination_out_of_range, "Destination memory region out of range"},
+    {error_source_and_destination_out_of_range, "Source and destination memory regions out of range"},
+    {error_source_freed, "Source memory has been freed"},
+    {error_destination_freed, "Destination memory has been freed"},
+    {error_memory_already_freed, "Memory already freed"},
+    {error_memory_freed, "Memory has been freed"},
+    {error_memory_not_initialized, "Memory not initialized"},
+    {error_source_not_initialized, "Source memory not initialized"},
+    {error_destination_not_initialized, "Destination memory not initialized"},
+    {error_source_and_destination_not_initialized, "Source and destination memory not initialized"},
+    {error_source_and_destination_freed, "Source and destination memory have been freed"},
 };
 
 // The box of a fatal number: its text and caption.
@@ -107,15 +107,17 @@ struct fatal_box {
 
 bool fatal_box_of(int32_t n, fatal_box& box) {
     switch (n) {
-    case 11: box = {"Division by zero", "Critical Error"}; return true;
-    case 256: box = {"Out of stack space", "Critical Error"}; return true;
-    case 257: box = {"Out of memory", "Critical Error #1"}; return true;
-    case 259: box = {"Cannot find dynamic library file", "Critical Error"}; return true;
-    case 260:
-    case 261: box = {"Sub/Function does not exist in dynamic library", "Critical Error"}; return true;
+    case error_division_by_zero: box = {"Division by zero", "Critical Error"}; return true;
+    case error_out_of_stack_space: box = {"Out of stack space", "Critical Error"}; return true;
+    case error_critical_out_of_memory: box = {"Out of memory", "Critical Error #1"}; return true;
+    case error_dynamic_library_missing: box = {"Cannot find dynamic library file", "Critical Error"}; return true;
+    case error_dynamic_function_missing:
+    case error_dynamic_function_missing_2:
+        box = {"Sub/Function does not exist in dynamic library", "Critical Error"};
+        return true;
     default: break;
     }
-    if (n >= 502 && n <= 518) {
+    if (n >= error_out_of_memory_first && n <= error_out_of_memory_last) {
         box = {"Out of memory", "Critical Error #" + std::to_string(n - 500)};
         return true;
     }
@@ -138,7 +140,7 @@ const char* error_message(int32_t n) {
     return "Unprintable error";
 }
 
-bool error_is_critical(int32_t n) { return n >= 300 && n <= 313; }
+bool error_is_critical(int32_t n) { return n >= error_critical_first && n <= error_critical_last; }
 
 void error_raise(int32_t n) {
     fatal_box box;
@@ -148,7 +150,7 @@ void error_raise(int32_t n) {
     }
     // First error of a statement wins, also when two threads raise at once.
     int32_t expected = 0;
-    if (error_number.compare_exchange_strong(expected, n < 1 ? 5 : n)) event_pending.store(1);
+    if (error_number.compare_exchange_strong(expected, n < 1 ? error_illegal_function_call : n)) event_pending.store(1);
 }
 
 void error_report() {

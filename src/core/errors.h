@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "core/error_codes.h"
+
 // The pending error (0 = none). Written by error_raise on any thread, cleared by the program thread.
 extern std::atomic<int32_t> error_number;
 // Set by every writer that needs statement_hook at the next statement boundary; cleared only there.

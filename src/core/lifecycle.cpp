@@ -127,7 +127,7 @@ void program_run_file(string_descriptor* command) {
     line.resize(line.find('\0') == std::string::npos ? line.size() : line.find('\0'));
     // No shell in between: a program that cannot be started is known here and reported.
     std::vector<std::string> words = command_line_words(line);
-    if (words.empty() || !program_spawn(words)) return error_raise(53);
+    if (words.empty() || !program_spawn(words)) return error_raise(error_file_not_found);
     program_stop();
 }
 

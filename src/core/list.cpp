@@ -18,7 +18,7 @@ struct retired_table {
 
 void retire(list* l, void* table) {
     auto* r = static_cast<retired_table*>(std::malloc(sizeof(retired_table)));
-    if (!r) error_raise(257);
+    if (!r) error_raise(error_critical_out_of_memory);
     *r = {static_cast<retired_table*>(l->retired), table};
     l->retired = r;
 }
@@ -30,20 +30,20 @@ std::atomic_ref<int32_t> id_word(const list* l, uint8_t* item) {
 
 // Capacity growth 2k + 1, refused before it overflows.
 int32_t grown_capacity(int32_t k) {
-    if (k > (std::numeric_limits<int32_t>::max() - 2) / 2) error_raise(257);
+    if (k > (std::numeric_limits<int32_t>::max() - 2) / 2) error_raise(error_critical_out_of_memory);
     return 2 * k + 1;
 }
 
 void* zeroed(size_t count, size_t size) {
     void* p = std::calloc(count, size);
-    if (!p) error_raise(257);
+    if (!p) error_raise(error_critical_out_of_memory);
     return p;
 }
 
 void block_alloc_failed(const list* l) {
     alert_text("list_add: failed to allocate new buffer, structure size:");
     alert_number(l->slot_size);
-    error_raise(257);
+    error_raise(error_critical_out_of_memory);
 }
 
 void block_append(list* l) {
@@ -107,7 +107,8 @@ int32_t id_append(list* l) {
 }
 
 list* list_make(int32_t item_size, bool locked) {
-    if (item_size < 0 || item_size > std::numeric_limits<int32_t>::max() - 16) error_raise(257);
+    if (item_size < 0 || item_size > std::numeric_limits<int32_t>::max() - 16)
+        error_raise(error_critical_out_of_memory);
     auto* l = new list;
     l->item_size = item_size;
     l->id_offset = (item_size + 3) & ~3;

@@ -21,19 +21,19 @@ double truncated(double x) { return x >= 0 ? std::floor(x) : std::ceil(x); }
 
 // The comparisons are written so that a NaN argument goes where the language sends it: log lets it
 // through, sqrt and the exponentials refuse it.
-double math_log(double x) { return x <= 0 ? failed(5) : std::log(x); }
+double math_log(double x) { return x <= 0 ? failed(error_illegal_function_call) : std::log(x); }
 
-double math_sqrt(double x) { return x >= 0 ? std::sqrt(x) : failed(5); }
+double math_sqrt(double x) { return x >= 0 ? std::sqrt(x) : failed(error_illegal_function_call); }
 
-double math_exp_single(double x) { return x <= exp_single_limit ? std::exp(x) : failed(6); }
+double math_exp_single(double x) { return x <= exp_single_limit ? std::exp(x) : failed(error_overflow); }
 
 double math_exp_double(long double x) {
-    return x <= exp_double_limit ? std::exp(static_cast<double>(x)) : failed(6);
+    return x <= exp_double_limit ? std::exp(static_cast<double>(x)) : failed(error_overflow);
 }
 
 double math_power(long double base, long double exponent) {
     double e = static_cast<double>(exponent);
-    if (!(base >= 0 || exponent == std::floor(e))) return failed(5);
+    if (!(base >= 0 || exponent == std::floor(e))) return failed(error_illegal_function_call);
     return std::pow(static_cast<double>(base), e);
 }
 

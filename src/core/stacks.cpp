@@ -25,7 +25,7 @@ void local_stack_init() {
     local_blocks().clear();
     local_stack.block_size = local_block_start;
     local_stack.base = static_cast<uint8_t*>(std::malloc(local_stack.block_size));
-    if (!local_stack.base) error_raise(504);
+    if (!local_stack.base) error_raise(error_local_stack_block);
     local_blocks().push_back(local_stack.base);
     local_stack.top = local_stack.base;
     local_stack.end = local_stack.base + local_stack.block_size;
@@ -38,10 +38,10 @@ void* local_stack_alloc(size_t n) {
         return p;
     }
     // A new block; the old one stays, so what it handed out remains valid.
-    if (n > (std::numeric_limits<size_t>::max() - local_stack.block_size) / 2) error_raise(504);
+    if (n > (std::numeric_limits<size_t>::max() - local_stack.block_size) / 2) error_raise(error_local_stack_block);
     size_t size = n + 2 * local_stack.block_size;
     auto* block = static_cast<uint8_t*>(std::malloc(size));
-    if (!block) error_raise(504);
+    if (!block) error_raise(error_local_stack_block);
     local_blocks().push_back(block);
     local_stack.block_size = size;
     local_stack.base = block;
@@ -59,15 +59,15 @@ void return_stack_init() {
     std::free(return_stack.entries);
     return_stack.entries = static_cast<int32_t*>(std::calloc(return_stack_start, sizeof(int32_t)));
     return_stack.capacity = return_stack.entries ? return_stack_start : 0;
-    if (!return_stack.entries) error_raise(256);
+    if (!return_stack.entries) error_raise(error_out_of_stack_space);
 }
 
 void return_stack_grow() {
     if (return_stack.capacity <= 0 || return_stack.capacity > std::numeric_limits<int32_t>::max() / 2)
-        error_raise(256);
+        error_raise(error_out_of_stack_space);
     int64_t capacity = return_stack.capacity * 2;
     auto* grown = static_cast<int32_t*>(std::realloc(return_stack.entries, capacity * sizeof(int32_t)));
-    if (!grown) error_raise(256);
+    if (!grown) error_raise(error_out_of_stack_space);
     return_stack.entries = grown;
     return_stack.capacity = capacity;
 }

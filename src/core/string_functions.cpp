@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr int32_t error_illegal_call = 5;
 constexpr uint8_t blank = ' ';
 
 // A temporary heap string nobody else refers to: it may be changed in place and returned.
@@ -80,7 +79,7 @@ string_descriptor* string_to_lower(string_descriptor* s) { return case_mapped(s,
 
 string_descriptor* string_from_char_code(int32_t code) {
     if (code < 0 || code > 255) {
-        error_raise(error_illegal_call);
+        error_raise(error_illegal_function_call);
         return string_new(0, 1);
     }
     string_descriptor* r = string_new(1, 1);
@@ -212,7 +211,7 @@ int32_t string_greater_equal(string_descriptor* a, string_descriptor* b) { retur
 
 int32_t string_char_code_at(string_descriptor* s, int32_t position) {
     if (position < 1 || position > s->length) {
-        error_raise(error_illegal_call);
+        error_raise(error_illegal_function_call);
         return 0;
     }
     return s->text[position - 1];
@@ -220,7 +219,7 @@ int32_t string_char_code_at(string_descriptor* s, int32_t position) {
 
 int32_t string_char_code(string_descriptor* s) {
     if (s->length == 0) {
-        error_raise(error_illegal_call);
+        error_raise(error_illegal_function_call);
         return 0;
     }
     return s->text[0];

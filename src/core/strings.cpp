@@ -17,16 +17,6 @@ string_descriptor* x86_error_message = nullptr;
 
 namespace {
 
-// Critical errors of the store (each ends the process with "Out of memory").
-constexpr int32_t error_recycle_stack = 508;
-constexpr int32_t error_segment_list = 509;
-constexpr int32_t error_heap_list = 510;
-constexpr int32_t error_temp_list = 511;
-constexpr int32_t error_heap = 512;
-constexpr int32_t error_segment_full = 513;
-constexpr int32_t error_segment_entry = 514;
-constexpr int32_t error_view_entry = 515;
-
 // The top 8 bytes of the segment are reserved: two 4-byte entries' worth.
 constexpr uint32_t segment_reserved = 8;
 
@@ -234,13 +224,13 @@ void heap_gaps_close() {
 void heap_grow_for(size_t request) {
     if (request + 2 * store.heap_used + string_heap_room < store.heap_size) return;
     if (store.heap_size > (SIZE_MAX - request) / 2) {
-        error_raise(error_heap);
+        error_raise(error_string_heap);
         return;
     }
     size_t size = request + 2 * store.heap_size;
     auto* fresh = static_cast<uint8_t*>(std::malloc(size));
     if (!fresh) {
-        error_raise(error_heap);
+        error_raise(error_string_heap);
         return;
     }
     if (store.heap_used > 0) std::memcpy(fresh, store.heap, store.heap_used);
@@ -315,7 +305,7 @@ string_descriptor* read_only_made(const void* text, int32_t length) {
 void descriptor_block_take() {
     auto* block = new (std::nothrow) string_descriptor[store.block_size]();
     if (!block) {
-        error_raise(error_recycle_stack);
+        error_raise(error_string_recycle_stack);
         return;
     }
     store.blocks.push_back(block);
@@ -361,7 +351,7 @@ string_descriptor* string_descriptor_alloc() {
 
 void string_descriptor_recycle(string_descriptor* s) {
     if (store.recycle_count == store.recycle_capacity &&
-        !table_double(store.recycle, store.recycle_capacity, 0, error_recycle_stack))
+        !table_double(store.recycle, store.recycle_capacity, 0, error_string_recycle_stack))
         return;
     store.recycle[store.recycle_count++] = s;
 }
@@ -370,7 +360,7 @@ void string_descriptor_recycle(string_descriptor* s) {
 
 string_descriptor* string_new(uint32_t length, uint8_t temporary) {
     if (length > string_length_max) {
-        error_raise(error_heap);
+        error_raise(error_string_heap);
         length = 0;
     }
     size_t reserve = size_t(length) + string_heap_room;
@@ -395,7 +385,7 @@ string_descriptor* string_segment_new(uint32_t length, uint8_t temporary) {
     if (temporary)
         temp_register(s);
     else
-        segment_entry_give(s, error_segment_entry);
+        segment_entry_give(s, error_string_segment_entry);
     return s;
 }
 
@@ -414,7 +404,7 @@ string_descriptor* string_fixed_view(void* address, int32_t length, uint8_t temp
     if (temporary)
         temp_register(s);
     else if (inside_segment(address))
-        segment_entry_give(s, error_view_entry);
+        segment_entry_give(s, error_string_view_entry);
     return s;
 }
 
@@ -453,7 +443,7 @@ string_descriptor* string_concat(string_descriptor* a, string_descriptor* b) {
     if (a->length == 0) return b;
     int64_t length = int64_t(a->length) + b->length;
     if (length > string_length_max) {
-        error_raise(error_heap);
+        error_raise(error_string_heap);
         return a;
     }
     string_descriptor* r = string_new(static_cast<uint32_t>(length), 1);
@@ -513,7 +503,8 @@ int32_t string_temps_release(uint32_t mark, int32_t value) {
 }
 
 void string_temp_list_grow() {
-    if (store.temp_top >= store.temp_capacity / 2) table_double(store.temps, store.temp_capacity, 1, error_temp_list);
+    if (store.temp_top >= store.temp_capacity / 2)
+        table_double(store.temps, store.temp_capacity, 1, error_string_temp_list);
 }
 
 uint32_t string_segment_bottom() { return store.segment_bottom; }
@@ -545,11 +536,11 @@ void string_segment_compact(size_t request) {
         cursor += static_cast<size_t>(s->length);
     }
     store.segment_top = cursor;
-    if (store.segment_top + request > store.segment_bottom) error_raise(error_segment_full);
+    if (store.segment_top + request > store.segment_bottom) error_raise(error_string_segment_full);
 }
 
-void string_heap_list_compact() { list_compact(store.heap_list, error_heap_list); }
-void string_segment_list_compact() { list_compact(store.segment_list, error_segment_list); }
+void string_heap_list_compact() { list_compact(store.heap_list, error_string_heap_list); }
+void string_segment_list_compact() { list_compact(store.segment_list, error_string_segment_list); }
 
 // ---- start-up ------------------------------------------------------------------------------------
 
@@ -594,15 +585,15 @@ void string_store_reset(const string_store_sizes& sizes) {
     store.block_used = store.block_size;  // the first alloc takes the first block
     descriptor_block_take();
     store.recycle_capacity = std::max(sizes.recycle_capacity, 1u);
-    table_resize(store.recycle, store.recycle_capacity, error_recycle_stack);
-    list_make(store.heap_list, sizes.list_capacity, error_heap_list);
-    list_make(store.segment_list, sizes.list_capacity, error_segment_list);
+    table_resize(store.recycle, store.recycle_capacity, error_string_recycle_stack);
+    list_make(store.heap_list, sizes.list_capacity, error_string_heap_list);
+    list_make(store.segment_list, sizes.list_capacity, error_string_segment_list);
     store.temp_capacity = std::max(sizes.temp_capacity, 1u);
     store.temps = static_cast<string_descriptor**>(std::calloc(size_t(store.temp_capacity) + 1, sizeof(void*)));
-    if (!store.temps) error_raise(error_temp_list);
+    if (!store.temps) error_raise(error_string_temp_list);
     store.heap_size = std::max<size_t>(sizes.heap_size, string_heap_room);
     store.heap = static_cast<uint8_t*>(std::malloc(store.heap_size));
-    if (!store.heap) error_raise(error_heap);
+    if (!store.heap) error_raise(error_string_heap);
 }
 
 string_store_stats string_store_stats_get() {

@@ -63,7 +63,7 @@ string_descriptor* local_time_text(int32_t length, bool date) {
                  : std::snprintf(text, sizeof text, "%02d:%02d:%02d", local.tm_hour, local.tm_min, local.tm_sec);
     }
     if (n != length) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return string_new(0, 1);
     }
     string_descriptor* s = string_new(static_cast<uint32_t>(length), 1);
@@ -121,7 +121,7 @@ double timer_seconds(double accuracy, int32_t accuracy_given) {
     double s = static_cast<double>(day_ms_now()) / 1000;
     if (!accuracy_given) return static_cast<float>(round_to_grid(s, 18.2));
     if (!(accuracy > 0)) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return 0;
     }
     return round_to_grid(s, 1 / accuracy);
@@ -130,7 +130,7 @@ double timer_seconds(double accuracy, int32_t accuracy_given) {
 void delay_seconds(double seconds) {
     if (error_pending()) return;
     if (!(seconds >= 0 && seconds <= 2147483.647)) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     double wait = seconds * 1000;
@@ -154,7 +154,7 @@ void loop_rate_limit(double passes_per_second) {
     if (error_pending()) return;
     double period = 1000 / passes_per_second;
     if (!(passes_per_second > 0) || !(period <= 60000)) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     double& last = timing.loop_rate_last;

@@ -153,18 +153,18 @@ void trap_action_apply(trap_record& t, int32_t action) {
 // The record of button trap n, or -1: error 5 for a bad n or controller, nothing beyond 256.
 int32_t button_trap_index(int32_t n, int32_t controller, bool controller_given) {
     if (n < 0 || n > 65535) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return -1;
     }
     if (!controller_given) {
         controller = (n & 2) ? 2 : 1;
         n &= ~2;
     } else if (controller < 1 || controller > 65535) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return -1;
     }
     if (n & 1) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return -1;
     }
     int32_t button = (n >> 2) + 1;
@@ -175,7 +175,7 @@ int32_t button_trap_index(int32_t n, int32_t controller, bool controller_given) 
 // Timer n when it exists and is allocated; else error 5 and null.
 timer_trap* timer_allocated(int32_t n) {
     if (n < 0 || n >= timers.count.load() || !timers.records.load()[n].allocated.load()) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return nullptr;
     }
     return &timers.records.load()[n];
@@ -203,7 +203,7 @@ bool timer_table_grow() {
                       ? new (std::nothrow) timer_trap[static_cast<size_t>(timers.capacity) * 2]
                       : nullptr;
     if (!fresh) {
-        error_raise(257);
+        error_raise(error_critical_out_of_memory);
         return false;
     }
     timer_thread_keep_away();
@@ -295,7 +295,7 @@ void button_trap_state(int32_t n, int32_t controller, int32_t action, int32_t fl
 
 void key_trap_set(int32_t n, int32_t handler, int64_t argument) {
     if (error_pending()) return;
-    if (n < 1 || n >= key_trap_count) return error_raise(5);
+    if (n < 1 || n >= key_trap_count) return error_raise(error_illegal_function_call);
     key_trap& t = key_trap_table[n];
     t.pending.store(0);
     t.argument.store(argument);
@@ -304,7 +304,7 @@ void key_trap_set(int32_t n, int32_t handler, int64_t argument) {
 
 void key_trap_state(int32_t n, int32_t action) {
     if (error_pending()) return;
-    if (n < 0 || n >= key_trap_count) return error_raise(5);
+    if (n < 0 || n >= key_trap_count) return error_raise(error_illegal_function_call);
     if (n > 0) return trap_action_apply(key_trap_table[n], action);
     for (auto& t : key_trap_table) trap_action_apply(t, action);
 }
@@ -343,7 +343,7 @@ int32_t timer_trap_new() {
 void timer_trap_release(int32_t n) {
     if (error_pending()) return;
     // Timer 0 always exists, and a number freed twice must not be handed out twice.
-    if (n == 0) return error_raise(5);
+    if (n == 0) return error_raise(error_illegal_function_call);
     timer_trap* t = timer_allocated(n);
     if (!t) return;
     t->allocated.store(0);
@@ -380,7 +380,7 @@ void timer_trap_state(int32_t n, int32_t action, int32_t n_given) {
         break;
     case trap_action_stop: t->state.store(trap_stopped); break;
     case trap_action_free:
-        if (n == 0) return error_raise(5);
+        if (n == 0) return error_raise(error_illegal_function_call);
         t->state.store(trap_off);
         timer_due_drop(*t);
         timer_trap_release(n);

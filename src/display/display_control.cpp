@@ -49,7 +49,7 @@ void display_fps_set(double value, int32_t form) {
     }
     // A rate that is not a number would later make the timer interval undefined.
     if (form != 2 || std::isnan(value) || value < 1.0) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     display_fps.store(value > 200.0 ? 200.0 : value);
@@ -76,7 +76,7 @@ void display_order_set(int32_t a, int32_t b, int32_t c, int32_t d) {
     bool named[display_layer_count + 1] = {};
     for (int32_t v : layers) {
         if (v < 0 || v > display_layer_count || (v != 0 && named[v])) {
-            error_raise(5);
+            error_raise(error_illegal_function_call);
             return;
         }
         named[v] = true;

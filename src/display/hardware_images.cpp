@@ -90,7 +90,7 @@ void texture_make(hardware_img* img, uint32_t* pixels) {
 uint32_t* pixels_copy(int32_t w, int32_t h, const uint32_t* pixels) {
     size_t bytes = w > 0 && h > 0 ? static_cast<size_t>(w) * static_cast<size_t>(h) * 4 : 0;
     auto* copy = static_cast<uint32_t*>(std::malloc(bytes ? bytes : 4));
-    if (!copy) error_raise(7);
+    if (!copy) error_raise(error_out_of_memory);
     if (copy && bytes && pixels) std::memcpy(copy, pixels, bytes);
     return copy;
 }
@@ -353,7 +353,7 @@ uint32_t* pixels_pad_pow2(int32_t& w, int32_t& h, uint32_t* pixels) {
     if (count > hw.pad_capacity) {
         auto* grown = static_cast<uint32_t*>(std::realloc(hw.pad_buffer, count * 4));
         if (!grown) {
-            error_raise(7);
+            error_raise(error_out_of_memory);
             return pixels;
         }
         hw.pad_buffer = grown;

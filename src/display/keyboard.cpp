@@ -638,7 +638,7 @@ int32_t key_is_down(int32_t code) {
 
 int32_t key_down_query(int32_t code) {
     if (code < 1) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return 0;
     }
     return key_is_down(code) ? -1 : 0;

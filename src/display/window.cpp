@@ -213,7 +213,7 @@ int32_t window_y_get() {
 void window_position_set(int32_t x, int32_t y, int32_t kind) {
     if (error_pending()) return;
     if (kind == 0 || kind == 3) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     if (fullscreen_mode.load() != 0) return;

@@ -179,7 +179,7 @@ void line_draw(float x1, float y1, float x2, float y2, uint32_t colour, int32_t 
     if (error_pending()) return;
     image_record* d = dest_image;
     if (d->is_text) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     if (flags & line_first_point) {
@@ -233,7 +233,7 @@ double pixel_query(float a, float b, int32_t point) {
     if (point) {
         const image_record* s = source_image;
         if (s->is_text) {
-            error_raise(5);
+            error_raise(error_illegal_function_call);
             return 0;
         }
         int64_t x = image_map_x(s, a), y = image_map_y(s, b);
@@ -243,7 +243,7 @@ double pixel_query(float a, float b, int32_t point) {
     const image_record* d = dest_image;
     int32_t n = float_to_int32(a);
     if (d->is_text || n < 0 || n > 3) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return 0;
     }
     switch (n) {
@@ -258,7 +258,7 @@ void pixel_set(float x, float y, uint32_t colour, uint32_t flags) {
     if (error_pending()) return;
     image_record* d = dest_image;
     if (d->mode == 0) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     if (flags & 1) {

@@ -45,7 +45,7 @@ void segment_select(int32_t segment, int32_t segment_given) {
         return;
     }
     if (!word_in_range(segment)) {
-        error_raise(6);
+        error_raise(error_overflow);
         return;
     }
     state.segment_base = (static_cast<uint32_t>(segment) & 0xFFFF) * 16;
@@ -54,7 +54,7 @@ void segment_select(int32_t segment, int32_t segment_given) {
 int32_t segment_byte_read(int32_t offset) {
     if (error_pending()) return 0;
     if (!word_in_range(offset)) {
-        error_raise(6);
+        error_raise(error_overflow);
         return 0;
     }
     return dos_byte_read(current_linear(offset));
@@ -63,7 +63,7 @@ int32_t segment_byte_read(int32_t offset) {
 void segment_byte_write(int32_t offset, int32_t value) {
     if (error_pending()) return;
     if (!word_in_range(offset)) {
-        error_raise(6);
+        error_raise(error_overflow);
         return;
     }
     dos_byte_write(current_linear(offset), static_cast<uint8_t>(value & 0xFF));
@@ -73,7 +73,7 @@ uint8_t* current_segment_base() { return dos_memory + state.segment_base; }
 
 uint8_t* dos_block_alloc(uint32_t size) {
     if (size > dos_block_size_max) {
-        error_raise(505);
+        error_raise(error_dos_block_too_large);
         return nullptr;
     }
     if (size == 0) return dos_memory + dos_block_heap_high;
@@ -87,11 +87,11 @@ uint8_t* dos_block_alloc(uint32_t size) {
         cur = at->start;
     }
     if (at == state.blocks.end() && cur - dos_block_heap_low < size) {
-        error_raise(506);
+        error_raise(error_dos_memory_full);
         return nullptr;
     }
     if (state.blocks.size() >= dos_block_slots) {
-        error_raise(507);
+        error_raise(error_dos_node_table_full);
         return nullptr;
     }
     state.blocks.insert(at, dos_block_node{cur - size, cur});

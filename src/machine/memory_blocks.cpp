@@ -49,7 +49,7 @@ bool free_stack_reserve() {
 }
 
 memory_lock* first_lock_record() {
-    if (!pool.first_block && !lock_block_cut()) error_raise(518);
+    if (!pool.first_block && !lock_block_cut()) error_raise(error_memory_block_scratch);
     return pool.first_block;
 }
 
@@ -77,7 +77,7 @@ uint8_t* scratch_area(int32_t size) {
     size_t bytes = size > 16 ? size_t(size) : 16;
     auto* area = static_cast<uint8_t*>(std::calloc(bytes, 1));
     if (!area) {
-        error_raise(518);
+        error_raise(error_memory_block_scratch);
         return nullptr;
     }
     pool.scratch.push_back(area);
@@ -87,19 +87,19 @@ uint8_t* scratch_area(int32_t size) {
 // The checks of a guarded fill; true when the fill may go ahead.
 bool fill_allowed(const memory_block& b, const void* address, int32_t n, int32_t pattern_length) {
     if (!has_lock(b)) {
-        error_raise(309);
+        error_raise(error_memory_not_initialized);
         return false;
     }
     if (!alive(b)) {
-        error_raise(308);
+        error_raise(error_memory_freed);
         return false;
     }
     if (n < 0 || pattern_length <= 0) {
-        error_raise(301);
+        error_raise(error_invalid_size);
         return false;
     }
     if (!range_inside(b, address, n)) {
-        error_raise(300);
+        error_raise(error_memory_out_of_range);
         return false;
     }
     return true;
@@ -117,17 +117,18 @@ float80_element float80_bytes(long double value) {
 
 int32_t copy_error(const memory_block& source, const void* source_address, int32_t n,
                    const memory_block& destination, const void* destination_address) {
-    if (has_lock(source) != has_lock(destination)) return has_lock(source) ? 311 : 310;
-    if (!has_lock(source)) return 312;
-    if (!alive(source) && !alive(destination)) return 313;
-    if (!alive(source)) return 305;
-    if (!alive(destination)) return 306;
-    if (n < 0) return 301;
+    if (has_lock(source) != has_lock(destination))
+        return has_lock(source) ? error_destination_not_initialized : error_source_not_initialized;
+    if (!has_lock(source)) return error_source_and_destination_not_initialized;
+    if (!alive(source) && !alive(destination)) return error_source_and_destination_freed;
+    if (!alive(source)) return error_source_freed;
+    if (!alive(destination)) return error_destination_freed;
+    if (n < 0) return error_invalid_size;
     bool source_inside = range_inside(source, source_address, n);
     bool destination_inside = range_inside(destination, destination_address, n);
-    if (!source_inside && !destination_inside) return 304;
-    if (!source_inside) return 302;
-    if (!destination_inside) return 303;
+    if (!source_inside && !destination_inside) return error_source_and_destination_out_of_range;
+    if (!source_inside) return error_source_out_of_range;
+    if (!destination_inside) return error_destination_out_of_range;
     return 0;
 }
 
@@ -149,7 +150,7 @@ memory_lock* memory_lock_new(uint64_t* id) {
         lock = pool.free_stack[--pool.free_count];
     } else {
         if (pool.block_used >= lock_block_records && !lock_block_cut()) {
-            error_raise(518);
+            error_raise(error_memory_block_scratch);
             return nullptr;
         }
         lock = &pool.block[pool.block_used++];
@@ -165,7 +166,7 @@ void memory_lock_free(memory_lock* lock) {
     // A retired record is already on the free stack; pushing it twice would hand it out twice.
     if (!lock || lock->id == 0) return;
     if (!free_stack_reserve()) {
-        error_raise(518);
+        error_raise(error_memory_block_scratch);
         return;
     }
     lock->id = 0;
@@ -179,7 +180,7 @@ memory_block memory_block_over_address(void* address, int32_t size) {
     memory_lock* lock = memory_lock_new(&id);
     if (error_pending()) return plain_block(lock, id, nullptr, 0, 0);
     if (size < 0) {
-        error_raise(301);
+        error_raise(error_invalid_size);
         return plain_block(lock, id, nullptr, 0, 0);
     }
     return plain_block(lock, id, address, size, memory_block_type_plain);
@@ -190,7 +191,7 @@ memory_block memory_block_new(int32_t n) {
     memory_lock* lock = memory_lock_new(&id);
     if (error_pending()) return plain_block(lock, id, nullptr, 0, 0);
     if (n < 0) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return plain_block(lock, id, nullptr, 0, memory_block_type_plain);
     }
     if (n == 0) return plain_block(lock, id, reinterpret_cast<void*>(uintptr_t{1}), 0, memory_block_type_plain);
@@ -227,11 +228,11 @@ int32_t memory_block_exists(const memory_block& block) { return alive(block) ? -
 
 void memory_block_free(memory_block& block) {
     if (!has_lock(block)) {
-        error_raise(309);
+        error_raise(error_memory_not_initialized);
         return;
     }
     if (!alive(block)) {
-        error_raise(307);
+        error_raise(error_memory_already_freed);
         return;
     }
     if (block.lock->kind == memory_lock_over_address || block.lock->kind == memory_lock_owns_data)
@@ -241,7 +242,9 @@ void memory_block_free(memory_block& block) {
 
 uint8_t* memory_block_range_check(const memory_block& block, const void* address, int32_t size) {
     if (alive(block) && range_inside(block, address, size)) return static_cast<uint8_t*>(const_cast<void*>(address));
-    error_raise(!has_lock(block) ? 309 : !alive(block) ? 308 : 300);
+    error_raise(!has_lock(block) ? error_memory_not_initialized
+                : !alive(block)  ? error_memory_freed
+                                 : error_memory_out_of_range);
     return scratch_area(size);
 }
 

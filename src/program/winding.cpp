@@ -176,7 +176,7 @@ void prologue() {
 
 }  // namespace
 
-void fpe_signal_handler(int) { fatal_signal_error(11); }
+void fpe_signal_handler(int) { fatal_signal_error(error_division_by_zero); }
 
 void program_thread_entry() { program_main(); }
 

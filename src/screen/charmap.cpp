@@ -78,7 +78,7 @@ void cp437_map_reset() { cp437_unicode_map = cp437_initial_map; }
 void cp437_map_set(int32_t code_point, int32_t code) {
     if (error_pending()) return;
     if (code_point < 0 || code_point > 65535 || code < 0 || code > 255) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     cp437_unicode_map[code] = static_cast<uint16_t>(code_point);
@@ -87,7 +87,7 @@ void cp437_map_set(int32_t code_point, int32_t code) {
 int32_t cp437_map_get(int32_t code) {
     if (error_pending()) return 0;
     if (code < 0 || code > 255) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return 0;
     }
     return cp437_unicode_map[code];

@@ -20,7 +20,7 @@ bool image_is_truecolour(const image_record* image) { return image->bytes_per_pi
 uint32_t palette_entries_named(const image_record* image) { return image->is_text ? 16 : image->color_mask + 1; }
 uint32_t palette_highest_index(const image_record* image) { return std::min<uint32_t>(image->color_mask, 255); }
 
-void fail() { error_raise(5); }
+void fail() { error_raise(error_illegal_function_call); }
 
 // Foreground and background limits of dest_colors_set by mode; -1 = any value.
 struct color_limits {

@@ -53,7 +53,7 @@ int32_t font_metric_get(const std::vector<int32_t>& column, int32_t font, int32_
     if (error_pending()) return 0;
     if (!font_given) return font_entry(column, dest_image->font);
     if (!font_is_measurable(font)) {
-        error_raise(258);
+        error_raise(error_invalid_handle);
         return 0;
     }
     return column[size_t(font)];
@@ -79,7 +79,7 @@ int32_t options_parse(const string_descriptor* text) {
         word = first == std::string::npos ? std::string() : word.substr(first, last - first + 1);
         int32_t bit = option_bit(word);
         if (bit == 0 || (bits & bit)) {
-            error_raise(5);
+            error_raise(error_illegal_function_call);
             return -1;
         }
         bits |= bit;
@@ -189,13 +189,13 @@ void glyph_bitmaps_load() {
 void image_font_select(int32_t font, int32_t handle, int32_t handle_given) {
     if (error_pending()) return;
     if (!font_is_selectable(font)) {
-        error_raise(258);
+        error_raise(error_invalid_handle);
         return;
     }
     image_record* r = image_target(handle, handle_given);
     if (!r) return;
     if (r->is_text && !(font_table.options[size_t(font)] & font_option_monospace)) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     if (r->is_text && (r->image_flags & image_is_screen_page)) {
@@ -229,7 +229,7 @@ void image_glyph_mode_set(int32_t kind, int32_t handle, int32_t handle_given) {
     image_record* r = image_target(handle, handle_given);
     if (!r) return;
     if (r->is_text && kind != 1) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     static constexpr uint8_t print_modes[4] = {0, 3, 1, 2};
@@ -245,7 +245,7 @@ int32_t image_glyph_mode_get(int32_t handle, int32_t handle_given) {
 int32_t font_load_file(string_descriptor* file_name, int32_t height, string_descriptor* options, int32_t options_given) {
     if (error_pending()) return 0;
     if (height <= 0) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return 0;
     }
     if (height > 2048) return -1;
@@ -276,12 +276,12 @@ int32_t font_load_file_flags(string_descriptor* file_name, int32_t height, int32
 void font_free(int32_t font) {
     if (error_pending()) return;
     if (!font_is_loaded(font)) {
-        error_raise(258);
+        error_raise(error_invalid_handle);
         return;
     }
     for (int32_t slot = 2; slot < image_pool_used; ++slot) {
         if (image_pool[slot].in_use && image_pool[slot].font == font) {
-            error_raise(5);
+            error_raise(error_illegal_function_call);
             return;
         }
     }

@@ -18,7 +18,7 @@ bool is_32_bit(const image_record* r) { return r->mode == 32; }
 // The hardware image a handle names, or null with error 258.
 hardware_img* hardware_target(int32_t handle) {
     hardware_img* img = hardware_img_from_handle(handle);
-    if (!img) error_raise(258);
+    if (!img) error_raise(error_invalid_handle);
     return img;
 }
 
@@ -73,7 +73,7 @@ int32_t image_size_get(int32_t handle, int32_t handle_given, bool width) {
 int32_t image_handle_new(int32_t width, int32_t height, int32_t mode, int32_t mode_given) {
     if (error_pending()) return 0;
     if (width <= 0 || height <= 0 || (mode_given && !image_mode_valid(mode))) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return 0;
     }
     const image_record* like = dest_image;
@@ -89,7 +89,7 @@ int32_t image_handle_copy(int32_t handle, int32_t mode, int32_t mode_given) {
     if (!from_slot) return 0;
     if (mode_given && mode != image_pool[from_slot].mode) {
         if (mode == hardware_copy_mode && is_32_bit(&image_pool[from_slot])) return hardware_copy_of(&image_pool[from_slot]);
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return -1;
     }
     int32_t slot = image_slot_take();
@@ -117,17 +117,17 @@ int32_t image_handle_copy(int32_t handle, int32_t mode, int32_t mode_given) {
 void image_handle_free(int32_t handle, int32_t handle_given) {
     if (error_pending()) return;
     if (handle_given && handle >= 0) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     if (hardware_given(handle, handle_given)) {
-        if (!hardware_img_free_request(handle)) error_raise(258);
+        if (!hardware_img_free_request(handle)) error_raise(error_invalid_handle);
         return;
     }
     int32_t slot = handle_given ? image_handle_resolve(handle) : dest_image_index;
     if (!slot) return;
     if (image_pool[slot].image_flags & image_is_screen_page) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     image_free(slot);
@@ -138,7 +138,7 @@ void image_blend_enable(int32_t handle, int32_t handle_given) {
     image_record* r = image_target(handle, handle_given);
     if (!r) return;
     if (is_32_bit(r)) r->blend_off = 0;
-    else error_raise(5);
+    else error_raise(error_illegal_function_call);
 }
 
 void image_blend_disable(int32_t handle, int32_t handle_given) {
@@ -151,17 +151,17 @@ void image_transparent_color_set(uint32_t colour, int32_t handle, int32_t flags)
     if (error_pending()) return;
     bool clear = flags & transparent_clear, given = flags & transparent_colour_given;
     if (clear == given) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     image_record* r = image_target(handle, flags & transparent_handle_given);
     if (!r) return;
     if (r->is_text) {
-        if (given) error_raise(5);
+        if (given) error_raise(error_illegal_function_call);
     } else if (!is_32_bit(r)) {
         if (clear) r->clear_color = -1;
         else if (colour < 256) r->clear_color = static_cast<int32_t>(colour);
-        else error_raise(5);
+        else error_raise(error_illegal_function_call);
     } else if (given) {
         auto* p = reinterpret_cast<uint32_t*>(r->pixels);
         size_t n = size_t{r->width} * r->height;
@@ -176,7 +176,7 @@ void image_alpha_set(int32_t alpha, uint32_t colour1, uint32_t colour2, int32_t 
     image_record* r = image_target(handle, flags & alpha_handle_given);
     if (!r) return;
     if (!is_32_bit(r) || alpha < 0 || alpha > 255) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     auto* p = reinterpret_cast<uint32_t*>(r->pixels);

@@ -137,7 +137,7 @@ bool image_slot_in_use(int64_t slot) {
 int32_t image_handle_resolve(int32_t handle) {
     if (handle >= 0) return screen_page_get(handle);
     int32_t slot = image_handle_slot(handle);
-    if (!slot) error_raise(258);
+    if (!slot) error_raise(error_invalid_handle);
     return slot;
 }
 
@@ -174,7 +174,7 @@ int32_t image_slot_take() {
         slot = free_stack.slots[free_stack.top--];
     } else {
         if (image_pool_used >= image_pool_capacity && !pool_grow()) {
-            error_raise(502);
+            error_raise(error_image_pool_growth);
             return 0;
         }
         slot = image_pool_used++;
@@ -186,7 +186,7 @@ int32_t image_slot_take() {
 int32_t image_slot_release(int32_t slot) {
     if (!image_slot_in_use(slot)) return 0;
     if (free_stack.top >= free_stack.capacity - 1 && !free_stack_grow()) {
-        error_raise(503);
+        error_raise(error_image_free_stack_growth);
         return 0;
     }
     image_record* r = &image_pool[slot];
@@ -218,7 +218,7 @@ void image_storage_free(image_record* record) {
 int32_t image_new_over_memory(uint8_t* memory, int32_t width, int32_t height, int32_t mode) {
     if (width < 1 || height < 1 || !image_mode_valid(mode)) return 0;
     if (width > 65535 || height > 65535) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return 0;
     }
     int32_t slot = image_slot_take();
@@ -322,7 +322,7 @@ void image_pool_reserve() {
     }
     image_pool_used = 0;
     free_stack.top = -1;
-    if (!free_stack.slots && !free_stack_grow()) error_raise(503);
+    if (!free_stack.slots && !free_stack_grow()) error_raise(error_image_free_stack_growth);
     image_pool[image_slot_take()].in_use = 0;
     image_pool[image_slot_take()].in_use = 0;
     dest_slot_select(0);

@@ -99,7 +99,7 @@ text_size text_size_decide(const text_grid& was) {
 }
 
 // The page cannot be had: without a page 0 there is no screen to go on with.
-void page0_missing() { error_raise(257); }
+void page0_missing() { error_raise(error_critical_out_of_memory); }
 
 // A grid the image record can hold.
 bool text_size_valid(const text_size& s) { return s.columns >= 1 && s.columns <= 65535 && s.rows >= 1 && s.rows <= 65535; }
@@ -161,7 +161,7 @@ void screen_rebuild(int32_t mode, int32_t user_slot) {
     text_size text{};
     if (!user_slot && mode == 0) {
         text = text_size_decide(was);
-        if (!text_size_valid(text)) return error_raise(5);  // the old screen stays
+        if (!text_size_valid(text)) return error_raise(error_illegal_function_call);  // the old screen stays
     }
     previous_text_grid = was;
     pages_free();
@@ -211,7 +211,7 @@ bool suspend_wanted() { return frame_suspend_enabled != 0 && autodisplay_mode.lo
 int32_t copy_operand_slot(int32_t h) {
     if (h >= 0) return screen_page_get(h);
     int32_t slot = image_handle_slot(h);
-    if (!slot) error_raise(5);
+    if (!slot) error_raise(error_illegal_function_call);
     return slot;
 }
 
@@ -236,20 +236,20 @@ void frame_suspend_end() {
 
 int32_t screen_page_get(int32_t n) {
     if (n > screen_page_max) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return 0;
     }
     if (n >= screen_page_count()) screen_page_table.resize(static_cast<size_t>(n) + 1, 0);
     if (screen_page_table[n]) return screen_page_table[n];
     int32_t page0 = page0_slot();
     if (!page0) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return 0;
     }
     const image_record* first = slot_record(page0);
     int32_t slot = image_new(first->width, first->height, first->mode);
     if (!slot) {
-        error_raise(7);
+        error_raise(error_out_of_memory);
         return 0;
     }
     image_record* r = slot_record(slot);
@@ -277,20 +277,20 @@ void screen_mode_set(int32_t mode, int32_t, int32_t active_page, int32_t visual_
         if (mode < 0) {
             int32_t slot = image_handle_slot(mode);
             if (!slot) {
-                error_raise(258);
+                error_raise(error_invalid_handle);
                 return;
             }
             if (slot != page0) {
                 // Another page of this screen would be freed by the rebuild it asks for.
                 if (slot_record(slot)->image_flags & image_is_screen_page) {
-                    error_raise(5);
+                    error_raise(error_illegal_function_call);
                     return;
                 }
                 rebuild = true;
                 user_slot = slot;
             }
         } else if (!text_mode(mode)) {
-            error_raise(5);
+            error_raise(error_illegal_function_call);
             return;
         } else {
             rebuild = !page0 || slot_record(page0)->mode != mode || pending_text_columns != -1 ||
@@ -300,7 +300,7 @@ void screen_mode_set(int32_t mode, int32_t, int32_t active_page, int32_t visual_
     bool due = rebuild;
     if (active_given) {
         if (active_page < 0) {
-            error_raise(5);
+            error_raise(error_illegal_function_call);
             return;
         }
         if (!visual_given) {
@@ -315,7 +315,7 @@ void screen_mode_set(int32_t mode, int32_t, int32_t active_page, int32_t visual_
     }
     if (visual_given) {
         if (visual_page < 0) {
-            error_raise(5);
+            error_raise(error_illegal_function_call);
             return;
         }
         if (!rebuild) {
@@ -348,7 +348,7 @@ void page_copy(int32_t from, int32_t to) {
     bool fits = src->bytes_per_pixel == dst->bytes_per_pixel && src->width == dst->width &&
                 src->height == dst->height && (src->bytes_per_pixel != 1 || dst->color_mask >= src->color_mask);
     if (!fits) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     std::memmove(dst->pixels, src->pixels, image_pixel_bytes(src));

@@ -78,7 +78,7 @@ void entries_copy(uint32_t* to, const uint32_t* from, int32_t n) { std::memcpy(t
 // The palette of a resolved image (null after a bad handle), or null after error 5.
 uint32_t* palette_of_record(image_record* r) {
     if (!r) return nullptr;
-    if (!r->palette) error_raise(5);
+    if (!r->palette) error_raise(error_illegal_function_call);
     return r->palette;
 }
 
@@ -87,7 +87,7 @@ uint32_t* palette_entry_at(int32_t i, int32_t handle, int32_t handle_given) {
     uint32_t* p = palette_of_record(image_target(handle, handle_given));
     if (!p) return nullptr;
     if (i < 0 || i > 255) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return nullptr;
     }
     return p + i;

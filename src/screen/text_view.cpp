@@ -11,7 +11,7 @@
 
 namespace {
 
-void fail() { error_raise(5); }
+void fail() { error_raise(error_illegal_function_call); }
 
 text_cell* cells_of(image_record* image) { return reinterpret_cast<text_cell*>(image->pixels); }
 

@@ -93,7 +93,7 @@ void graphics_window_set(float x1, float y1, float x2, float y2, int32_t flags) 
     image_record* r = dest_image;
     bool given = flags & 1;
     if (r->is_text || (!given && (flags & 2)) || (given && (x1 == x2 || y1 == y2))) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     // The cursor keeps its place in view pixels.
@@ -130,7 +130,7 @@ void graphics_view_set(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t 
     bool given = flags & 1;
     bool bad = given ? !(inside(r, x1, y1) && inside(r, x2, y2)) : (flags & (2 | 4 | 8)) != 0;
     if (bad) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return;
     }
     r->turtle_angle = 0.0;
@@ -162,7 +162,7 @@ float coord_map(float value, int32_t kind) {
     if (error_pending()) return 0.0f;
     const image_record* r = dest_image;
     if (r->is_text || kind < 0 || kind > 3) {
-        error_raise(5);
+        error_raise(error_illegal_function_call);
         return 0.0f;
     }
     switch (kind) {
