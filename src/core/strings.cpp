@@ -408,6 +408,13 @@ string_descriptor* string_fixed_view(void* address, int32_t length, uint8_t temp
     return s;
 }
 
+string_descriptor* string_temp_from_bytes(const void* bytes, size_t n) {
+    // An oversized request reaches string_new, which raises the heap error and gives an empty string.
+    string_descriptor* s = string_new(static_cast<uint32_t>(std::min<size_t>(n, UINT32_MAX)), 1);
+    if (s->length > 0) std::memcpy(s->text, bytes, static_cast<size_t>(s->length));
+    return s;
+}
+
 string_descriptor* string_make_temp(string_descriptor* s) {
     if (!s->temporary && !s->permanent) temp_register(s);
     return s;

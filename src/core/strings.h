@@ -56,6 +56,8 @@ string_descriptor* string_from_literal(const void* text, int32_t length);
 string_descriptor* string_from_cstring(const char* text);  // null gives the empty text
 // A fixed-length string over existing memory; inside the segment a non-temporary view gets an entry.
 string_descriptor* string_fixed_view(void* address, int32_t length, uint8_t temporary);
+// A new temporary heap string holding a copy of n bytes.
+string_descriptor* string_temp_from_bytes(const void* bytes, size_t n);
 // Registers an existing string as temporary (a string already registered stays as it is).
 string_descriptor* string_make_temp(string_descriptor* s);
 

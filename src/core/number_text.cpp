@@ -1,0 +1,237 @@
+#include "core/number_text.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+#include "core/error_codes.h"
+#include "core/errors.h"
+#include "core/maths.h"
+
+namespace {
+
+// ---- integers ------------------------------------------------------------------------------------
+
+string_descriptor* signed_text(int64_t value) {
+    char text[24] = {' '};
+    char* first = value < 0 ? text : text + 1;
+    auto end = std::to_chars(first, std::end(text), value).ptr;
+    return string_temp_from_bytes(text, size_t(end - text));
+}
+
+string_descriptor* unsigned_text(uint64_t value) {
+    char text[24] = {' '};
+    auto end = std::to_chars(text + 1, std::end(text), value).ptr;
+    return string_temp_from_bytes(text, size_t(end - text));
+}
+
+// ---- the short form of floating values -----------------------------------------------------------
+
+// A value in scientific form: `count` significant digits, d0.d1d2... x 10^exponent.
+struct scientific_digits {
+    char digits[24];
+    int count;
+    int exponent;
+    bool negative;
+};
+
+// Correctly rounded (ties to even), as printf's "%.*E" gives them in the "C" locale.
+scientific_digits scientific_of(double x, int count) {
+    char text[48];
+    auto end = std::to_chars(text, std::end(text), x, std::chars_format::scientific, count - 1).ptr;
+    scientific_digits s{};
+    s.count = count;
+    s.negative = text[0] == '-';
+    const char* p = text + (s.negative ? 1 : 0);
+    s.digits[0] = *p++;
+    if (count > 1) std::memcpy(s.digits + 1, p + 1, size_t(count - 1));  // after the point
+    const char* e = static_cast<const char*>(std::memchr(p, 'e', size_t(end - p)));
+    const char* exponent_first = e + 1 + (e[1] == '+' ? 1 : 0);  // from_chars takes "-" but not "+"
+    std::from_chars(exponent_first, end, s.exponent);
+    return s;
+}
+
+// Significant digits left after dropping trailing zeros (0 for a zero value).
+int significant_count(const scientific_digits& s) {
+    int d = s.count;
+    while (d > 0 && s.digits[d - 1] == '0') --d;
+    return d;
+}
+
+struct short_form_rules {
+    int precision;      // digits of the scientific form
+    char letter;        // exponent letter
+};
+constexpr short_form_rules single_rules{7, 'E'};
+constexpr short_form_rules double_rules{16, 'D'};
+
+// Fixed notation for magnitudes below 10^precision whose last significant digit lies at most
+// precision + 1 places after the point.
+bool fixed_notation(int e, int d, const short_form_rules& rules) {
+    return e <= rules.precision - 1 && e - d >= -(rules.precision + 1);
+}
+
+// The fixed text of the digits: integer digits, then d - e - 1 decimals; no "0" before the point.
+char* fixed_text(char* out, const char* digits, int d, int e) {
+    if (e >= 0) {
+        std::memcpy(out, digits, size_t(e + 1));  // the digits past d are zeros
+        out += e + 1;
+        if (d - e - 1 > 0) {
+            *out++ = '.';
+            std::memcpy(out, digits + e + 1, size_t(d - e - 1));
+            out += d - e - 1;
+        }
+        return out;
+    }
+    *out++ = '.';
+    std::memset(out, '0', size_t(-e - 1));
+    out += -e - 1;
+    std::memcpy(out, digits, size_t(d));
+    return out + d;
+}
+
+char* exponent_text(char* out, const char* digits, int d, int e, char letter) {
+    *out++ = digits[0];
+    if (d > 1) {
+        *out++ = '.';
+        std::memcpy(out, digits + 1, size_t(d - 1));
+        out += d - 1;
+    }
+    *out++ = letter;
+    *out++ = e < 0 ? '-' : '+';
+    int magnitude = e < 0 ? -e : e;
+    if (magnitude < 10) *out++ = '0';
+    return std::to_chars(out, out + 4, magnitude).ptr;
+}
+
+// Infinities and NaN: the sign place and the name, as printf's upper-case forms write them.
+string_descriptor* non_finite_text(double x) {
+    const char* text = std::isnan(x) ? (std::signbit(x) ? "-NAN" : " NAN") : (x < 0 ? "-INF" : " INF");
+    return string_temp_from_bytes(text, 4);
+}
+
+// `fixed_digits` are the digits to show in fixed notation when they differ from the form's own.
+string_descriptor* short_text(const scientific_digits& s, const char* fixed_digits, const short_form_rules& rules) {
+    int d = significant_count(s);
+    if (d == 0) return string_temp_from_bytes(" 0", 2);  // zero of either sign
+    char text[48];
+    text[0] = s.negative ? '-' : ' ';
+    char* end = fixed_notation(s.exponent, d, rules) ? fixed_text(text + 1, fixed_digits, d, s.exponent)
+                                                     : exponent_text(text + 1, s.digits, d, s.exponent, rules.letter);
+    return string_temp_from_bytes(text, size_t(end - text));
+}
+
+// ---- octal and hexadecimal -----------------------------------------------------------------------
+
+constexpr int32_t octal_width_max = 64;
+constexpr int32_t hex_width_max = 16;
+constexpr int32_t float_octal_width = 32;
+constexpr int32_t float_hex_width = 8;
+constexpr long double two_to_63 = 9223372036854775808.0L;
+
+// 1-based position of the highest 1 bit, 0 for none.
+int highest_bit(uint64_t v) { return 64 - std::countl_zero(v); }
+
+string_descriptor* octal_text(uint64_t v, int bits) {
+    char text[22];
+    if (bits < 64) v &= (uint64_t(1) << bits) - 1;
+    int n = (bits + 2) / 3;
+    for (int i = n - 1; i >= 0; --i, v >>= 3) text[i] = char('0' + (v & 7));
+    return string_temp_from_bytes(text, size_t(n));
+}
+
+string_descriptor* hex_text(uint64_t v, int n) {
+    static constexpr char hex_digits[] = "0123456789ABCDEF";
+    char text[16];
+    for (int i = n - 1; i >= 0; --i, v >>= 4) text[i] = hex_digits[v & 15];
+    return string_temp_from_bytes(text, size_t(n));
+}
+
+// Digits a negative value needs to show its sign: past the highest digit that is not F, and one
+// more when that digit's high bit is clear.
+int hex_sign_digits(uint64_t v) {
+    int m = 0;
+    for (int i = 1; i <= 16; ++i) {
+        unsigned digit = unsigned(v >> (4 * (i - 1))) & 15;
+        if (digit != 15) m = (digit & 8) || i == 16 ? i : i + 1;
+    }
+    return m;
+}
+
+// The value of a float rounded to a 64-bit integer, or nothing after raising error 6.
+bool float_to_integer(long double x, uint64_t& out) {
+    if (std::isnan(x) || x >= two_to_63 || x <= -two_to_63) {
+        error_raise(error_overflow);
+        return false;
+    }
+    out = x >= 0 ? long_double_to_uint64(x) : uint64_t(long_double_to_int64(x));
+    return true;
+}
+
+}  // namespace
+
+string_descriptor* string_from_int64(int64_t value) { return signed_text(value); }
+string_descriptor* string_from_int32(int32_t value) { return signed_text(value); }
+string_descriptor* string_from_int16(int32_t value) { return signed_text(int16_t(value)); }
+string_descriptor* string_from_int8(int32_t value) { return signed_text(int8_t(value)); }
+string_descriptor* string_from_uint64(uint64_t value) { return unsigned_text(value); }
+string_descriptor* string_from_uint32(uint32_t value) { return unsigned_text(value); }
+string_descriptor* string_from_uint16(uint32_t value) { return unsigned_text(uint16_t(value)); }
+string_descriptor* string_from_uint8(uint32_t value) { return unsigned_text(uint8_t(value)); }
+
+string_descriptor* string_from_single(float value) {
+    double x = value;
+    if (!std::isfinite(x)) return non_finite_text(x);
+    scientific_digits s = scientific_of(x, single_rules.precision);
+    return short_text(s, s.digits, single_rules);
+}
+
+string_descriptor* string_from_double(double value) {
+    if (!std::isfinite(value)) return non_finite_text(value);
+    scientific_digits sixteen = scientific_of(value, double_rules.precision);
+    if (sixteen.digits[15] != '9') return short_text(sixteen, sixteen.digits, double_rules);
+    // A 16th digit 9 is taken for noise: the 15-digit form, with a 0 as its 16th digit, is shown.
+    scientific_digits fifteen = scientific_of(value, 15);
+    fifteen.digits[15] = '0';
+    fifteen.count = 16;
+    // At exponent 15 the fixed text is the value rounded to an integer: 16 digits, which only the
+    // 16-digit form holds when it has that exponent too.
+    bool integer_of_sixteen = fifteen.exponent == 15 && sixteen.exponent == 15;
+    return short_text(fifteen, integer_of_sixteen ? sixteen.digits : fifteen.digits, double_rules);
+}
+
+string_descriptor* string_from_float80(long double value) { return string_from_double(static_cast<double>(value)); }
+
+string_descriptor* string_octal_from_int64(int64_t value, int32_t width) {
+    width = std::clamp(width, 1, octal_width_max);
+    auto v = uint64_t(value);
+    if (value == 0) return string_temp_from_bytes("0", 1);
+    if (value > 0) return octal_text(v, highest_bit(v));
+    int p = highest_bit(~v);  // highest 0 bit
+    int bits = p < width ? width : p <= 15 ? 16 : p <= 31 ? 32 : 64;
+    return octal_text(v, bits);
+}
+
+string_descriptor* string_hex_from_int64(int64_t value, int32_t width) {
+    width = std::clamp(width, 1, hex_width_max);
+    auto v = uint64_t(value);
+    if (value == 0) return string_temp_from_bytes("0", 1);
+    if (value > 0) return hex_text(v, (highest_bit(v) + 3) / 4);
+    int m = hex_sign_digits(v);
+    int n = m <= width ? width : m <= 4 ? 4 : m <= 8 ? 8 : 16;
+    return hex_text(v, n);
+}
+
+string_descriptor* string_octal_from_float(long double value) {
+    uint64_t v;
+    if (!float_to_integer(value, v)) return string_new(0, 1);
+    return string_octal_from_int64(int64_t(v), float_octal_width);
+}
+
+string_descriptor* string_hex_from_float(long double value) {
+    uint64_t v;
+    if (!float_to_integer(value, v)) return string_new(0, 1);
+    return string_hex_from_int64(int64_t(v), float_hex_width);
+}
