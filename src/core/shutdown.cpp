@@ -12,6 +12,11 @@ namespace {
 std::atomic<program_park_hook> park_hook{nullptr};
 }
 
+void break_request() {
+    if (close_handled_by_program.load()) close_request_bits.fetch_or(2);
+    else stop_request.store(1);
+}
+
 void program_park_hook_set(program_park_hook hook) { park_hook.store(hook); }
 
 void program_thread_park() {

@@ -15,6 +15,8 @@ extern std::atomic<int32_t> stop_request;
 extern std::atomic<int32_t> close_request_bits;
 // The program reads the close requests itself (close_request_take); program_end clears it.
 extern std::atomic<int32_t> close_handled_by_program;
+// Ctrl+Break: a close request (bit 1) while the program handles closing, else a stop request.
+void break_request();
 // Set once by the control thread when the runtime shuts down.
 extern std::atomic<uint8_t> shutdown_flag;
 inline bool runtime_shutting_down() { return shutdown_flag.load() != 0; }

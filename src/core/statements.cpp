@@ -11,6 +11,17 @@ std::atomic<int32_t> statement_retry{0};
 std::atomic<uint8_t> pause_flag{0};
 std::atomic<int32_t> sleep_interrupted{0};
 
+void pause_request() {
+    event_pending.store(1);
+    pause_flag.fetch_or(1);
+}
+
+bool pause_active() { return (pause_flag.load() & 1) != 0; }
+
+bool pause_end() { return (pause_flag.fetch_and(static_cast<uint8_t>(~1u)) & 1) != 0; }
+
+void sleep_interrupt() { sleep_interrupted.store(1); }
+
 void statement_hook(int32_t line) {
     event_pending.store(0);
     statement_retry.store(0);

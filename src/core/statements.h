@@ -10,6 +10,14 @@ extern std::atomic<int32_t> statement_retry;
 extern std::atomic<uint8_t> pause_flag;
 extern std::atomic<int32_t> sleep_interrupted;
 
+// The Pause key: statement_hook waits until the next key ends the pause.
+void pause_request();
+bool pause_active();
+// Ends a pause; false when there was none.
+bool pause_end();
+// A key press or a timer handler ends the sleep statement's wait.
+void sleep_interrupt();
+
 void statement_hook(int32_t line);
 // Runs the pending trap handlers (buttons, keys, timers); called only by statement_hook.
 void event_dispatch();

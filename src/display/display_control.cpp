@@ -66,6 +66,20 @@ void fullscreen_set(int32_t kind, int32_t options) {
     frame_rebuild_forced.store(1);
 }
 
+void fullscreen_step() {
+    int32_t m = fullscreen_get();
+    if (m == 2 && fullscreen_smooth.load() == 1) {
+        m = 0;
+    } else if (fullscreen_smooth.load() == 0 && m != 0) {
+        fullscreen_smooth.store(1);
+    } else {
+        m = m + 1;
+        fullscreen_smooth.store(0);
+    }
+    if (m != fullscreen_mode.load()) fullscreen_request.store(m);
+    frame_rebuild_forced.store(1);
+}
+
 int32_t fullscreen_get() {
     int32_t request = fullscreen_request.load();
     return request != -1 ? request : fullscreen_mode.load();

@@ -52,6 +52,9 @@ void display_fps_set(double value, int32_t form);
 // smooths. Always forces the next frame to be built.
 void fullscreen_set(int32_t kind, int32_t options);
 int32_t fullscreen_get();
+// Alt+Enter: windowed -> stretched -> stretched smoothly -> aspect kept -> aspect kept smoothly ->
+// windowed. Forces the next frame to be built.
+void fullscreen_step();
 // Each argument a layer number 1-4 or 0; the argument in place i puts its layer at position i.
 void display_order_set(int32_t a, int32_t b, int32_t c, int32_t d);
 void display_order_preset(int32_t kind);

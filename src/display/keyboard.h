@@ -1,8 +1,9 @@
 // Keyboard input: every key press and release passes through key_down and key_up, which keep the
 // held-key list, act on the system keys (Ctrl+Break, Pause, Alt+Enter), fire key traps and soft keys
 // and post the key to the key-hit ring, the emulated BIOS keyboard buffer in dos_memory and the
-// scan-code queue. The program thread reads those. The key codes and the translation table are in
-// key_table.h; the keyboard device snapshots of the window hooks are the input devices' business.
+// scan-code queue. The program thread reads those. Not here: the key codes and the translation
+// table (key_table.h), the window system's keys (key_events.h), the keyboard device snapshots of the
+// window hooks (the input devices').
 //
 // Writers are the main thread (window callbacks and hooks), the control thread (lock keys) and
 // start-up; readers the program and control threads. One mutex keeps them apart; nothing waits
@@ -22,25 +23,6 @@ void key_down_char(int32_t c);
 void key_up_char(int32_t c);
 void key_down_code(int32_t code);
 void key_up_code(int32_t code);
-// A Unicode code point: through code page 437 where it has an 8-bit code, else code | 0x40000000.
-void key_down_unicode(int32_t code_point);
-void key_up_unicode(int32_t code_point);
-
-// The window system's character keys (0-255) and special keys; down 1 press, 0 release.
-void key_char_event(int32_t key, int32_t down);
-void key_special_event(int32_t key, int32_t down);
-void glut_keyboard_down_callback(unsigned char key, int x, int y);
-void glut_keyboard_up_callback(unsigned char key, int x, int y);
-void glut_special_down_callback(int key, int x, int y);
-void glut_special_up_callback(int key, int x, int y);
-
-// Raw key messages of the window layer (main thread, before the character or special callback of
-// the same key): the scan code (set-1 make code, + 256 for an extended key) and 1 press / 0 release.
-// The keyboard remembers the last pressed key for Ctrl combinations that the window system turns into
-// control characters, and keeps the Scroll Lock toggle that the window system does not have.
-void keyboard_raw_key(int32_t scan, int32_t down);
-// The Scroll Lock toggle kept from raw presses.
-bool keyboard_scroll_lock_toggle();
 
 // Queries (program thread).
 int32_t key_is_down(int32_t code);
@@ -66,7 +48,7 @@ uint8_t scancode_queue_take();
 int32_t scancode_queue_count();
 
 // Where the Caps and Num Lock toggles and the held modifiers come from: the platform layer by
-// default; tests put in their own. The Scroll Lock toggle is keyboard_scroll_lock_toggle.
+// default; tests put in their own. The Scroll Lock toggle is keyboard_scroll_lock_toggle (key_events.h).
 using lock_key_source = platform_key_states (*)();
 void lock_key_source_set(lock_key_source source);
 

@@ -6,6 +6,7 @@
 
 #include "core/shutdown.h"
 #include "display/display_control.h"
+#include "display/key_events.h"
 #include "display/keyboard.h"
 #include "display/mouse.h"
 #include "display/renderer.h"

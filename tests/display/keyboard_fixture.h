@@ -10,6 +10,7 @@
 #include "core/runtime_fixture.h"
 #include "core/strings.h"
 #include "display/display_control.h"
+#include "display/key_events.h"
 #include "display/keyboard.h"
 #include "machine/memory.h"
 
