@@ -7,7 +7,7 @@
 #include "core/errors.h"
 #include "draw/lines.h"
 #include "draw/mode_aspect.h"
-#include "draw/pixel_rounding.h"
+#include "draw/pixel_space.h"
 #include "screen/image_pool.h"
 #include "screen/pixels.h"
 #include "screen/view.h"
@@ -16,15 +16,6 @@ namespace {
 
 constexpr double two_pi = 6.283185307179586;
 constexpr double pi = 3.141592653589793;
-
-// A logical coordinate in pixel space, unrounded, in double precision.
-double mapped(const image_record* d, double v, float scale, float offset, int32_t origin) {
-    switch (d->coord_mode) {
-        case 0: return v;
-        case 1: return v + origin;
-        default: return v * scale + offset + origin;
-    }
-}
 
 // The radii in pixels after the aspect: below 1 it shortens the vertical radius, above 1 the
 // horizontal one; a negative aspect above -1 counts as aspect + 1, one of -1 or less as 1.
@@ -134,9 +125,8 @@ void circle_draw(double x, double y, double r, uint32_t colour, double start, do
     d->cursor_x = static_cast<float>(x);
     d->cursor_y = static_cast<float>(y);
 
-    double mx = mapped(d, x, d->scale_x, d->offset_x, d->view_origin_x);
-    double my = mapped(d, y, d->scale_y, d->offset_y, d->view_origin_y);
-    double R = std::fabs(mapped(d, x + r, d->scale_x, d->offset_x, d->view_origin_x) - mx);
+    double mx = pixel_space_x(d, x), my = pixel_space_y(d, y);
+    double R = std::fabs(pixel_space_x(d, x + r) - mx);
     if (!(flags & circle_aspect_given)) aspect = mode_pixel_aspect(d->mode);
     if (!std::isfinite(mx) || !std::isfinite(my) || !std::isfinite(R) || !std::isfinite(aspect) ||
         !std::isfinite(arc.start) || !std::isfinite(arc.end))
