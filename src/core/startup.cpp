@@ -20,6 +20,7 @@
 #include "display/mouse.h"
 #include "display/renderer.h"
 #include "display/window.h"
+#include "files/file_open.h"
 #include "files/network.h"
 #include "files/sequential.h"
 #include "machine/memory.h"
@@ -130,6 +131,7 @@ void runtime_start(int argc, char** argv) {
     image_pool_reserve();                                // 13
     x86_registers_init();                                // 14
     file_print_blanks_init();                            // 15
+    file_layer_init();                                   // the close of all files at the end
     scancode_queue_init();                               // 16
     local_stack_init();                                  // 17
     dos_memory_clear();                                  // 18

@@ -1,0 +1,36 @@
+// The file layer's own files only: the operating-system side of a slot and the table that holds
+// the slots. file_table.cpp owns the state; file_io.cpp, file_locks.cpp and serial.cpp work on the
+// slot they are handed.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <vector>
+
+#include "files/file_handles.h"
+
+// A byte range a slot has locked: first and last byte, last -1 for "to the end and beyond".
+struct locked_range {
+    int64_t first;
+    int64_t last;
+};
+
+struct file_os_handle {
+    int fd = -1;
+    int lock_fd = -1;          // the side lock file of the file's identity (file_locks.h), or -1
+    bool seekable = false;     // transfers at the kept position (regular files, block devices)
+    std::vector<locked_range> ranges;
+};
+
+struct file_table_state {
+    std::deque<file_handle_record> records;  // a deque: growth never moves a record
+    std::deque<file_os_handle> os;
+    std::vector<int32_t> free_stack;
+    std::map<int32_t, int32_t> numbers;  // bound file numbers only: number -> slot
+    int32_t number_map_size = 0;         // the highest number ever asked about
+    int64_t last_read_count = 0;
+};
+extern file_table_state file_table;
+
+inline file_os_handle& file_os_of(int32_t slot) { return file_table.os[static_cast<size_t>(slot)]; }

@@ -1,0 +1,261 @@
+// Opening, reading, writing, positioning, sizing and locking by slot. Files are read and written
+// at the position the slot keeps (pread/pwrite), so no operating-system file pointer has to be
+// kept in step; pipes, character devices and serial ports are read and written in sequence.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "files/file_internal.h"
+#include "files/file_locks.h"
+#include "files/path_names.h"
+#include "files/serial.h"
+
+namespace {
+
+constexpr int64_t transfer_chunk = 0x7ffff000;  // the most one read or write call moves
+
+int32_t open_result_of_errno(int err, const std::string& path) {
+    switch (err) {
+    case ENOENT: {
+        // A missing file in an existing directory, or a missing directory on the way.
+        size_t slash = path.find_last_of('/');
+        std::string parent = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+        struct stat st;
+        return (::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) ? file_not_found : file_path_not_found;
+    }
+    case ENOTDIR:
+    case ELOOP: return file_path_not_found;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case ETXTBSY:
+    case EISDIR:
+    case EBUSY: return file_denied;
+    case EMFILE:
+    case ENFILE: return file_fault;
+    case ENXIO:
+    case ENODEV: return file_device_unavailable;
+    case ENAMETOOLONG: return file_bad_name;
+    case ENOSPC:
+    case EDQUOT: return file_disk_full;
+    default: return file_not_found;
+    }
+}
+
+int32_t transfer_result_of_errno(int err) {
+    switch (err) {
+    case EACCES:
+    case EPERM: return file_denied;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return file_disk_full;
+    default: return file_fault;
+    }
+}
+
+int open_flags(int32_t access, int32_t kind) {
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;  // non-blocking only for the open: a FIFO never hangs it
+    if ((access & file_access_read) && (access & file_access_write)) flags |= O_RDWR;
+    else if (access & file_access_write) flags |= O_WRONLY;
+    else flags |= O_RDONLY;
+    if (kind != file_create_never) flags |= O_CREAT;
+    return flags;
+}
+
+// One attempt at opening path into the slot's descriptor with these access bits.
+int32_t open_attempt(int32_t slot, const std::string& path, int32_t access, int32_t deny, int32_t kind) {
+    int fd = ::open(path.c_str(), open_flags(access, kind), 0666);
+    if (fd < 0) return open_result_of_errno(errno, path);
+    struct stat st;
+    int32_t code = file_ok;
+    if (::fstat(fd, &st) != 0) code = file_fault;
+    else if (S_ISDIR(st.st_mode)) code = file_denied;
+    // The read-only attribute: no write bits refuse writing, root included.
+    else if ((access & file_access_write) && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) code = file_denied;
+    if (code != file_ok) {
+        ::close(fd);
+        return code;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    file_os_handle& os = file_os_of(slot);
+    os.fd = fd;
+    os.seekable = S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
+    code = file_locks_join(os, st, access, deny);
+    // Truncation only once the sharing allows it: a holder that denies writing keeps its bytes.
+    if (code == file_ok && kind == file_create_truncate && S_ISREG(st.st_mode) && st.st_size != 0 &&
+        ::ftruncate(fd, 0) != 0)
+        code = transfer_result_of_errno(errno);
+    if (code != file_ok) {
+        file_locks_drop(os);
+        ::close(fd);
+        os.fd = -1;
+    }
+    return code;
+}
+
+int32_t open_serial(int32_t slot, int32_t access) {
+    int fd = com_open(file_handle_record_of(slot).com, access);
+    if (fd < 0) return fd;
+    file_os_of(slot).fd = fd;
+    return file_ok;
+}
+
+// The slot's record after the checks every by-slot transfer shares; null with the code set.
+file_handle_record* transfer_slot(int32_t slot, int64_t offset, int64_t count, bool write, int32_t& code) {
+    if (!file_handle_valid(slot)) return code = file_bad_slot, nullptr;
+    file_handle_record& r = file_handle_record_of(slot);
+    if (!(write ? r.can_write : r.can_read)) return code = file_no_access, nullptr;
+    if (count < 0) return code = file_bad_argument, nullptr;
+    if (offset != -1 && (code = file_handle_seek(slot, offset)) != file_ok) return nullptr;
+    if (count > INT64_MAX - r.position) return code = file_bad_argument, nullptr;
+    code = file_locks_range_check(file_os_of(slot), r.position, count);
+    return code == file_ok ? &r : nullptr;
+}
+
+// Moves up to count bytes and answers how many moved; code tells why fewer moved (file_ok at the
+// end of a file or a port's time-out). Short transfers of pipes and signals are continued.
+int64_t transfer(const file_handle_record& r, const file_os_handle& os, uint8_t* data, int64_t count, bool write,
+                 int32_t& code) {
+    code = file_ok;
+    if (r.com.com_port != 0) {
+        int64_t n = write ? com_write(os.fd, data, count, r.com.com_cs_ms) : com_read(os.fd, data, count, r.com.com_ds_ms);
+        if (n < 0) return code = static_cast<int32_t>(n), 0;
+        return n;
+    }
+    int64_t done = 0;
+    while (done < count) {
+        auto chunk = static_cast<size_t>(std::min(count - done, transfer_chunk));
+        off_t at = r.position + done;
+        ssize_t n;
+        if (os.seekable) n = write ? ::pwrite(os.fd, data + done, chunk, at) : ::pread(os.fd, data + done, chunk, at);
+        else n = write ? ::write(os.fd, data + done, chunk) : ::read(os.fd, data + done, chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return code = transfer_result_of_errno(errno), done;
+        if (n == 0) break;
+        done += n;
+    }
+    return done;
+}
+
+int32_t range_arguments(int64_t& first, int64_t last) {
+    if (first == -1) first = 0;
+    if (first < 0 || last < -1 || (last != -1 && last < first)) return file_bad_argument;
+    return file_ok;
+}
+
+}  // namespace
+
+int32_t file_handle_open(std::string_view name, int32_t access, int32_t deny, int32_t kind) {
+    int32_t slot = file_handle_alloc();
+    file_handle_record& r = file_handle_record_of(slot);
+    r.can_read = (access & file_access_read) ? 1 : 0;
+    r.can_write = (access & file_access_write) ? 1 : 0;
+    r.deny_read = (deny & file_deny_read) ? 1 : 0;
+    r.deny_write = (deny & file_deny_write) ? 1 : 0;
+
+    int32_t code = file_ok;
+    std::string path;
+    if (name.find('\0') != std::string_view::npos) code = file_bad_name;
+    else if (int32_t com = com_spec_parse(name, r.com); com < 0) code = file_bad_name;
+    else if (r.com.com_port != 0) code = open_serial(slot, access);
+    else if ((code = file_name_fix(name, path)) == file_ok) {
+        code = open_attempt(slot, path, access, deny, kind);
+        if (code != file_ok && kind == file_create_fallback) {
+            for (int32_t fallback : {int32_t{file_access_read}, int32_t{file_access_write}}) {
+                code = open_attempt(slot, path, fallback, deny, kind);
+                if (code == file_ok) {
+                    r.can_read = fallback == file_access_read;
+                    r.can_write = fallback == file_access_write;
+                    break;
+                }
+            }
+        }
+    }
+    r.in_use = 1;
+    if (code != file_ok) {
+        file_handle_release(slot);
+        return code;
+    }
+    return slot;
+}
+
+int32_t file_handle_seek(int32_t slot, int64_t position) {
+    if (!file_handle_valid(slot)) return file_bad_slot;
+    if (position < 0) return file_bad_argument;
+    if (!file_os_of(slot).seekable) return file_no_access;
+    file_handle_record_of(slot).position = position;
+    return file_ok;
+}
+
+int64_t file_handle_position(int32_t slot) {
+    return file_handle_valid(slot) ? file_handle_record_of(slot).position : int64_t{file_bad_slot};
+}
+
+int32_t file_handle_write(int32_t slot, int64_t offset, const void* buffer, int64_t count) {
+    int32_t code;
+    file_handle_record* r = transfer_slot(slot, offset, count, true, code);
+    if (!r) return code;
+    int64_t done = transfer(*r, file_os_of(slot), static_cast<uint8_t*>(const_cast<void*>(buffer)), count, true, code);
+    r->position += done;  // what was written counts, also when the rest failed
+    if (code != file_ok) return code;
+    return done < count ? file_short_write : file_ok;
+}
+
+int32_t file_handle_read(int32_t slot, int64_t offset, void* buffer, int64_t count) {
+    file_table.last_read_count = 0;
+    int32_t code;
+    file_handle_record* r = transfer_slot(slot, offset, count, false, code);
+    if (!r) return code;
+    auto* data = static_cast<uint8_t*>(buffer);
+    int64_t done = transfer(*r, file_os_of(slot), data, count, false, code);
+    r->position += done;
+    file_table.last_read_count = done;
+    if (code != file_ok) return code;
+    if (done < count) {
+        std::memset(data + done, 0, static_cast<size_t>(count - done));
+        r->eof_flag = 1;
+        return file_at_end;
+    }
+    r->eof_flag = 0;
+    return file_ok;
+}
+
+int64_t file_handle_size(int32_t slot) {
+    if (!file_handle_valid(slot)) return file_bad_slot;
+    if (file_handle_record_of(slot).com.com_port != 0) return file_no_access;
+    struct stat st;
+    return ::fstat(file_os_of(slot).fd, &st) == 0 ? st.st_size : int64_t{file_no_access};
+}
+
+int32_t file_handle_at_end(int32_t slot) {
+    if (!file_handle_valid(slot)) return file_bad_slot;
+    // A port is at its end while nothing waits to be read.
+    if (file_handle_record_of(slot).com.com_port != 0) return file_handle_bytes_waiting(slot) == 0 ? 1 : 0;
+    return file_handle_record_of(slot).position >= file_handle_size(slot) ? 1 : 0;
+}
+
+int32_t file_handle_eof_flag(int32_t slot) {
+    return file_handle_valid(slot) ? file_handle_record_of(slot).eof_flag : int32_t{file_bad_slot};
+}
+
+int32_t file_handle_lock_range(int32_t slot, int64_t first, int64_t last) {
+    if (!file_handle_valid(slot)) return file_bad_slot;
+    if (int32_t code = range_arguments(first, last); code != file_ok) return code;
+    return file_locks_range_take(file_os_of(slot), first, last);
+}
+
+int32_t file_handle_unlock_range(int32_t slot, int64_t first, int64_t last) {
+    if (!file_handle_valid(slot)) return file_bad_slot;
+    if (int32_t code = range_arguments(first, last); code != file_ok) return code;
+    return file_locks_range_give(file_os_of(slot), first, last);
+}
+
+int64_t file_handle_bytes_waiting(int32_t slot) {
+    if (!file_handle_valid(slot) || file_handle_record_of(slot).com.com_port == 0) return 0;
+    return com_bytes_waiting(file_os_of(slot).fd);
+}

@@ -1,0 +1,3 @@
+#include "files/network_seam.h"
+
+file_network_seams file_network{};
