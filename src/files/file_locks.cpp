@@ -69,7 +69,7 @@ bool overlaps(const locked_range& a, int64_t first, int64_t last) {
 
 int32_t file_locks_join(file_os_handle& os, const struct stat& st, int32_t access, int32_t deny) {
     os.lock_fd = side_file_open(st);
-    if (os.lock_fd < 0) return file_ok;
+    if (os.lock_fd < 0) return (errno == EMFILE || errno == ENFILE) ? file_fault : file_ok;
     if (lock_call(os.lock_fd, F_OFD_SETLKW, F_WRLCK, sentinel_gate, 1) < 0) return file_ok;
     bool clash = ((access & file_access_read) && held_elsewhere(os.lock_fd, sentinel_denies_read, 1) == 1) ||
                  ((access & file_access_write) && held_elsewhere(os.lock_fd, sentinel_denies_write, 1) == 1) ||

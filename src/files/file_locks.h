@@ -14,7 +14,8 @@
 #include "files/file_internal.h"
 
 // Joins the file's sharing: file_denied when another handle denies what this one asks, or holds
-// what this one denies. Without a usable side file nothing is shared and nothing is refused.
+// what this one denies; file_fault when no descriptor is left for the side file. Where no side
+// file can be made at all (no writable $TMPDIR), nothing is shared and nothing is refused.
 int32_t file_locks_join(file_os_handle& os, const struct stat& st, int32_t access, int32_t deny);
 // Leaves the sharing and gives up every range lock of the slot.
 void file_locks_drop(file_os_handle& os);

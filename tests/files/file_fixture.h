@@ -1,0 +1,72 @@
+// Test helpers for the file layer: a fresh directory per test, file bytes written and read back
+// without the runtime, a clean file table and string store, and the pending error taken.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+
+#include "core/errors.h"
+#include "core/runtime_fixture.h"
+#include "core/strings.h"
+#include "files/file_handles.h"
+#include "machine/memory.h"
+
+class file_test : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/lumo-files-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir = pattern;
+        dos_memory_clear();
+        string_store_reset();
+        string_segment_init();
+        file_handles_reset();
+    }
+    void TearDown() override {
+        file_handles_reset();
+        string_store_reset();
+        std::string command = "chmod -R u+w '" + dir + "' && rm -rf '" + dir + "'";
+        std::system(command.c_str());
+    }
+
+    std::string path(std::string_view name) const { return dir + "/" + std::string(name); }
+
+    void write_file(std::string_view name, std::string_view bytes) const {
+        std::ofstream out(path(name), std::ios::binary);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::string read_file(std::string_view name) const {
+        std::ifstream in(path(name), std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    bool exists(std::string_view name) const {
+        struct stat st;
+        return ::stat(path(name).c_str(), &st) == 0;
+    }
+
+    // The pending error, cleared.
+    static int32_t error_take() { return error_number.exchange(0); }
+
+    // A temporary string over text (valid for the test).
+    static string_descriptor* text(std::string_view t) {
+        string_descriptor* s = string_new(static_cast<uint32_t>(t.size()), 1);
+        if (!t.empty()) std::memcpy(s->text, t.data(), t.size());
+        return s;
+    }
+    static std::string text_of(const string_descriptor* s) {
+        return {reinterpret_cast<const char*>(s->text), static_cast<size_t>(s->length)};
+    }
+
+    recorded_boxes boxes;
+    std::string dir;
+};
