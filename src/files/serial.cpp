@@ -169,15 +169,27 @@ int64_t now_ms() {
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
-// Waits until fd is ready for events or the deadline passes: false on time-out.
-bool wait_ready(int fd, short events, int64_t deadline) {
+enum class port_wait { ready, timed_out, hung_up };
+
+// Waits until fd is ready for events or the deadline passes.
+port_wait wait_ready(int fd, short events, int64_t deadline) {
     for (;;) {
         int64_t left = deadline - now_ms();
-        if (left <= 0) return false;
+        if (left <= 0) return port_wait::timed_out;
         pollfd p{fd, events, 0};
         int r = ::poll(&p, 1, static_cast<int>(std::min<int64_t>(left, INT32_MAX)));
-        if (r > 0) return true;  // ready, or hung up: the transfer itself tells
-        if (r < 0 && errno != EINTR) return true;
+        // Every read or write comes before a wait, so a hang-up seen here left nothing unread.
+        if (r > 0) return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) ? port_wait::hung_up : port_wait::ready;
+        if (r < 0 && errno != EINTR) return port_wait::hung_up;
+    }
+}
+
+// Bytes moved so far, file_fault when the other end is gone, or nothing when it is time to stop.
+bool port_continue(int fd, short events, int64_t deadline, int64_t& result) {
+    switch (wait_ready(fd, events, deadline)) {
+    case port_wait::ready: return true;
+    case port_wait::hung_up: result = file_fault; return false;
+    default: return false;
     }
 }
 
@@ -279,7 +291,7 @@ int64_t com_read(int fd, uint8_t* buffer, int64_t count, int32_t timeout_ms) {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN) return file_fault;  // EIO: the other end hung up
-        if (!wait_ready(fd, POLLIN, deadline)) break;
+        if (!port_continue(fd, POLLIN, deadline, got)) break;
     }
     return got;
 }
@@ -295,7 +307,7 @@ int64_t com_write(int fd, const uint8_t* buffer, int64_t count, int32_t timeout_
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno != EAGAIN) return file_fault;
-        if (!wait_ready(fd, POLLOUT, deadline)) break;
+        if (!port_continue(fd, POLLOUT, deadline, done)) break;
     }
     return done;
 }
