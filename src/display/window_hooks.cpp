@@ -19,8 +19,8 @@ constexpr int32_t code_break = 100318;
 
 std::atomic<keyboard_device_handler> device_handler{nullptr};
 
-// The raw keys of one read from the display reach the hooks before the first character or special
-// callback of that read.
+// Each key callback comes after the raw key that caused it (and the raw keys before it), also when
+// one read from the display brought a burst of keys.
 template <typename Key, void (*forward)(Key, int, int)>
 void after_raw_keys(Key key, int x, int y) {
     platform::x11_window_events_drain();

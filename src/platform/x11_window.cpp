@@ -42,17 +42,21 @@ struct x11_window_state {
     recorded_event ring[ring_size];
     int ring_read = 0;
     int ring_write = 0;
+    int ring_keys = 0;  // key events among the recorded ones
 
     Display* raw_display = nullptr;
     int xi_opcode = 0;
 };
 x11_window_state xs;
 
+bool is_key(event_kind kind) { return kind == event_kind::key_press || kind == event_kind::key_release; }
+
 void record(event_kind kind, uint32_t keycode = 0, uint32_t state = 0) {
     int next = (xs.ring_write + 1) % x11_window_state::ring_size;
     if (next == xs.ring_read) return;  // full: the newest is lost, the order of the rest kept
     xs.ring[xs.ring_write] = {kind, keycode, state};
     xs.ring_write = next;
+    if (is_key(kind)) ++xs.ring_keys;
 }
 
 Bool key_wire(Display* d, XEvent* event, xEvent* wire) {
@@ -146,25 +150,54 @@ void x11_window_hooks_install(void* display, unsigned long window, const x11_win
     xs.old_motion = XESetWireToEvent(d, MotionNotify, motion_wire);
 }
 
+namespace {
+
+// Key events of the window that Xlib still holds in its queue: recorded, not yet dispatched.
+int queued_key_events() {
+    int count = 0;
+    LockDisplay(xs.display);
+    for (_XQEvent* q = xs.display->head; q; q = q->next) {
+        const XEvent& e = q->event;
+        if ((e.type == KeyPress || e.type == KeyRelease) && e.xkey.window == xs.window) ++count;
+    }
+    UnlockDisplay(xs.display);
+    return count;
+}
+
+void dispatch(const recorded_event& e) {
+    switch (e.kind) {
+        case event_kind::key_press:
+        case event_kind::key_release:
+            if (xs.handlers.key) xs.handlers.key(e.kind == event_kind::key_press, e.keycode, e.state);
+            break;
+        case event_kind::close:
+            if (xs.handlers.close) xs.handlers.close();
+            break;
+        case event_kind::expose:
+            if (xs.handlers.expose) xs.handlers.expose();
+            break;
+        case event_kind::motion:
+            if (xs.handlers.first_motion) xs.handlers.first_motion();
+            break;
+    }
+}
+
+}  // namespace
+
+// One read of the connection converts (and records) a whole burst before freeglut dispatches the
+// first of it: a key's raw event is handed on only once freeglut has taken the key from the queue,
+// so each callback comes right after the raw key that caused it.
 void x11_window_events_drain() {
+    if (!xs.display) return;
+    int still_queued = queued_key_events();
     while (xs.ring_read != xs.ring_write) {
         recorded_event e = xs.ring[xs.ring_read];
-        xs.ring_read = (xs.ring_read + 1) % x11_window_state::ring_size;
-        switch (e.kind) {
-            case event_kind::key_press:
-            case event_kind::key_release:
-                if (xs.handlers.key) xs.handlers.key(e.kind == event_kind::key_press, e.keycode, e.state);
-                break;
-            case event_kind::close:
-                if (xs.handlers.close) xs.handlers.close();
-                break;
-            case event_kind::expose:
-                if (xs.handlers.expose) xs.handlers.expose();
-                break;
-            case event_kind::motion:
-                if (xs.handlers.first_motion) xs.handlers.first_motion();
-                break;
+        if (is_key(e.kind)) {
+            if (xs.ring_keys <= still_queued) return;
+            --xs.ring_keys;
         }
+        xs.ring_read = (xs.ring_read + 1) % x11_window_state::ring_size;
+        dispatch(e);
     }
 }
 

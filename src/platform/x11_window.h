@@ -22,7 +22,9 @@ struct x11_window_handlers {
 
 // After the window exists: hooks the connection (an Xlib Display*) for the window.
 void x11_window_hooks_install(void* display, unsigned long window, const x11_window_handlers& handlers);
-// Hands the recorded events to the handlers.
+// Hands the recorded events to the handlers, in order, up to the last key event that Xlib's queue
+// no longer holds (freeglut has taken it): called before a key callback, the last key handed on is
+// the one that caused it.
 void x11_window_events_drain();
 
 // Relative motion of every pointer, from XInput2 raw events; false when there is no XInput2.

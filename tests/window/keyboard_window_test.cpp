@@ -140,4 +140,25 @@ TEST(keyboard_window, RealKeysGiveThePcKeyboardsBiosKeys) {
     EXPECT_EQ(child.await("held ", 3000), "00");
 }
 
+// A burst of keys with no delay arrives in one read of the connection: every key still gets its own
+// BIOS key, Ctrl chords and Shift+Tab included, round after round.
+TEST(keyboard_window, ABurstOfKeysKeepsEachKeysOwnCode) {
+    if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display";
+    echo_child child;
+    std::optional<std::string> ready = child.await("ready ");
+    ASSERT_TRUE(ready);
+    auto w = static_cast<Window>(std::stoull(*ready));
+    ASSERT_EQ(std::system(("xdotool windowfocus --sync " + std::to_string(w) + " 2>/dev/null").c_str()), 0);
+    const int32_t words[] = {1, 2, 3, 4, 'a', 0x0F00, 'b', 'c'};
+    for (int round = 0; round < 20; ++round) {
+        ASSERT_EQ(std::system("xdotool key --delay 0 ctrl+a ctrl+b ctrl+c ctrl+d a shift+Tab b c 2>/dev/null"), 0);
+        std::string got, want;
+        for (int32_t word : words) {
+            want += " " + std::to_string(word);
+            got += " " + child.await("bios ", 3000).value_or("none");
+        }
+        ASSERT_EQ(got, want) << "round " << round;
+    }
+}
+
 }  // namespace
