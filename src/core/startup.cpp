@@ -116,8 +116,8 @@ void runtime_start(int argc, char** argv) {
     renderer_state_reset();                              // 1
     software_frames_reset();                             // 2
     if (auto options = program_registered().window_options) options();  // 3
-    if (window_resizable) window_resize_locked = 0;
-    if (stretch_option != 0) window_stretch_mode = stretch_option;
+    if (window_resizable) window_resize_locked.store(0);
+    if (stretch_option != 0) window_stretch_mode.store(stretch_option);
     network_lists_create();                              // 4
     hardware_lists_create();
     startup_hook_empty();                                // 5

@@ -4,7 +4,7 @@
 
 #include "core/errors.h"
 #include "display/frames.h"
-#include "display/renderer.h"
+#include "display/gl_state.h"
 
 std::atomic<double> display_fps{60.0};
 std::atomic<int32_t> display_fps_auto{0};
@@ -12,8 +12,8 @@ std::atomic<int32_t> fullscreen_mode{0};
 std::atomic<int32_t> fullscreen_request{-1};
 std::atomic<int32_t> fullscreen_smooth{0};
 std::atomic<int32_t> display_layer_order[display_layer_count] = {1, 2, 4, 3};
-int32_t window_resize_locked = 1;
-int32_t window_stretch_mode = 0;
+std::atomic<int32_t> window_resize_locked{1};
+std::atomic<int32_t> window_stretch_mode{0};
 std::atomic<int32_t> window_resize_pending{0};
 std::atomic<int32_t> window_resize_width{0};
 std::atomic<int32_t> window_resize_height{0};
@@ -27,8 +27,6 @@ std::atomic<int32_t> window_reshape_pending{1};
 namespace {
 
 constexpr int32_t start_layer_order[display_layer_count] = {1, 2, 4, 3};
-
-std::atomic_ref<int32_t> shared(int32_t& word) { return std::atomic_ref<int32_t>(word); }
 
 void layer_order_store(const int32_t (&order)[display_layer_count]) {
     for (int i = 0; i < display_layer_count; ++i) display_layer_order[i].store(order[i]);
@@ -112,13 +110,13 @@ void display_order_preset(int32_t kind) {
 }
 
 void window_resize_mode_set(int32_t kind, int32_t stretch) {
-    if (kind == 1) shared(window_resize_locked).store(0);
-    if (kind == 2) shared(window_resize_locked).store(1);
-    shared(window_stretch_mode).store(stretch);
+    if (kind == 1) window_resize_locked.store(0);
+    if (kind == 2) window_resize_locked.store(1);
+    window_stretch_mode.store(stretch);
 }
 
 int32_t window_resize_event_get() {
-    if (shared(window_resize_locked).load() != 0) return 0;
+    if (window_resize_locked.load() != 0) return 0;
     int32_t pending = -1;
     return window_resize_pending.compare_exchange_strong(pending, 0) ? -1 : 0;
 }
@@ -137,7 +135,7 @@ void glut_reshape_callback(int width, int height) {
     window_reshape_pending.store(0);
     window_reshaped.store(1);
     // The next drawing sets the projection for the new size.
-    gl_projection_set(0);
+    gl_projection_set(projection_none);
 }
 
 void display_control_reset() {
@@ -147,8 +145,8 @@ void display_control_reset() {
     fullscreen_request.store(-1);
     fullscreen_smooth.store(0);
     layer_order_store(start_layer_order);
-    shared(window_resize_locked).store(1);
-    shared(window_stretch_mode).store(0);
+    window_resize_locked.store(1);
+    window_stretch_mode.store(0);
     window_resize_pending.store(0);
     window_resize_width.store(0);
     window_resize_height.store(0);

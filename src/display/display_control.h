@@ -25,11 +25,10 @@ extern std::atomic<int32_t> display_layer_order[display_layer_count];
 // Position of a layer (1-4), 0 when hidden.
 int32_t display_layer_position(int32_t layer);
 
-// 1: the window follows the picture's size; 0: the user may resize it. Start-up writes these two
-// before the threads run; afterwards read and write them through std::atomic_ref.
-extern int32_t window_resize_locked;
+// 1: the window follows the picture's size; 0: the user may resize it.
+extern std::atomic<int32_t> window_resize_locked;
 // Windowed and sized differently from the picture: 0 shown 1:1, 1 stretched, 2 stretched smoothly.
-extern int32_t window_stretch_mode;
+extern std::atomic<int32_t> window_stretch_mode;
 // -1 after a window-size callback, until window_resize_event_get reads it.
 extern std::atomic<int32_t> window_resize_pending;
 // Client size reported by the last window-size callback.

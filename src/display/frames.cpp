@@ -398,3 +398,47 @@ void display_frame_wait() {
 }
 
 void frame_hook_empty() {}
+
+namespace {
+
+// The shown slot and the newest ready slot above it, each null when there is none.
+struct slot_choice {
+    software_frame* shown = nullptr;
+    software_frame* newest_ready = nullptr;
+};
+
+slot_choice slot_choice_now() {
+    slot_choice c;
+    for (auto& slot : software_frames)
+        if (slot.state.load() == frame_slot_shown) c.shown = &slot;
+    int64_t newest = c.shown ? c.shown->number.load() : 0;
+    for (auto& slot : software_frames) {
+        if (slot.state.load() == frame_slot_ready && slot.number.load() > newest) {
+            c.newest_ready = &slot;
+            newest = slot.number.load();
+        }
+    }
+    return c;
+}
+
+}  // namespace
+
+software_frame* software_frame_next_shown() {
+    slot_choice c = slot_choice_now();
+    return c.newest_ready ? c.newest_ready : c.shown;
+}
+
+software_frame* software_frame_show_newest(bool& newly_shown) {
+    slot_choice c = slot_choice_now();
+    newly_shown = false;
+    // The builder may take back a ready slot at the same moment; then the shown one stays.
+    if (!c.newest_ready || !software_frame_claim(*c.newest_ready, frame_slot_ready, frame_slot_shown)) return c.shown;
+    newly_shown = true;
+    const int64_t number = c.newest_ready->number.load();
+    for (auto& slot : software_frames) {
+        if (&slot == c.newest_ready || slot.number.load() >= number) continue;
+        int32_t state = slot.state.load();
+        if (state == frame_slot_ready || state == frame_slot_shown) software_frame_claim(slot, state, frame_slot_free);
+    }
+    return c.newest_ready;
+}

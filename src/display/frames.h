@@ -60,6 +60,12 @@ extern std::atomic<int32_t> frame_height;
 // Set at the end of every build call, also when nothing was built.
 extern std::atomic<int32_t> frame_done;
 
+// The renderer's turn: the newest ready slot above the shown one becomes shown and the older ready or
+// shown slots free; else the shown slot stays. Null when there is neither. newly_shown tells which.
+software_frame* software_frame_show_newest(bool& newly_shown);
+// The slot that turn would show, without taking it.
+software_frame* software_frame_next_shown();
+
 // Start-up: all three slots free, frame numbers from 1, the builder's comparison state cleared.
 void software_frames_reset();
 

@@ -13,7 +13,7 @@
 #include "core/alerts.h"
 #include "core/errors.h"
 #include "display/frames.h"
-#include "display/renderer.h"
+#include "display/gl_state.h"
 
 list* hardware_img_list = nullptr;
 list* render_queue = nullptr;
@@ -36,8 +36,6 @@ struct queue_state {
     render_queue_ids ids;
 };
 queue_state queue;
-
-hardware_img* image_at(int32_t id) { return static_cast<hardware_img*>(list_get(hardware_img_list, id)); }
 
 render_command* command_at(int32_t id) { return static_cast<render_command*>(list_get(render_queue, id)); }
 
@@ -96,7 +94,7 @@ uint32_t* pixels_copy(int32_t w, int32_t h, const uint32_t* pixels) {
 }
 
 int64_t image_serial(int32_t id) {
-    hardware_img* img = id > 0 ? image_at(id) : nullptr;
+    hardware_img* img = id > 0 ? hardware_img_at(id) : nullptr;
     return img ? img->serial : 0;
 }
 
@@ -236,6 +234,10 @@ void frame_walk_locked(render_queue_walk& walk, walk_alerts& alerts, int32_t tar
 
 }  // namespace
 
+hardware_img* hardware_img_at(int32_t id) {
+    return id > 0 && hardware_img_list ? static_cast<hardware_img*>(list_get(hardware_img_list, id)) : nullptr;
+}
+
 void hardware_lists_create() {
     hardware_img_list = list_new_locked(static_cast<int32_t>(sizeof(hardware_img)));
     render_queue = list_new(static_cast<int32_t>(sizeof(render_command)));
@@ -245,7 +247,7 @@ void hardware_lists_reset() {
     std::lock_guard<std::mutex> guard(queue.lock);
     if (hardware_img_list) {
         for (int32_t id = 1; id <= hardware_img_list->highest_id.load(); ++id)
-            if (auto* img = image_at(id)) std::free(img->kept_pixels);
+            if (auto* img = hardware_img_at(id)) std::free(img->kept_pixels);
         list_destroy(hardware_img_list);
     }
     if (render_queue) list_destroy(render_queue);
@@ -279,7 +281,7 @@ int32_t hardware_img_new(int32_t width, int32_t height, uint32_t* pixels, int32_
 }
 
 void hardware_img_upload(int32_t id) {
-    hardware_img* img = image_at(id);
+    hardware_img* img = hardware_img_at(id);
     if (!img || img->texture != 0) return;
     texture_make(img, img->kept_pixels);
     std::free(img->kept_pixels);
@@ -310,7 +312,7 @@ void hardware_img_depth_attach(hardware_img* img) {
 
 hardware_img* hardware_img_from_handle(int32_t handle) {
     if (handle < hardware_img_handle_base || handle >= hardware_img_handle_end || !hardware_img_list) return nullptr;
-    hardware_img* img = image_at(hardware_img_id_from_handle(handle));
+    hardware_img* img = hardware_img_at(hardware_img_id_from_handle(handle));
     if (!img || std::atomic_ref<int32_t>(img->valid).load(std::memory_order_acquire) == 0) return nullptr;
     return img->internal ? nullptr : img;
 }
@@ -318,7 +320,7 @@ hardware_img* hardware_img_from_handle(int32_t handle) {
 int32_t hardware_img_id_from_handle(int32_t handle) { return handle - hardware_img_handle_base; }
 
 void free_hardware_img(int32_t id) {
-    hardware_img* img = image_at(id);
+    hardware_img* img = hardware_img_at(id);
     if (!img) {
         alert_text("free_hardware_img: image does not exist");
         return;
@@ -411,11 +413,11 @@ bool render_command_get(int32_t id, render_command& out) {
 
 bool render_command_images_current(const render_command& c) {
     if (c.kind != render_depth_clear) {
-        hardware_img* source = c.source > 0 ? image_at(c.source) : nullptr;
+        hardware_img* source = c.source > 0 ? hardware_img_at(c.source) : nullptr;
         if (!source || source->serial != c.source_serial) return false;
     }
     if (c.destination > 0) {
-        hardware_img* destination = image_at(c.destination);
+        hardware_img* destination = hardware_img_at(c.destination);
         if (!destination || destination->serial != c.destination_serial) return false;
     }
     return true;

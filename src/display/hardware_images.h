@@ -43,6 +43,8 @@ inline void hardware_img_texture_size(const hardware_img& img, int32_t& width, i
 }
 
 extern list* hardware_img_list;
+// The image of a list id, null for none (also before start-up made the list).
+hardware_img* hardware_img_at(int32_t id);
 
 constexpr int32_t hardware_img_handle_base = -16777216;
 // Handles from the base up to, but not including, this value are hardware handles.

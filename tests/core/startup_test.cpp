@@ -43,7 +43,7 @@ void tiny_program_thread() {
     ran++;
     if (event_pending.load()) statement_hook(20);
     std::fprintf(stderr, "tiny program ran %d, error %d, resize locked %d\n", ran, error_number.load(),
-                 window_resize_locked);
+                 window_resize_locked.load());
     process_exit(0);
 }
 

@@ -102,15 +102,15 @@ TEST_F(DisplayControl, LayerOrder) {
 
 TEST_F(DisplayControl, ResizeModeAndEvents) {
     window_resize_mode_set(0, 2);  // what the winding program asks: leave the lock, stretch smoothly
-    EXPECT_EQ(window_resize_locked, 1);
-    EXPECT_EQ(window_stretch_mode, 2);
+    EXPECT_EQ(window_resize_locked.load(), 1);
+    EXPECT_EQ(window_stretch_mode.load(), 2);
     window_resize_mode_set(5, 9);  // stored without a check
-    EXPECT_EQ(window_stretch_mode, 9);
+    EXPECT_EQ(window_stretch_mode.load(), 9);
 
     glut_reshape_callback(800, 600);
     EXPECT_EQ(window_resize_event_get(), 0);  // locked: no events
     window_resize_mode_set(1, 0);
-    EXPECT_EQ(window_resize_locked, 0);
+    EXPECT_EQ(window_resize_locked.load(), 0);
     EXPECT_EQ(window_resize_event_get(), -1);
     EXPECT_EQ(window_resize_event_get(), 0);
     glut_reshape_callback(1024, 768);
@@ -123,7 +123,7 @@ TEST_F(DisplayControl, ResizeModeAndEvents) {
     EXPECT_EQ(window_reshape_pending.load(), 0);
     EXPECT_EQ(window_reshaped.load(), 1);
     window_resize_mode_set(2, 0);
-    EXPECT_EQ(window_resize_locked, 1);
+    EXPECT_EQ(window_resize_locked.load(), 1);
 }
 
 }  // namespace

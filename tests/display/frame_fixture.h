@@ -1,5 +1,5 @@
 // Test fixture for the frame builder: images made in the pool and put on display directly, the
-// renderer's side of the slots played by the test, and pictures of pages computed here from the
+// renderer's turn at the slots taken by the test, and pictures of pages computed here from the
 // glyph tables and palettes, independently of the builder.
 #pragma once
 
@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "display/display_control.h"
-#include "display/frame_slots.h"
 #include "display/frames.h"
 #include "display/window.h"
 #include "screen/image_fixture.h"
@@ -39,6 +38,12 @@ struct frame_test : image_test {
         return {f.pixels, f.pixels + size_t(f.width) * size_t(f.height)};
     }
 };
+
+// The renderer's turn: the newest ready frame becomes shown, every older ready or shown one free.
+inline void renderer_take() {
+    bool newly_shown = false;
+    software_frame_show_newest(newly_shown);
+}
 
 // A text page drawn from scratch: glyphs of the page's font, colours from its palette with alpha
 // 255, blinking cells hidden in the on phase, the cursor in the rows given.

@@ -72,7 +72,7 @@ TEST_F(Frames, TextPagesInEachFontWithBlinkAndCursor) {
         for (int32_t tick : {0, 8, 16, 24}) {
             frame_tick_count = tick;
             software_frame_build();
-            const software_frame* f = newest_frame();
+            const software_frame* f = software_frame_next_shown();
             ASSERT_NE(f, nullptr);
             ASSERT_EQ(f->width, r.frame_width);
             ASSERT_EQ(f->height, r.frame_height);
@@ -93,7 +93,7 @@ TEST_F(Frames, BlinkingCellHiddenWhileBitThreeIsSet) {
     for (int32_t tick : {0, 8, 7, 15}) {
         frame_tick_count = tick;
         software_frame_build();
-        const software_frame* f = newest_frame();
+        const software_frame* f = software_frame_next_shown();
         EXPECT_EQ(f->pixels[3 * 16 + 2], (tick & 8) ? blue : yellow) << tick;
         EXPECT_EQ(f->pixels[3 * 16 + 10], yellow) << tick;
     }
@@ -115,7 +115,7 @@ TEST_F(Frames, CursorAfterAKeptNewlineShowsAtTheNextRow) {
         page.cursor_column = 4;
         page.pending_newline = uint8_t(r.pending);
         software_frame_build();
-        const software_frame* f = newest_frame();
+        const software_frame* f = software_frame_next_shown();
         for (int32_t row = 1; row <= 3; ++row) {
             for (int32_t column = 1; column <= 4; ++column) {
                 const bool here = row == r.shown_row && column == r.shown_column;
@@ -139,7 +139,7 @@ TEST_F(Frames, PalettePagesThroughTheirPalette) {
         for (size_t i = 0; i < image_pixel_bytes(&page); ++i) page.pixels[i] = uint8_t(random() & page.color_mask);
         page.palette[1] = 0x00123456;  // an entry without alpha shows opaque
         software_frame_build();
-        const software_frame* f = newest_frame();
+        const software_frame* f = software_frame_next_shown();
         ASSERT_NE(f, nullptr) << r.mode;
         ASSERT_EQ(f->width, r.width);
         ASSERT_EQ(f->height, r.height);
@@ -152,7 +152,7 @@ TEST_F(Frames, ModeNineBackgroundIsPaletteEntryZero) {
     dest_image_select(-display_image_index);
     dest_colors_set(3, 8, 0, 3);  // the winding program's colours: dark blue behind everything
     software_frame_build();
-    const software_frame* f = newest_frame();
+    const software_frame* f = software_frame_next_shown();
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(pixels_of(*f), std::vector<uint32_t>(640 * 480, 0xFF000055u));
     EXPECT_EQ(page.fore_color, 3);
@@ -164,7 +164,7 @@ TEST_F(Frames, ThirtyTwoBitPagesAsTheyAre) {
     auto* pixels = reinterpret_cast<uint32_t*>(page.pixels);
     for (int32_t i = 0; i < 641 * 3; ++i) pixels[i] = random();
     software_frame_build();
-    const software_frame* f = newest_frame();
+    const software_frame* f = software_frame_next_shown();
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(pixels_of(*f), std::vector<uint32_t>(pixels, pixels + 641 * 3));
 }
@@ -180,7 +180,7 @@ TEST_F(Frames, ModeTenShowsTheLevelsOfItsPseudoColours) {
         const int64_t after = clock_ms();
         if ((before & 512) != (after & 512)) continue;
         const uint32_t phase = (before & 512) ? 1 : 0;
-        const software_frame* f = newest_frame();
+        const software_frame* f = software_frame_next_shown();
         EXPECT_EQ(f->pixels[0], 0xFFABCDEFu);
         for (int i = 1; i < 4; ++i) {
             EXPECT_EQ(f->pixels[i], mode10_level_table[phase * 9 + page.palette[i + 4]] | 0xFF000000u) << i;
@@ -192,14 +192,14 @@ TEST_F(Frames, ModeTenShowsTheLevelsOfItsPseudoColours) {
 TEST_F(Frames, UnchangedPageFreesItsSlotAndStillAdvances) {
     image_record& page = shown_image(16, 16, 13);
     software_frame_build();
-    const software_frame* first = newest_frame();
+    const software_frame* first = software_frame_next_shown();
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(first->number, 1);
     EXPECT_EQ(frame_compare_valid.load(), 1);
     software_frame_build();
     EXPECT_EQ(frame_number_ready.load(), 2);
     EXPECT_EQ(frame_number_next.load(), 3);
-    EXPECT_EQ(newest_frame(), first);
+    EXPECT_EQ(software_frame_next_shown(), first);
     int32_t free_slots = 0;
     for (const software_frame& f : software_frames) free_slots += f.state == frame_slot_free;
     EXPECT_EQ(free_slots, 2);
@@ -207,12 +207,12 @@ TEST_F(Frames, UnchangedPageFreesItsSlotAndStillAdvances) {
 
     page.palette[0] = 0x00FF0000;  // a palette change alone rebuilds
     software_frame_build();
-    EXPECT_EQ(newest_frame()->number, 3);
-    EXPECT_EQ(newest_frame()->pixels[0], 0xFFFF0000u);
+    EXPECT_EQ(software_frame_next_shown()->number, 3);
+    EXPECT_EQ(software_frame_next_shown()->pixels[0], 0xFFFF0000u);
 
     frame_rebuild_forced = 1;  // a forced frame is built though nothing changed
     software_frame_build();
-    EXPECT_EQ(newest_frame()->number, 4);
+    EXPECT_EQ(software_frame_next_shown()->number, 4);
     EXPECT_EQ(frame_rebuild_forced.load(), 0);
 }
 
@@ -222,8 +222,8 @@ TEST_F(Frames, ThirtyTwoBitPageOfAnotherShapeRebuilds) {
     page.width = 2;
     page.height = 4;  // the same bytes, another shape
     software_frame_build();
-    EXPECT_EQ(newest_frame()->number, 2);
-    EXPECT_EQ(newest_frame()->width, 2);
+    EXPECT_EQ(software_frame_next_shown()->number, 2);
+    EXPECT_EQ(software_frame_next_shown()->width, 2);
 }
 
 TEST_F(Frames, HiddenSoftwareLayerBuildsOnlyWhenTheCopiesAreInvalid) {
@@ -232,13 +232,13 @@ TEST_F(Frames, HiddenSoftwareLayerBuildsOnlyWhenTheCopiesAreInvalid) {
         software_frames_reset();
         image_record& page = shown_image(8, 8, mode);
         software_frame_build();
-        ASSERT_NE(newest_frame(), nullptr) << mode;
+        ASSERT_NE(software_frame_next_shown(), nullptr) << mode;
         page.pixels[0] ^= 1;
         software_frame_build();
-        EXPECT_EQ(newest_frame()->number, 1) << mode;
+        EXPECT_EQ(software_frame_next_shown()->number, 1) << mode;
         frame_compare_valid = 0;
         software_frame_build();
-        EXPECT_EQ(newest_frame()->number, 3) << mode;
+        EXPECT_EQ(software_frame_next_shown()->number, 3) << mode;
     }
 }
 
@@ -249,9 +249,41 @@ TEST_F(Frames, SuspendRequestIsAnsweredAndNothingIsBuilt) {
     software_frame_build();
     EXPECT_EQ(frame_build_suspend.load(), 2);
     EXPECT_EQ(frame_number_next.load(), 1);
-    EXPECT_EQ(newest_frame(), nullptr);
+    EXPECT_EQ(software_frame_next_shown(), nullptr);
     EXPECT_EQ(autodisplay_mode.load(), 0);
     EXPECT_EQ(frame_done.load(), 1);
+}
+
+TEST_F(Frames, RendererTurnShowsTheNewestReadyAndFreesTheOlderOnes) {
+    struct slot_set {
+        const char* name;
+        int32_t state[3];
+        int64_t number[3];
+        int shown;  // index of the slot shown afterwards, -1 none
+        bool newly;
+        int32_t after[3];
+    };
+    const int32_t F = frame_slot_free, R = frame_slot_ready, S = frame_slot_shown;
+    const slot_set cases[] = {
+        {"newest of two ready over the shown", {R, S, R}, {3, 1, 2}, 0, true, {S, F, F}},
+        {"nothing newer: the shown stays", {F, S, F}, {0, 4, 0}, 1, false, {F, S, F}},
+        {"a ready one older than the shown is no picture", {R, S, F}, {2, 5, 0}, 1, false, {R, S, F}},
+        {"a slot being built is left alone", {2, R, S}, {1, 7, 6}, 1, true, {2, S, F}},
+        {"nothing at all", {F, F, F}, {0, 0, 0}, -1, false, {F, F, F}},
+    };
+    for (const slot_set& c : cases) {
+        for (int i = 0; i < 3; ++i) {
+            software_frames[i].state = c.state[i];
+            software_frames[i].number = c.number[i];
+        }
+        const software_frame* peek = software_frame_next_shown();
+        bool newly = !c.newly;
+        const software_frame* shown = software_frame_show_newest(newly);
+        EXPECT_EQ(shown, c.shown < 0 ? nullptr : &software_frames[c.shown]) << c.name;
+        EXPECT_EQ(peek, shown) << c.name;
+        EXPECT_EQ(newly, c.newly) << c.name;
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(software_frames[i].state.load(), c.after[i]) << c.name << " slot " << i;
+    }
 }
 
 TEST_F(Frames, HiddenWindowBuildsNothingAndKeepsARequest) {
@@ -282,13 +314,13 @@ TEST_F(Frames, FreeSlotBeforeReadyAndNeverTheNewestReady) {
     EXPECT_EQ(free_slot->number.load(), 3);
 
     // All three ready: the oldest is taken again, the newest keeps its picture.
-    const std::vector<uint32_t> newest_pixels = pixels_of(*newest_frame());
-    const software_frame* newest = newest_frame();
+    const std::vector<uint32_t> newest_pixels = pixels_of(*software_frame_next_shown());
+    const software_frame* newest = software_frame_next_shown();
     change();
     software_frame_build();
     EXPECT_EQ(newest->state.load(), frame_slot_ready);
     EXPECT_EQ(pixels_of(*newest), newest_pixels);
-    EXPECT_EQ(newest_frame()->number, 4);
+    EXPECT_EQ(software_frame_next_shown()->number, 4);
     for (const software_frame& f : software_frames) EXPECT_NE(f.number.load(), 1);
 }
 
@@ -345,7 +377,7 @@ TEST_F(Frames, TextFramesEqualAFullRebuildUnderRendererLag) {
             frame_tick_count = tick;
             if (random() % 3 == 0) renderer_take();
             software_frame_build();
-            const software_frame* f = newest_frame();
+            const software_frame* f = software_frame_next_shown();
             ASSERT_NE(f, nullptr);
             ASSERT_EQ(pixels_of(*f), text_page_picture(page, tick, cursor->rows).pixels)
                 << "font " << font << " step " << step;
@@ -373,7 +405,7 @@ TEST_F(Frames, PaletteAndThirtyTwoBitFramesEqualTheirPageUnderRendererLag) {
             }
             if (random() % 3 == 0) renderer_take();
             software_frame_build();
-            const software_frame* f = newest_frame();
+            const software_frame* f = software_frame_next_shown();
             ASSERT_NE(f, nullptr);
             const std::vector<uint32_t> want =
                 mode == 32 ? std::vector<uint32_t>(reinterpret_cast<uint32_t*>(page.pixels),
@@ -410,7 +442,7 @@ TEST_F(FramesThreaded, DisplayNowTurnsAutomaticDisplayOffThenBuildsAtOnce) {
     page.pixels[0] = 9;
     display_now();  // built on this thread
     EXPECT_EQ(frame_number_ready.load(), before + 1);
-    EXPECT_EQ(newest_frame()->pixels[0], default_palette_256[9]);
+    EXPECT_EQ(software_frame_next_shown()->pixels[0], default_palette_256[9]);
     autodisplay_on();
     frame_done = 0;
     display_frame_wait();

@@ -3,7 +3,8 @@
 
 #include <cmath>
 
-#include "display/renderer.h"
+#include "display/viewport.h"
+#include "display/window_fit.h"
 
 namespace {
 
@@ -139,8 +140,8 @@ TEST(viewport, coordinates_far_outside_any_window_map_without_overflow) {
 // ---- window fitting ---------------------------------------------------------------------------
 
 window_fit_input fit_input(int32_t fw, int32_t fh, int32_t ww, int32_t wh, int32_t pw, int32_t ph, int32_t stretch,
-                           int32_t locked) {
-    return {fw, fh, ww, wh, pw, ph, stretch, locked};
+                           int32_t locked, int64_t now_ms = 0) {
+    return {fw, fh, ww, wh, pw, ph, stretch, locked, now_ms};
 }
 
 TEST(window_fit, a_first_frame_of_another_size_then_the_screen_size) {
@@ -189,10 +190,32 @@ TEST(window_fit, follows_the_picture_only_when_locked_or_when_it_changes_size) {
     EXPECT_TRUE(locked.resize);
     EXPECT_EQ(locked.width, 640);
     EXPECT_EQ(locked.height, 400);
-    // A new picture size is followed in a resizable window too.
-    window_size_request bigger = window_fit(state, fit_input(640, 480, 800, 600, 640, 400, 0, 0));
+    // A new picture size is followed in a resizable window too, once the last answer is overdue.
+    window_size_request bigger =
+        window_fit(state, fit_input(640, 480, 800, 600, 640, 400, 0, 0, window_resize_answer_wait_ms));
     EXPECT_TRUE(bigger.resize);
     EXPECT_EQ(bigger.height, 480);
+}
+
+TEST(window_fit, the_old_size_is_no_drag_until_the_asked_size_is_overdue) {
+    window_fit_state state;
+    ASSERT_TRUE(window_fit(state, fit_input(640, 480, 640, 400, 640, 400, 1, 0, 1000)).resize);  // asks 640 x 480
+    // The window system has not answered yet: the old 640 x 400 is not taken for a drag.
+    EXPECT_FALSE(window_fit(state, fit_input(640, 480, 640, 400, 640, 400, 1, 0, 1499)).resize);
+    // No answer in time: the size is the user's again, and its shape is kept.
+    window_size_request late = window_fit(state, fit_input(640, 480, 640, 400, 640, 400, 1, 0, 1500));
+    ASSERT_TRUE(late.resize);
+    EXPECT_EQ(late.width, 533);
+    EXPECT_EQ(late.height, 400);
+}
+
+TEST(window_fit, a_minimised_window_or_an_empty_frame_asks_nothing) {
+    const int32_t sizes[][4] = {{640, 400, 0, 0}, {640, 400, 0, 400}, {0, 400, 640, 400}, {640, 0, 640, 400}};
+    for (auto& s : sizes) {
+        window_fit_state state;
+        EXPECT_FALSE(window_fit(state, fit_input(s[0], s[1], s[2], s[3], 640, 400, 0, 1)).resize);
+        EXPECT_EQ(state.last_frame_width, 640);  // nothing remembered either
+    }
 }
 
 }  // namespace
