@@ -1,7 +1,6 @@
 #include "core/errors.h"
 
 #include <cstdio>
-#include <string>
 
 #include "core/alerts.h"
 #include "core/program_interface.h"
@@ -99,29 +98,36 @@ constexpr message_entry messages[] = {
     {error_source_and_destination_freed, "Source and destination memory have been freed"},
 };
 
-// The box of a fatal number: its text and caption.
+// The box of a fatal number: its text and caption. Fixed buffers: the out-of-memory numbers
+// arrive with the heap exhausted.
+// The out-of-memory numbers' captions count from 502 - 500 = 2 ("Critical Error #1" is 257).
+constexpr int32_t out_of_memory_caption_base = 500;
+
 struct fatal_box {
-    const char* text;
-    std::string caption;
+    const char* text = nullptr;
+    char caption[32] = {};
 };
 
 bool fatal_box_of(int32_t n, fatal_box& box) {
+    const char* caption = "Critical Error";
     switch (n) {
-    case error_division_by_zero: box = {"Division by zero", "Critical Error"}; return true;
-    case error_out_of_stack_space: box = {"Out of stack space", "Critical Error"}; return true;
-    case error_critical_out_of_memory: box = {"Out of memory", "Critical Error #1"}; return true;
-    case error_dynamic_library_missing: box = {"Cannot find dynamic library file", "Critical Error"}; return true;
+    case error_division_by_zero: box.text = "Division by zero"; break;
+    case error_out_of_stack_space: box.text = "Out of stack space"; break;
+    case error_critical_out_of_memory:
+        box.text = "Out of memory";
+        caption = "Critical Error #1";
+        break;
+    case error_dynamic_library_missing: box.text = "Cannot find dynamic library file"; break;
     case error_dynamic_function_missing:
-    case error_dynamic_function_missing_2:
-        box = {"Sub/Function does not exist in dynamic library", "Critical Error"};
-        return true;
-    default: break;
-    }
-    if (n >= error_out_of_memory_first && n <= error_out_of_memory_last) {
-        box = {"Out of memory", "Critical Error #" + std::to_string(n - 500)};
+    case error_dynamic_function_missing_2: box.text = "Sub/Function does not exist in dynamic library"; break;
+    default:
+        if (n < error_out_of_memory_first || n > error_out_of_memory_last) return false;
+        box.text = "Out of memory";
+        std::snprintf(box.caption, sizeof box.caption, "Critical Error #%d", static_cast<int>(n - out_of_memory_caption_base));
         return true;
     }
-    return false;
+    std::snprintf(box.caption, sizeof box.caption, "%s", caption);
+    return true;
 }
 
 void error_handler_enter() {
@@ -145,7 +151,7 @@ bool error_is_critical(int32_t n) { return n >= error_critical_first && n <= err
 void error_raise(int32_t n) {
     fatal_box box;
     if (fatal_box_of(n, box)) {
-        message_box(nullptr, box.text, box.caption.c_str(), platform::mb_ok | platform::mb_system_modal);
+        message_box(nullptr, box.text, box.caption, platform::mb_ok | platform::mb_system_modal);
         process_exit(platform::exit_fatal);
     }
     // First error of a statement wins, also when two threads raise at once.

@@ -3,7 +3,8 @@
 // being drawn behind it). Tests install an in-process handler, or script the answers for a whole
 // process with LUMO_MSGBOX="yes,no,ok,..." (LUMO_MSGBOX=auto answers every box with its safe
 // default). With no display and no script the box answers its safe default: No, or OK.
-// Every box is also written to standard error as one line.
+// Every box is also written to standard error as one line (an OK box before it is shown). A box
+// without a handler allocates nothing, so the fatal out-of-memory error can still show one.
 #pragma once
 
 #include <cstdint>

@@ -113,6 +113,7 @@ void handler_main_routine() {
 
 TEST(ErrorReport, HandlerEntryCallsTheMainRoutineAfresh) {
     recorded_boxes boxes({id_yes});
+    handler_entries = 0;  // a repeated run starts from none
     program_register({nullptr, nullptr, handler_main_routine, nullptr});
     error_handler_set = 1;
     current_line_label = 40;
@@ -180,14 +181,22 @@ TEST_F(FatalErrorDeathTest, FatalNumbersEndTheProcessEvenWhileAnErrorIsPending) 
 }
 
 TEST_F(FatalErrorDeathTest, CriticalNumbersShowAnOkBoxWithoutContinue) {
-    EXPECT_EXIT(
-        {
-            setenv("LUMO_MSGBOX", "auto", 1);
-            error_raise(305);
-            statement_hook(9);
-        },
-        ::testing::ExitedWithCode(70),
-        ::testing::HasSubstr("style=0x0 caption=\"Critical Error #305\" text=\"Line:9\\nSource memory has been freed\""));
+    struct row { int32_t n; const char* box; };
+    const row rows[] = {
+        {305, "style=0x0 caption=\"Critical Error #305\" text=\"Line:9\\nSource memory has been freed\""},
+        // The upper end of the critical range.
+        {313, "style=0x0 caption=\"Critical Error #313\" text=\"Line:9\\nSource and destination memory have been freed\""},
+    };
+    for (const auto& r : rows) {
+        EXPECT_EXIT(
+            {
+                setenv("LUMO_MSGBOX", "auto", 1);
+                error_raise(r.n);
+                statement_hook(9);
+            },
+            ::testing::ExitedWithCode(70), ::testing::HasSubstr(r.box))
+            << r.n;
+    }
 }
 
 TEST(ErrorRaiseThreaded, TwoThreadsRaisingKeepOneOfTheTwoNumbers) {
