@@ -1,0 +1,118 @@
+#include "draw/copy_rows.h"
+
+#include <cstring>
+#include <vector>
+
+#include "draw/image_copy.h"
+#include "screen/blend.h"
+#include "screen/image_pool.h"
+
+namespace {
+
+// The row loops: n source pixels onto n destination pixels. `overwrites` says that every
+// destination pixel is written from the source alone, so a row equal in its source to the one
+// before may be copied from it.
+struct store_32 {
+    static constexpr bool overwrites = true;
+    void operator()(uint32_t* d, const uint32_t* s, int64_t n) const { std::memmove(d, s, size_t(n) * 4); }
+};
+struct blend_32 {
+    static constexpr bool overwrites = false;
+    void operator()(uint32_t* d, const uint32_t* s, int64_t n) const { blend_span(d, s, static_cast<int32_t>(n)); }
+};
+struct copy_8 {
+    static constexpr bool overwrites = true;
+    void operator()(uint8_t* d, const uint8_t* s, int64_t n) const { std::memmove(d, s, size_t(n)); }
+};
+struct copy_8_clear {
+    static constexpr bool overwrites = false;
+    uint8_t clear;
+    void operator()(uint8_t* d, const uint8_t* s, int64_t n) const {
+        for (int64_t i = 0; i < n; ++i)
+            if (s[i] != clear) d[i] = s[i];
+    }
+};
+// Palette entries are stored opaque: entries written as VGA levels carry alpha 0 and would vanish
+// from a later blended copy.
+struct palette_32 {
+    static constexpr bool overwrites = true;
+    const uint32_t* colours;
+    void operator()(uint32_t* d, const uint8_t* s, int64_t n) const {
+        for (int64_t i = 0; i < n; ++i) d[i] = colours[s[i]];
+    }
+};
+struct palette_32_clear {
+    static constexpr bool overwrites = false;
+    const uint32_t* colours;
+    uint8_t clear;
+    void operator()(uint32_t* d, const uint8_t* s, int64_t n) const {
+        for (int64_t i = 0; i < n; ++i)
+            if (s[i] != clear) d[i] = colours[s[i]];
+    }
+};
+
+template <class T>
+T* row_of(const image_record* r, int64_t y) {
+    return reinterpret_cast<T*>(r->pixels + size_t(y) * r->width * r->bytes_per_pixel);
+}
+
+// How the source pixels of one row are found along x.
+enum class x_walk { direct, reversed, table };
+
+template <class Source, class Dest, class Op>
+void rows_run(image_record* dest, const image_record* source, const copy_axis& x, const copy_axis& y, const Op& op) {
+    const int64_t n = x.d2 - x.d1 + 1;
+    x_walk walk = x.resampled ? x_walk::table : x.direction < 0 ? x_walk::reversed : x_walk::direct;
+    std::vector<int64_t> columns;
+    std::vector<Source> gathered;
+    if (walk != x_walk::direct) gathered.resize(size_t(n));
+    if (walk == x_walk::table) {
+        columns.resize(size_t(n));
+        for (int64_t i = 0; i < n; ++i) columns[size_t(i)] = x.source_of(i);
+    }
+    const int64_t first = x.source_of(0);
+    int64_t previous_row = -1;
+    for (int64_t dy = y.d1; dy <= y.d2; ++dy) {
+        Dest* out = row_of<Dest>(dest, dy) + x.d1;
+        int64_t sy = y.source_of(dy - y.d1);
+        if (Op::overwrites && sy == previous_row) {
+            std::memcpy(out, row_of<Dest>(dest, dy - 1) + x.d1, size_t(n) * sizeof(Dest));
+            continue;
+        }
+        previous_row = sy;
+        const Source* in = row_of<const Source>(source, sy);
+        switch (walk) {
+            case x_walk::direct: op(out, in + first, n); break;
+            case x_walk::reversed:
+                for (int64_t i = 0; i < n; ++i) gathered[size_t(i)] = in[first - i];
+                op(out, gathered.data(), n);
+                break;
+            case x_walk::table:
+                for (int64_t i = 0; i < n; ++i) gathered[size_t(i)] = in[columns[size_t(i)]];
+                op(out, gathered.data(), n);
+                break;
+        }
+    }
+}
+
+}  // namespace
+
+void copy_rows_transfer(image_record* dest, const image_record* source, const copy_axis& x, const copy_axis& y) {
+    // A transparent colour beyond 255 matches no index.
+    const bool clear = source->clear_color >= 0 && source->clear_color <= 255;
+    const auto clear_index = static_cast<uint8_t>(source->clear_color);
+    if (source->bytes_per_pixel == 4) {
+        if (source->blend_off || dest->blend_off) rows_run<uint32_t, uint32_t>(dest, source, x, y, store_32{});
+        else rows_run<uint32_t, uint32_t>(dest, source, x, y, blend_32{});
+        return;
+    }
+    if (dest->bytes_per_pixel == 1) {
+        if (clear) rows_run<uint8_t, uint8_t>(dest, source, x, y, copy_8_clear{clear_index});
+        else rows_run<uint8_t, uint8_t>(dest, source, x, y, copy_8{});
+        return;
+    }
+    uint32_t colours[256];
+    for (int i = 0; i < 256; ++i) colours[i] = (source->palette ? source->palette[i] : 0) | 0xFF000000;
+    if (clear) rows_run<uint8_t, uint32_t>(dest, source, x, y, palette_32_clear{colours, clear_index});
+    else rows_run<uint8_t, uint32_t>(dest, source, x, y, palette_32{colours});
+}

@@ -1,0 +1,132 @@
+#include "draw/triangle_rows.h"
+
+#include <cstring>
+
+#include "screen/blend.h"
+#include "screen/image_pool.h"
+
+namespace {
+
+constexpr int64_t one = 65536;      // 1.0 in 16.16
+constexpr int64_t centre = 32768;   // the centre of a pixel
+constexpr int32_t fraction_bits = 16;
+
+// The pixel operations; each takes the destination pixel and the source sample.
+struct store_32 {
+    using pixel = uint32_t;
+    static void apply(uint32_t& d, uint32_t s, const triangle_painter&) { d = s; }
+};
+struct blend_32 {
+    using pixel = uint32_t;
+    static void apply(uint32_t& d, uint32_t s, const triangle_painter&) { d = blend_pixel(d, s); }
+};
+struct copy_8 {
+    using pixel = uint8_t;
+    static void apply(uint8_t& d, uint8_t s, const triangle_painter&) { d = s; }
+};
+struct copy_8_clear {
+    using pixel = uint8_t;
+    static void apply(uint8_t& d, uint8_t s, const triangle_painter& p) {
+        if (s != p.clear) d = s;
+    }
+};
+enum : int32_t { operation_store_32, operation_blend_32, operation_copy_8, operation_copy_8_clear };
+
+int64_t wrapped(int64_t i, int64_t size) {
+    int64_t r = i % size;
+    return r < 0 ? r + size : r;
+}
+
+// Pixels x1..x2 of row y from the sample (u, v) on, stepping by (du, dv).
+template <class Op, bool Wrap>
+void span_loop(const triangle_painter& p, int64_t y, int64_t x1, int64_t x2, int64_t u, int64_t v, int64_t du,
+               int64_t dv) {
+    using pixel = typename Op::pixel;
+    const int64_t sw = p.source->width, sh = p.source->height;
+    auto* out = reinterpret_cast<pixel*>(p.dest->pixels) + size_t(y) * p.dest->width;
+    const auto* in = reinterpret_cast<const pixel*>(p.source->pixels);
+    for (int64_t x = x1; x <= x2; ++x, u += du, v += dv) {
+        int64_t column = u >> fraction_bits, row = v >> fraction_bits;
+        if constexpr (Wrap) {
+            column = wrapped(column, sw);
+            row = wrapped(row, sh);
+        }
+        Op::apply(out[x], in[size_t(row) * size_t(sw) + size_t(column)], p);
+    }
+}
+
+using span_fn = void (*)(const triangle_painter&, int64_t, int64_t, int64_t, int64_t, int64_t, int64_t, int64_t);
+
+template <class Op>
+constexpr span_fn loops_of[2] = {span_loop<Op, false>, span_loop<Op, true>};
+
+constexpr const span_fn* span_loops[] = {loops_of<store_32>, loops_of<blend_32>, loops_of<copy_8>,
+                                         loops_of<copy_8_clear>};
+
+bool inside(int64_t value16, int64_t size) { return value16 >= 0 && (value16 >> fraction_bits) < size; }
+
+// The span's loop: without the wrap only when every sample lies inside the source, which the
+// samples at both ends prove (they move in straight lines).
+void span_draw(const triangle_painter& p, int64_t y, int64_t x1, int64_t x2, int64_t u, int64_t v, int64_t du,
+               int64_t dv) {
+    int64_t n = x2 - x1;
+    bool wrap = p.wrap || !(inside(u, p.source->width) && inside(v, p.source->height) &&
+                            inside(u + du * n, p.source->width) && inside(v + dv * n, p.source->height));
+    span_loops[p.operation][wrap](p, y, x1, x2, u, v, du, dv);
+}
+
+void pixel_draw(const triangle_painter& p, int64_t y, int64_t x, int64_t u, int64_t v) {
+    span_draw(p, y, x, x, u, v, 0, 0);
+}
+
+}  // namespace
+
+triangle_painter triangle_painter_make(image_record* dest, const image_record* source, bool wrap, bool seamless) {
+    triangle_painter p;
+    p.dest = dest;
+    p.source = source;
+    p.wrap = wrap;
+    p.seamless = seamless;
+    p.clear = static_cast<uint8_t>(source->clear_color);
+    if (source->bytes_per_pixel == 4)
+        p.operation = source->blend_off || dest->blend_off ? operation_store_32 : operation_blend_32;
+    else
+        p.operation = source->clear_color >= 0 && source->clear_color <= 255 ? operation_copy_8_clear : operation_copy_8;
+    return p;
+}
+
+void triangle_row_draw(const triangle_painter& p, int64_t y, int64_t xl16, int64_t xr16, int64_t ul, int64_t vl,
+                       int64_t ur, int64_t vr) {
+    const int64_t dw = p.dest->width;
+    int64_t xl = xl16 >> fraction_bits, xr = xr16 >> fraction_bits;
+    // A left end past the right end draws nothing.
+    if (xl >= dw || xr < 0 || xl > xr) return;
+    int64_t u = ul, v = vl, du = 0, dv = 0;
+    if (xl != xr) {
+        du = (ur - ul) * one / (xr16 - xl16);
+        dv = (vr - vl) * one / (xr16 - xl16);
+    }
+    int64_t fl = (xl16 & 0xFFFF) - centre;  // how far each end lies right of its pixel's centre
+    int64_t fr = (xr16 & 0xFFFF) - centre;
+    if (fr < 0 || p.seamless) {
+        if (fr < 0 && !p.seamless && xr < dw) pixel_draw(p, y, xr, ur, vr);
+        --xr;
+        if (xl > xr || xr < 0) return;
+    }
+    if (fl > 0) {
+        if (xl >= 0) pixel_draw(p, y, xl, ul, vl);
+        ++xl;
+        if (xl > xr) return;
+        fl -= one;
+    }
+    // To the centre of pixel xl.
+    u += du * -fl / one;
+    v += dv * -fl / one;
+    if (xl < 0) {
+        u += (ur - ul) * one * -xl / (xr16 - xl16);
+        v += (vr - vl) * one * -xl / (xr16 - xl16);
+        xl = 0;
+    }
+    if (xr >= dw) xr = dw - 1;
+    span_draw(p, y, xl, xr, u, v, du, dv);
+}
