@@ -1,0 +1,71 @@
+#include "core/decimal.h"
+
+#include <array>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Powers of ten that the type holds exactly: 10^k = 2^k x 5^k, and 5^27 < 2^64, 5^22 < 2^53.
+constexpr int extended_exact_power = 27;
+constexpr int double_exact_power = 22;
+constexpr size_t extended_exact_digits = 19;  // below 10^19 < 2^64
+constexpr size_t double_exact_digits = 15;    // below 10^15 < 2^53
+
+template <typename T, int n>
+constexpr std::array<T, n + 1> powers_of_ten() {
+    std::array<T, n + 1> p{};
+    p[0] = 1;
+    for (int i = 1; i <= n; ++i) p[i] = p[i - 1] * 10;
+    return p;
+}
+constexpr auto extended_powers = powers_of_ten<long double, extended_exact_power>();
+constexpr auto double_powers = powers_of_ten<double, double_exact_power>();
+
+uint64_t integer_of(std::string_view digits) {
+    uint64_t m = 0;
+    for (char c : digits) m = m * 10 + uint64_t(c - '0');
+    return m;
+}
+
+// "-d.ddddE<exponent>", the form the C library reads.
+std::string scientific_text(std::string_view digits, int64_t exponent, bool negative) {
+    std::string t;
+    t.reserve(digits.size() + 28);
+    if (negative) t += '-';
+    t += digits[0];
+    t += '.';
+    t.append(digits.substr(1));
+    t += 'E';
+    char e[24];
+    t.append(e, std::to_chars(e, std::end(e), exponent).ptr);
+    return t;
+}
+
+// One correctly rounded operation when the digits and the power of ten are both exact in T.
+template <typename T, size_t n>
+bool exact_path(std::string_view digits, int64_t exponent, const std::array<T, n>& powers, size_t max_digits,
+                T& out) {
+    if (digits.size() > max_digits) return false;
+    int64_t k = exponent - int64_t(digits.size() - 1);
+    if (k < -int64_t(n - 1) || k > int64_t(n - 1)) return false;
+    T m = T(integer_of(digits));
+    out = k >= 0 ? m * powers[size_t(k)] : m / powers[size_t(-k)];
+    return true;
+}
+
+}  // namespace
+
+long double decimal_to_extended(std::string_view digits, int64_t exponent, bool negative) {
+    long double r;
+    if (exact_path(digits, exponent, extended_powers, extended_exact_digits, r)) return negative ? -r : r;
+    return std::strtold(scientific_text(digits, exponent, negative).c_str(), nullptr);
+}
+
+double decimal_to_double(std::string_view digits, int64_t exponent, bool negative) {
+    double r;
+    if (exact_path(digits, exponent, double_powers, double_exact_digits, r)) return negative ? -r : r;
+    return std::strtod(scientific_text(digits, exponent, negative).c_str(), nullptr);
+}
