@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 struct string_descriptor;
@@ -109,6 +110,9 @@ int32_t file_handle_lock_range(int32_t slot, int64_t first, int64_t last);
 int32_t file_handle_unlock_range(int32_t slot, int64_t first, int64_t last);
 // Bytes waiting in a serial port's input queue; 0 for a file or when it cannot be read.
 int64_t file_handle_bytes_waiting(int32_t slot);
+
+// A whole file read through the layer (fonts): file_ok, or the result that stopped it.
+int32_t file_read_whole(std::string_view name, std::string& bytes);
 
 // The BASIC error of a read, write or seek result (any negative code).
 int32_t file_error_of_result(int32_t code);

@@ -259,3 +259,16 @@ int64_t file_handle_bytes_waiting(int32_t slot) {
     if (!file_handle_valid(slot) || file_handle_record_of(slot).com.com_port == 0) return 0;
     return com_bytes_waiting(file_os_of(slot).fd);
 }
+
+int32_t file_read_whole(std::string_view name, std::string& bytes) {
+    int32_t slot = file_handle_open(name, file_access_read, 0, file_create_never);
+    if (slot < 0) return slot;
+    int64_t size = file_handle_size(slot);
+    int32_t code = size < 0 ? static_cast<int32_t>(size) : file_ok;
+    if (code == file_ok) {
+        bytes.resize(static_cast<size_t>(size));
+        code = file_handle_read(slot, 0, bytes.data(), size);
+    }
+    file_handle_close(slot);
+    return code;
+}

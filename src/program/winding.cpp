@@ -18,10 +18,12 @@
 #include "display/keyboard.h"
 #include "display/window.h"
 #include "draw/lines.h"
+#include "files/file_open.h"
 #include "machine/memory_blocks.h"
 #include "platform/process.h"
 #include "screen/colors.h"
 #include "screen/image_handles.h"
+#include "screen/image_pool.h"
 #include "screen/modes.h"
 #include "screen/text_output.h"
 #include "screen/text_view.h"
@@ -175,6 +177,14 @@ void prologue() {
 }
 
 }  // namespace
+
+void program_state_reset() {
+    if (program.x) *program.x = 0.0f;
+    file_close(0, 0);
+    images_free_all();
+    error_handler_set = 0;
+    error_handler_active = 0;
+}
 
 void fpe_signal_handler(int) { fatal_signal_error(error_division_by_zero); }
 

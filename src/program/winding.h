@@ -10,6 +10,9 @@
 void program_thread_entry();
 // The main routine; never returns (the end of the program parks the thread).
 [[noreturn]] void program_main();
+// The program's state back to its start before it runs again: x is 0, every file and network
+// handle closed, every image that is not a screen page freed, the error handler words cleared.
+void program_state_reset();
 // Installed for the floating-point exception signal: error 11, "Division by zero", ends the process.
 void fpe_signal_handler(int signal);
 // What the program hands the runtime before runtime_main.

@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "core/errors.h"
 #include "core/maths.h"
 #include "core/strings.h"
 #include "display/frames.h"
+#include "files/file_handles.h"
 #include "screen/charmap.h"
 #include "screen/font_data.h"
 #include "screen/image_pool.h"
@@ -88,14 +87,9 @@ int32_t options_parse(const string_descriptor* text) {
     return bits;
 }
 
-// The whole file, or false when it cannot be read.
-bool file_read_whole(const string_descriptor* name, std::string& bytes) {
-    std::string path(reinterpret_cast<const char*>(name->text), size_t(name->length));
-    std::replace(path.begin(), path.end(), '\\', '/');
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
+// The whole file through the file layer, or false when it cannot be read.
+bool font_file_read(const string_descriptor* name, std::string& bytes) {
+    return file_read_whole({reinterpret_cast<const char*>(name->text), size_t(name->length)}, bytes) == file_ok;
 }
 
 int32_t font_number_free() {
@@ -261,7 +255,7 @@ int32_t font_load_file_flags(string_descriptor* file_name, int32_t height, int32
     if (error_pending()) return 0;
     if (!file_name || file_name->length == 0) return -1;
     std::string bytes;
-    if (!file_read_whole(file_name, bytes)) return -1;
+    if (!font_file_read(file_name, bytes)) return -1;
     int32_t font = font_number_free();
     int64_t engine = font_engine_load(bytes.data(), int64_t(bytes.size()), height, -1, option_bits);
     if (engine == 0) return -1;

@@ -327,3 +327,16 @@ TEST_F(FileHandles, ANameWithANulByteIsABadName) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FileHandles, AWholeFileIsReadThroughTheLayerAndItsSlotGivenBack) {
+    write_file("font.bin", std::string("\0\1\2glyphs", 9));
+    std::string bytes;
+    EXPECT_EQ(file_read_whole(path("font.bin"), bytes), 0);
+    EXPECT_EQ(bytes, std::string("\0\1\2glyphs", 9));
+    EXPECT_EQ(file_read_whole(path("none"), bytes), file_not_found);
+    EXPECT_EQ(file_handle_valid(0), 0);
+}
+
+}  // namespace

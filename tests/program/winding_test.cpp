@@ -17,6 +17,7 @@
 #include "display/frames.h"
 #include "display/keyboard.h"
 #include "display/window.h"
+#include "files/file_handles.h"
 #include "program/expected_screen.h"
 #include "program/winding.cpp"  // the translated program itself, linked into this test
 
@@ -161,6 +162,24 @@ TEST_F(WindingThreaded, AFloatingPointSignalIsTheDivisionByZeroError) {
             fail("the handler returned");
         },
         ::testing::ExitedWithCode(70), "caption=\"Critical Error\" text=\"Division by zero\"");
+}
+
+TEST(WindingReset, ClosesEveryFileAndClearsTheHandlerWords) {
+    char dir[] = "/tmp/lumo-reset-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    std::string name = std::string(dir) + "/f";
+    int32_t slot = file_handle_open(name, file_access_write, 0, file_create_open);
+    ASSERT_GE(slot, 0);
+    file_number_bind(4, slot);
+    error_handler_set = 1;
+    error_handler_active = 1;
+    program_state_reset();
+    EXPECT_EQ(file_number_state(4), 0);
+    EXPECT_EQ(file_handle_valid(slot), 0);
+    EXPECT_EQ(error_handler_set, 0);
+    EXPECT_EQ(error_handler_active, 0);
+    ::unlink(name.c_str());
+    ::rmdir(dir);
 }
 
 }  // namespace
