@@ -1,8 +1,10 @@
 #include "files/file_locks.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -22,6 +24,7 @@ enum : int64_t {
 };
 // User bytes beyond this share one side byte; far past any real file.
 constexpr int64_t range_cap = int64_t{1} << 62;
+constexpr size_t side_page = 4096;
 
 std::string side_directory() {
     const char* tmp = std::getenv("TMPDIR");
@@ -59,6 +62,19 @@ void side_range(int64_t first, int64_t last, int64_t& start, int64_t& length) {
     length = last < 0 ? 0 : std::min(last, range_cap) - f + 1;
 }
 
+// The shared count of range locks: the side file's first word, mapped; null when it cannot be.
+uint32_t* lock_count_map(int fd) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return nullptr;
+    if (st.st_size < static_cast<off_t>(side_page) && ::ftruncate(fd, side_page) != 0) return nullptr;
+    void* p = ::mmap(nullptr, side_page, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    return p == MAP_FAILED ? nullptr : static_cast<uint32_t*>(p);
+}
+
+void lock_count_add(uint32_t* count, int32_t delta) {
+    if (count) std::atomic_ref<uint32_t>(*count).fetch_add(static_cast<uint32_t>(delta));
+}
+
 bool overlaps(const locked_range& a, int64_t first, int64_t last) {
     bool a_before = a.last >= 0 && a.last < first;
     bool b_before = last >= 0 && last < a.first;
@@ -76,6 +92,7 @@ int32_t file_locks_join(file_os_handle& os, const struct stat& st, int32_t acces
                  ((deny & file_deny_read) && held_elsewhere(os.lock_fd, sentinel_reads, 1) == 1) ||
                  ((deny & file_deny_write) && held_elsewhere(os.lock_fd, sentinel_writes, 1) == 1);
     if (!clash) {
+        os.lock_count = lock_count_map(os.lock_fd);
         lock_call(os.lock_fd, F_OFD_SETLK, F_RDLCK, sentinel_open, 1);
         if (access & file_access_read) lock_call(os.lock_fd, F_OFD_SETLK, F_RDLCK, sentinel_reads, 1);
         if (access & file_access_write) lock_call(os.lock_fd, F_OFD_SETLK, F_RDLCK, sentinel_writes, 1);
@@ -89,6 +106,9 @@ int32_t file_locks_join(file_os_handle& os, const struct stat& st, int32_t acces
 }
 
 void file_locks_drop(file_os_handle& os) {
+    lock_count_add(os.lock_count, -static_cast<int32_t>(os.ranges.size()));
+    if (os.lock_count) ::munmap(os.lock_count, side_page);
+    os.lock_count = nullptr;
     if (os.lock_fd >= 0) ::close(os.lock_fd);  // closing the description drops all its locks
     os.lock_fd = -1;
     os.ranges.clear();
@@ -111,6 +131,7 @@ int32_t file_locks_range_take(file_os_handle& os, int64_t first, int64_t last) {
     if (lock_call(os.lock_fd, F_OFD_SETLK, F_WRLCK, start, length) < 0)
         return (errno == EAGAIN || errno == EACCES) ? file_denied : file_fault;
     os.ranges.push_back({first, last});
+    lock_count_add(os.lock_count, 1);
     return file_ok;
 }
 
@@ -123,11 +144,13 @@ int32_t file_locks_range_give(file_os_handle& os, int64_t first, int64_t last) {
     side_range(first, last, start, length);
     if (lock_call(os.lock_fd, F_OFD_SETLK, F_UNLCK, start, length) < 0) return file_fault;
     os.ranges.erase(it);
+    lock_count_add(os.lock_count, -1);
     return file_ok;
 }
 
 int32_t file_locks_range_check(const file_os_handle& os, int64_t position, int64_t count) {
     if (os.lock_fd < 0 || count <= 0) return file_ok;
+    if (os.lock_count && std::atomic_ref<uint32_t>(*os.lock_count).load(std::memory_order_acquire) == 0) return file_ok;
     int64_t start, length;
     side_range(position, position + (count - 1), start, length);
     return held_elsewhere(os.lock_fd, start, length) == 1 ? file_denied : file_ok;

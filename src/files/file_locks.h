@@ -3,7 +3,10 @@
 // side file named after the file's identity (device and inode) in $TMPDIR/lumo-locks: shared
 // locks on a few sentinel bytes say who reads, writes and denies what, and a user byte b is locked
 // exclusively at 64 + b. Such locks clash between two handles of one process, read-only handles
-// can take them, root cannot bypass them, and they vanish when their holder dies.
+// can take them, root cannot bypass them, and they vanish when their holder dies. The side file's
+// first word, mapped by every handle, counts the range locks held, so transfers look for clashes
+// only while some handle of the file holds one (a holder that died leaves the count high: the
+// look then merely costs a call).
 // Not here: opening the file itself (file_io.cpp).
 #pragma once
 

@@ -1,0 +1,95 @@
+// Record PUT and GET and one-byte binary GETs through the file layer, beside plain pwrite and
+// pread loops over the same file in the same run: the price of the slot checks and of looking
+// for other handles' range locks before every transfer.
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "core/errors.h"
+#include "core/strings.h"
+#include "files/byte_span.h"
+#include "files/file_handles.h"
+#include "files/file_open.h"
+#include "files/random_access.h"
+#include "machine/memory.h"
+
+namespace {
+
+constexpr int64_t record_length = 128;
+constexpr int64_t records = 1024;
+
+std::string bench_path() { return "/tmp/lumo-bench-files-" + std::to_string(::getpid()); }
+
+void runtime_fresh() {
+    dos_memory_clear();
+    string_store_reset();
+    string_segment_init();
+    file_handles_reset();
+    error_number = 0;
+}
+
+void open_as(int32_t mode, int32_t n, int64_t length) {
+    std::string name = bench_path();
+    file_open(string_from_literal(name.data(), static_cast<int32_t>(name.size())), mode, 0, 0, n, length, length != 0);
+}
+
+void BM_layer_record_put_get(benchmark::State& state) {
+    runtime_fresh();
+    open_as(open_mode_random, 1, record_length);
+    for (auto _ : state) {
+        for (int64_t r = 1; r <= records; ++r) file_put_record(1, r, 1);
+        for (int64_t r = 1; r <= records; ++r) file_get_record(1, r, 1);
+    }
+    state.SetItemsProcessed(state.iterations() * records * 2);
+    if (error_number != 0) state.SkipWithError("the layer raised an error");
+    file_close(0, 0);
+}
+
+void BM_plain_pwrite_pread(benchmark::State& state) {
+    int fd = ::open(bench_path().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    char buffer[record_length] = {};
+    for (auto _ : state) {
+        for (int64_t r = 0; r < records; ++r) benchmark::DoNotOptimize(::pwrite(fd, buffer, record_length, r * record_length));
+        for (int64_t r = 0; r < records; ++r) benchmark::DoNotOptimize(::pread(fd, buffer, record_length, r * record_length));
+    }
+    state.SetItemsProcessed(state.iterations() * records * 2);
+    ::close(fd);
+}
+
+void BM_layer_binary_byte_gets(benchmark::State& state) {
+    runtime_fresh();
+    open_as(open_mode_binary, 1, 0);
+    char byte = 0;
+    byte_span span{};
+    byte_span_set(byte_span_low(&byte), byte_span_high(&byte), 1, &span);
+    const int64_t bytes = records * record_length;
+    for (auto _ : state) {
+        file_seek(1, 1);
+        for (int64_t i = 0; i < bytes; ++i) file_get_bytes(1, 0, &span, 0);
+        benchmark::DoNotOptimize(byte);
+    }
+    state.SetItemsProcessed(state.iterations() * bytes);
+    if (error_number != 0) state.SkipWithError("the layer raised an error");
+    file_close(0, 0);
+}
+
+void BM_plain_pread_bytes(benchmark::State& state) {
+    int fd = ::open(bench_path().c_str(), O_RDONLY | O_CLOEXEC);
+    char byte = 0;
+    const int64_t bytes = records * record_length;
+    for (auto _ : state) {
+        for (int64_t i = 0; i < bytes; ++i) benchmark::DoNotOptimize(::pread(fd, &byte, 1, i));
+    }
+    state.SetItemsProcessed(state.iterations() * bytes);
+    ::close(fd);
+}
+
+BENCHMARK(BM_layer_record_put_get);
+BENCHMARK(BM_plain_pwrite_pread);
+BENCHMARK(BM_layer_binary_byte_gets);
+BENCHMARK(BM_plain_pread_bytes);
+
+}  // namespace
