@@ -35,15 +35,15 @@ std::string unique_case_match(const std::string& dir, const std::string& name) {
 
 int32_t file_name_map(std::string_view name, std::string& path) {
     if (name.find('\0') != std::string_view::npos) return file_bad_name;
+    bool drive = name.size() >= 2 && name[1] == ':' && ((name[0] | 0x20) >= 'a' && (name[0] | 0x20) <= 'z');
+    if (drive) {
+        if ((name[0] | 0x20) != 'c') return file_device_unavailable;
+        // C:\x is /x; C:x is x in the current directory, which lies on C:.
+        name.remove_prefix(2);
+        if (name.empty()) name = ".";
+    }
     path.assign(name);
     std::replace(path.begin(), path.end(), '\\', '/');
-    bool drive = path.size() >= 2 && path[1] == ':' && ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z');
-    if (drive) {
-        if ((path[0] | 0x20) != 'c') return file_device_unavailable;
-        // C:\x is /x; C:x is x in the current directory, which lies on C:.
-        path.erase(0, 2);
-        if (path.empty()) path = ".";
-    }
     return file_ok;
 }
 
