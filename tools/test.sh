@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Builds the runtime and runs every test: the unit and threaded tests, the unit tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer, and
-# the window tests under a private Xvfb. Installs missing Debian packages first.
+# AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer, a
+# short bounded run of each libFuzzer harness (clang, with both sanitizers), and the window tests
+# under a private Xvfb. Installs missing Debian packages first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/packages.sh
 ensure_packages "${lumo_packages[@]}"
 
 jobs=$(nproc)
-build() {  # folder, sanitizers
-    cmake -S . -B "$1" -G Ninja -DLUMO_SANITIZE="$2" >/dev/null
-    ninja -C "$1"
+build() {  # folder, sanitizers, further cmake arguments...
+    local dir=$1 sanitize=$2
+    shift 2
+    cmake -S . -B "$dir" -G Ninja -DLUMO_SANITIZE="$sanitize" "$@" >/dev/null
+    ninja -C "$dir"
 }
 run_tests() {  # folder, ctest arguments...
     local dir=$1
@@ -27,6 +30,16 @@ run_tests build-asan -LE window
 build build-tsan "thread"
 # The runtime's threads: suites named ...Threaded, with the real threads.
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" run_tests build-tsan -R Threaded -LE window
+
+# Fuzzing: 30 s per harness from the corpus kept in the build folder; any finding fails the run.
+CXX=clang++ build build-fuzz "address,undefined" -DLUMO_FUZZ=ON -DLUMO_TESTS=OFF
+for harness in build-fuzz/fuzz/fuzz_*; do
+    name=${harness##*/fuzz_}
+    mkdir -p "build-fuzz/corpus/$name"
+    dict=()
+    [ -f "fuzz/$name.dict" ] && dict=(-dict="fuzz/$name.dict")
+    "$harness" "${dict[@]}" -max_total_time=30 -timeout=10 -rss_limit_mb=2048 "build-fuzz/corpus/$name"
+done
 
 if ls build/tests/test_window >/dev/null 2>&1; then
     start_xvfb

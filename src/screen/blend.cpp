@@ -92,8 +92,16 @@ struct span_builds {
     void (*image)(uint32_t*, const uint32_t*, int32_t);
 };
 
+// x86-64-v4 is AVX2 plus AVX-512 F, BW, CD, DQ and VL (spelled out: not every compiler knows the
+// level's own name).
+bool cpu_is_x86_64_v4() {
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&
+           __builtin_cpu_supports("avx512vl");
+}
+
 span_builds span_builds_pick() {
-    if (__builtin_cpu_supports("x86-64-v4")) return {span_color_v4, span_v4};
+    if (cpu_is_x86_64_v4()) return {span_color_v4, span_v4};
     if (__builtin_cpu_supports("avx2")) return {span_color_avx2, span_avx2};
     return {span_color_baseline, span_baseline};
 }
