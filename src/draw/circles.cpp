@@ -39,16 +39,22 @@ struct offset {
     int64_t x, y;
 };
 
-// What one walk plots into: the centre, the arc, the colour and the clip box (taken once).
+// What one walk plots into: the centre, the arc, the colour and the clip box (taken once). A
+// whole circle passes every angle, and an outline well inside the clip box needs no clipping and
+// has small offsets: the walk is built for each case, with the same pixels.
+template <bool whole_circle, bool inside_box>
 struct outline_target {
     int64_t cx, cy;
     arc_range arc;
     uint32_t colour;
     pixel_box box;
+    pixel_writer pixels;
 
+    static int64_t truncated(double v) { return inside_box ? static_cast<int64_t>(v) : pixel_truncate(v); }
     void write(int64_t x, int64_t y, double angle) const {
-        if (arc.contains(angle) && x >= box.x1 && x <= box.x2 && y >= box.y1 && y <= box.y2)
-            dest_pixel_write(static_cast<int32_t>(x), static_cast<int32_t>(y), colour);
+        if (!whole_circle && !arc.contains(angle)) return;
+        if (!inside_box && !(x >= box.x1 && x <= box.x2 && y >= box.y1 && y <= box.y2)) return;
+        pixels.write(static_cast<int32_t>(x), static_cast<int32_t>(y), colour);
     }
     // The four mirrors of one offset of the first quadrant, each with its own angle.
     void plot_mirrored(offset p, const double (&a)[4]) const {
@@ -61,14 +67,15 @@ struct outline_target {
 
 // The first quadrant walked in n steps from angle 0 (up and to the right on the screen). An
 // offset is plotted only when the next one is not within a pixel of the last plotted offset.
-void quadrant_walk(const outline_target& t, double rx, double ry, int64_t n) {
+template <class Target>
+void quadrant_walk(const Target& t, double rx, double ry, int64_t n) {
     double step = n ? pi / 2 / static_cast<double>(n) : 0.0;
     double c = n ? std::cos(step) : 1.0, s = n ? std::sin(step) : 0.0;
     double vx = 1.0, vy = 0.0;
     double a[4] = {0.0, pi, pi, two_pi};
     offset last{}, pending{};
     for (int64_t i = 0;; ++i) {
-        offset p{pixel_truncate(vx * rx + 0.5), pixel_truncate(vy * ry - 0.5)};
+        offset p{Target::truncated(vx * rx + 0.5), Target::truncated(vy * ry - 0.5)};
         if (i == 0) {
             t.plot_mirrored(p, a);
             last = p;
@@ -86,6 +93,18 @@ void quadrant_walk(const outline_target& t, double rx, double ry, int64_t n) {
         vx = turned_x;
         a[0] += step, a[1] -= step, a[2] += step, a[3] -= step;
     }
+}
+
+template <bool whole_circle>
+void outline_draw(int64_t cx, int64_t cy, double rx, double ry, int64_t n, const arc_range& arc, uint32_t colour,
+                  const pixel_box& box) {
+    // Offsets stay within a pixel of the radii (the turning vector keeps its length to ~1e-9).
+    constexpr double margin = 2;
+    bool inside = cx - rx - margin >= box.x1 && cx + rx + margin <= box.x2 && cy - ry - margin >= box.y1 &&
+                  cy + ry + margin <= box.y2;
+    pixel_writer pixels(dest_image);
+    if (inside) quadrant_walk(outline_target<whole_circle, true>{cx, cy, arc, colour, box, pixels}, rx, ry, n);
+    else quadrant_walk(outline_target<whole_circle, false>{cx, cy, arc, colour, box, pixels}, rx, ry, n);
 }
 
 // A radius line from the centre to the outline's pixel at that angle.
@@ -145,6 +164,7 @@ void circle_draw(double x, double y, double r, uint32_t colour, double start, do
     int64_t n = quarter < static_cast<double>(circle_quadrant_steps_max) ? static_cast<int64_t>(quarter)
                                                                           : circle_quadrant_steps_max;
     if (start_line) radius_line(cx, cy, arc.start, rx, ry, colour);
-    quadrant_walk({cx, cy, arc, colour, box}, rx, ry, n);
+    if (!arc.inverted && arc.start <= 0 && arc.end >= two_pi) outline_draw<true>(cx, cy, rx, ry, n, arc, colour, box);
+    else outline_draw<false>(cx, cy, rx, ry, n, arc, colour, box);
     if (end_line) radius_line(cx, cy, arc.end, rx, ry, colour);
 }

@@ -1,0 +1,149 @@
+// Flood fills of a 1920x1080 palette image: the whole open image at once, and 1,000 small fills
+// of the cells of a grid, beside a plain breadth-first loop (one queue of indices and a visited
+// map) over the same pixels and memset of the image's bytes.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "draw/flood_fill.h"
+#include "screen/fonts.h"
+#include "screen/image_pool.h"
+#include "screen/palette.h"
+
+namespace {
+
+constexpr int32_t width = 1920, height = 1080;
+constexpr size_t pixels = size_t(width) * height;
+constexpr uint8_t wall = 1;
+constexpr int32_t cell = 16;  // the grid: a wall every 16th row and column
+constexpr int small_fills = 1000;
+
+image_record& image_made() {
+    font_metrics_init();
+    palettes_load();
+    image_pool_reserve();
+    int32_t slot = image_new(width, height, 256);
+    dest_slot_select(slot);
+    return image_pool[slot];
+}
+
+void grid_draw(uint8_t* p) {
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+            p[size_t(y) * width + size_t(x)] = (x % cell == 0 || y % cell == 0) ? wall : 0;
+}
+
+// A seed inside each of 1,000 different cells.
+std::vector<std::pair<int32_t, int32_t>> seeds() {
+    std::vector<std::pair<int32_t, int32_t>> s;
+    for (int i = 0; s.size() < small_fills; ++i) {
+        int32_t cx = (i * 37) % (width / cell), cy = (i * 11) % (height / cell);
+        s.push_back({cx * cell + 5, cy * cell + 7});
+    }
+    return s;
+}
+
+// The plain loop: a queue of indices, a visited map cleared over what was visited.
+struct plain_bfs {
+    std::vector<uint32_t> queue = std::vector<uint32_t>(pixels);
+    std::vector<uint8_t> visited = std::vector<uint8_t>(pixels);
+
+    void fill(uint8_t* p, int32_t sx, int32_t sy, uint8_t colour, uint8_t border) {
+        size_t head = 0, tail = 0;
+        auto reach = [&](uint32_t i) {
+            if (visited[i]) return;
+            visited[i] = 1;
+            if (p[i] == border) return;
+            p[i] = colour;
+            queue[tail++] = i;
+        };
+        reach(uint32_t(sy * width + sx));
+        while (head < tail) {
+            uint32_t i = queue[head++];
+            int32_t x = int32_t(i % width), y = int32_t(i / width);
+            if (x > 0) reach(i - 1);
+            if (x < width - 1) reach(i + 1);
+            if (y > 0) reach(i - width);
+            if (y < height - 1) reach(i + width);
+        }
+        for (size_t k = 0; k < tail; ++k) {  // painted pixels and their neighbours
+            uint32_t i = queue[k];
+            visited[i] = 0;
+            if (i % width) visited[i - 1] = 0;
+            if (i % width < uint32_t(width - 1)) visited[i + 1] = 0;
+            if (i >= uint32_t(width)) visited[i - width] = 0;
+            if (i + width < pixels) visited[i + width] = 0;
+        }
+    }
+};
+
+void BM_fill_open_image(benchmark::State& state) {
+    image_record& r = image_made();
+    uint8_t colour = 2;
+    for (auto _ : state) {
+        paint_fill(width / 2, height / 2, colour, wall, nullptr, fill_paint_given | fill_border_given);
+        colour ^= 1;
+        benchmark::DoNotOptimize(r.pixels);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(pixels));
+}
+
+void BM_plain_bfs_open_image(benchmark::State& state) {
+    std::vector<uint8_t> p(pixels);
+    plain_bfs bfs;
+    uint8_t colour = 2;
+    for (auto _ : state) {
+        bfs.fill(p.data(), width / 2, height / 2, colour, wall);
+        colour ^= 1;
+        benchmark::DoNotOptimize(p.data());
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(pixels));
+}
+
+void BM_memset_image(benchmark::State& state) {
+    std::vector<uint8_t> p(pixels);
+    uint8_t colour = 2;
+    for (auto _ : state) {
+        std::memset(p.data(), colour, pixels);
+        colour ^= 1;
+        benchmark::DoNotOptimize(p.data());
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * int64_t(pixels));
+}
+
+void BM_fill_1000_cells(benchmark::State& state) {
+    image_record& r = image_made();
+    grid_draw(r.pixels);
+    auto s = seeds();
+    uint8_t colour = 2;
+    for (auto _ : state) {
+        for (auto [x, y] : s) paint_fill(float(x), float(y), colour, wall, nullptr, fill_paint_given | fill_border_given);
+        colour ^= 1;
+        benchmark::DoNotOptimize(r.pixels);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * small_fills);
+}
+
+void BM_plain_bfs_1000_cells(benchmark::State& state) {
+    std::vector<uint8_t> p(pixels);
+    grid_draw(p.data());
+    auto s = seeds();
+    plain_bfs bfs;
+    uint8_t colour = 2;
+    for (auto _ : state) {
+        for (auto [x, y] : s) bfs.fill(p.data(), x, y, colour, wall);
+        colour ^= 1;
+        benchmark::DoNotOptimize(p.data());
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * small_fills);
+}
+
+}  // namespace
+
+BENCHMARK(BM_fill_open_image)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_plain_bfs_open_image)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_memset_image)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_fill_1000_cells)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_plain_bfs_1000_cells)->Unit(benchmark::kMillisecond);
