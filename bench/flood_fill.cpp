@@ -1,5 +1,5 @@
 // Flood fills of a 1920x1080 palette image: the whole open image at once, and 1,000 small fills
-// of the cells of a grid, beside a plain breadth-first loop (one queue of indices and a visited
+// of the cells of a grid, beside a plain breadth-first loop (one queue of points and a visited
 // map) over the same pixels and memset of the image's bytes.
 #include <benchmark/benchmark.h>
 
@@ -45,36 +45,40 @@ std::vector<std::pair<int32_t, int32_t>> seeds() {
     return s;
 }
 
-// The plain loop: a queue of indices, a visited map cleared over what was visited.
+// The plain loop: a queue of points, a visited map cleared over what was visited.
 struct plain_bfs {
-    std::vector<uint32_t> queue = std::vector<uint32_t>(pixels);
+    struct point {
+        int32_t x, y;
+    };
+    std::vector<point> queue = std::vector<point>(pixels);
     std::vector<uint8_t> visited = std::vector<uint8_t>(pixels);
 
     void fill(uint8_t* p, int32_t sx, int32_t sy, uint8_t colour, uint8_t border) {
         size_t head = 0, tail = 0;
-        auto reach = [&](uint32_t i) {
+        auto reach = [&](int32_t x, int32_t y) {
+            size_t i = size_t(y) * width + size_t(x);
             if (visited[i]) return;
             visited[i] = 1;
             if (p[i] == border) return;
             p[i] = colour;
-            queue[tail++] = i;
+            queue[tail++] = {x, y};
         };
-        reach(uint32_t(sy * width + sx));
+        reach(sx, sy);
         while (head < tail) {
-            uint32_t i = queue[head++];
-            int32_t x = int32_t(i % width), y = int32_t(i / width);
-            if (x > 0) reach(i - 1);
-            if (x < width - 1) reach(i + 1);
-            if (y > 0) reach(i - width);
-            if (y < height - 1) reach(i + width);
+            auto [x, y] = queue[head++];
+            if (x > 0) reach(x - 1, y);
+            if (x < width - 1) reach(x + 1, y);
+            if (y > 0) reach(x, y - 1);
+            if (y < height - 1) reach(x, y + 1);
         }
         for (size_t k = 0; k < tail; ++k) {  // painted pixels and their neighbours
-            uint32_t i = queue[k];
+            auto [x, y] = queue[k];
+            size_t i = size_t(y) * width + size_t(x);
             visited[i] = 0;
-            if (i % width) visited[i - 1] = 0;
-            if (i % width < uint32_t(width - 1)) visited[i + 1] = 0;
-            if (i >= uint32_t(width)) visited[i - width] = 0;
-            if (i + width < pixels) visited[i + width] = 0;
+            if (x > 0) visited[i - 1] = 0;
+            if (x < width - 1) visited[i + 1] = 0;
+            if (y > 0) visited[i - width] = 0;
+            if (y < height - 1) visited[i + width] = 0;
         }
     }
 };
