@@ -240,6 +240,16 @@ void window_hide() {
 
 int32_t window_resizable_get() { return window_resizable; }
 
+void window_cursor_set(int32_t cursor) {
+    if (window_hidden.load()) return;
+    window_wait();
+    main_thread_run([cursor] { glutSetCursor(cursor); });
+}
+
+void window_pointer_move(int32_t x, int32_t y) {
+    if (window_exists.load()) main_thread_run([x, y] { glutWarpPointer(x, y); });
+}
+
 void window_handle_store(uint64_t handle) { ws.handle.store(handle); }
 
 uint64_t window_handle_get() { return ws.handle.load(); }

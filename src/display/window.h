@@ -35,6 +35,11 @@ void window_position_set(int32_t x, int32_t y, int32_t kind);
 void window_show();
 void window_hide();
 int32_t window_resizable_get();
+// The pointer's shape (a window-system cursor number) over the window: unless the window is
+// hidden, waits until it exists. A hidden window takes no shape.
+void window_cursor_set(int32_t cursor);
+// Moves the pointer to a client position of the window; nothing before the window exists.
+void window_pointer_move(int32_t x, int32_t y);
 // The native window (the X window id), stored by the window layer after it made the window.
 void window_handle_store(uint64_t handle);
 uint64_t window_handle_get();
