@@ -11,6 +11,7 @@
 #include "machine/memory.h"
 #include "screen/colors.h"
 #include "screen/image_pool.h"
+#include "screen/key_line.h"
 #include "screen/text_view.h"
 
 std::vector<int32_t> screen_page_table(1, 0);
@@ -181,6 +182,8 @@ void screen_rebuild(int32_t mode, int32_t user_slot) {
     dest_image->turtle_angle = 0.0;
     dest_image->turtle_scale = 1.0;
     last_active_page = 0;
+    key_line_force = 1;
+    key_line_draw();
 }
 
 // The active page's text view and colours start afresh; a graphics page takes over the view,

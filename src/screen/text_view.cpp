@@ -8,8 +8,15 @@
 #include "draw/boxes.h"
 #include "screen/fonts.h"
 #include "screen/image_pool.h"
+#include "screen/key_line.h"
 
 namespace {
+
+// A cleared page shows the function-key line again when it is on.
+void key_line_redraw() {
+    key_line_force = 1;
+    key_line_draw();
+}
 
 void fail() { error_raise(error_illegal_function_call); }
 
@@ -229,6 +236,7 @@ void dest_clear(int32_t kind, uint32_t colour, int32_t flags) {
         } else if (kind == 2) {
             text_rows_fill(d, d->view_top, d->view_bottom, blank);
         }
+        if (!kind_given || kind == 0) key_line_redraw();
         return;
     }
     if (kind_given && kind == 2) {
@@ -242,6 +250,7 @@ void dest_clear(int32_t kind, uint32_t colour, int32_t flags) {
         graphics_view_fill(d, colour);
     }
     graphics_cursor_centre(d);
+    key_line_redraw();
 }
 
 void cursor_place(int32_t row, int32_t column, int32_t visible, int32_t start_line, int32_t stop_line,
