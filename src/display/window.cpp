@@ -104,6 +104,10 @@ void window_exposed() { window_reshaped.store(1); }
 
 void first_motion() { platform::x11_raw_motion_open(); }
 
+void window_status(int state) {
+    if (state != GLUT_HIDDEN && state != GLUT_FULLY_COVERED) platform::x11_window_focus_take_once();
+}
+
 void hooks_install() {
     Display* display = glXGetCurrentDisplay();
     GLXDrawable window = glXGetCurrentDrawable();
@@ -178,6 +182,7 @@ void window_run(int argc, char** argv) {
 
     // 36, 37.
     glut_callbacks_register();
+    glutWindowStatusFunc(window_status);
     main_loop();
 }
 

@@ -6,6 +6,7 @@
 #include <X11/extensions/XInput2.h>
 
 #include <cmath>
+#include <string>
 
 // Xlib's event-conversion hooks; that header defines min and max as macros.
 #include <X11/Xlibint.h>
@@ -37,6 +38,7 @@ struct x11_window_state {
     wire_converter old_expose = nullptr;
     wire_converter old_motion = nullptr;
     bool motion_seen = false;
+    bool focus_taken = false;
     // Recorded inside Xlib (the display is locked there, so nothing else may run), drained after.
     static constexpr int ring_size = 1024;
     recorded_event ring[ring_size];
@@ -264,6 +266,21 @@ void size_hints_set(bool fixed, int32_t width, int32_t height) {
 void x11_window_size_fix(int32_t width, int32_t height) { size_hints_set(true, width, height); }
 
 void x11_window_size_free() { size_hints_set(false, 0, 0); }
+
+void x11_window_focus_take_once() {
+    if (xs.focus_taken || !xs.display) return;
+    xs.focus_taken = true;
+    Display* d = xs.display;
+    std::string selection = "WM_S" + std::to_string(DefaultScreen(d));
+    if (XGetSelectionOwner(d, XInternAtom(d, selection.c_str(), False)) != None) return;
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(d, xs.window, &attributes) || attributes.map_state != IsViewable) {
+        xs.focus_taken = false;  // not shown yet: the next time it is
+        return;
+    }
+    XSetInputFocus(d, xs.window, RevertToParent, CurrentTime);
+    XFlush(d);
+}
 
 int x11_window_connection_fd() { return xs.display ? ConnectionNumber(xs.display) : -1; }
 

@@ -36,6 +36,10 @@ void x11_raw_motion_poll(void (*motion)(int32_t dx, int32_t dy));
 void x11_window_size_fix(int32_t width, int32_t height);
 void x11_window_size_free();
 
+// Without a window manager nobody gives the window the keyboard focus, and keys would go wherever
+// the pointer is: the first time the window is shown it takes the focus itself.
+void x11_window_focus_take_once();
+
 // The connection's socket, for waiting on events.
 int x11_window_connection_fd();
 

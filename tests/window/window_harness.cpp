@@ -96,8 +96,9 @@ void idle_forever() {
 
 // ---- the test's side -------------------------------------------------------------------------
 
-child_process::child_process(const std::string& scenario, bool display) {
+child_process::child_process(const std::string& scenario, bool display, const char* entry) {
     dump_path_ = "/tmp/lumo_window_" + std::to_string(getpid()) + "_" + std::to_string(dump_counter++) + ".frame";
+    const std::string filter = std::string("--gtest_filter=") + entry;  // made before the fork
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return;
     pid_ = fork();
@@ -108,8 +109,7 @@ child_process::child_process(const std::string& scenario, bool display) {
         setenv("LUMO_MSGBOX", "auto", 1);
         setenv("LUMO_WINDOW_SCENARIO", scenario.c_str(), 1);
         if (!display) unsetenv("DISPLAY");
-        execl("/proc/self/exe", "test_window", "--gtest_filter=window_child.DISABLED_run",
-              "--gtest_also_run_disabled_tests", nullptr);
+        execl("/proc/self/exe", "test_window", filter.c_str(), "--gtest_also_run_disabled_tests", nullptr);
         _exit(127);
     }
     close(fds[1]);

@@ -32,8 +32,10 @@ uint64_t shown_frame_dump();
 
 class child_process {
 public:
-    // Starts the child running the named scenario (without DISPLAY when display is false).
-    explicit child_process(const std::string& scenario, bool display = true);
+    // Starts the child running the named scenario (without DISPLAY when display is false) through
+    // the disabled test named by entry, which looks the scenario up.
+    explicit child_process(const std::string& scenario, bool display = true,
+                           const char* entry = "window_child.DISABLED_run");
     ~child_process();
     // The rest of the next report line starting with prefix; nothing after timeout_ms.
     std::optional<std::string> await(const std::string& prefix, int timeout_ms = 10000);

@@ -1,0 +1,212 @@
+// The mouse and synthesised input through the real window under X: pointer moves and clicks from
+// xdotool reach the mouse ring and the mouse device, positions follow a stretched window, and the
+// program's own synthesised keys and clicks come back through the window. Each test runs a child
+// process (input_child scenarios below).
+#include <gtest/gtest.h>
+
+#include <X11/Xlib.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/startup.h"
+#include "core/strings.h"
+#include "core/timing.h"
+#include "display/display_control.h"
+#include "display/input_devices.h"
+#include "display/keyboard.h"
+#include "display/mouse.h"
+#include "display/synth_input.h"
+#include "display/window.h"
+#include "window_harness.h"
+
+using namespace window_test;
+
+namespace {
+
+// ---- the children --------------------------------------------------------------------------------
+
+std::string mouse_line(const mouse_event& e) {
+    return "mouse " + std::to_string(e.x) + " " + std::to_string(e.y) + " " + std::to_string(e.buttons);
+}
+
+// Reports every mouse record with the position queries, and every snapshot of the mouse device.
+void mouse_reports() {
+    while (mouse_input_next()) {
+        char position[64];
+        std::snprintf(position, sizeof position, " at %.3f %.3f", mouse_x_get(), mouse_y_get());
+        report(mouse_line(mouse_event_current()) + position);
+    }
+    while (int32_t n = device_input_next(0, 0)) {
+        if (n != mouse_device) continue;
+        report("device " + std::to_string(device_button_get(1, 1)) + " " + std::to_string(int(device_wheel_get(3, 1))));
+    }
+}
+
+void mouse_body() {
+    window_wait();
+    report("ready " + std::to_string(shown_frame_dump()));
+    for (;;) {
+        mouse_reports();
+        sleep_ms(1);
+    }
+}
+
+void stretched_mouse_body() {
+    window_wait();
+    window_resize_mode_set(1, 1);
+    mouse_body();
+}
+
+// Waits until the window has the keyboard focus (it takes it itself when no window manager runs).
+bool focus_wait(Window w) {
+    Display* d = XOpenDisplay(nullptr);
+    if (!d) return false;
+    bool focused = false;
+    for (int i = 0; i < 300 && !focused; ++i) {
+        Window focus = 0;
+        int revert = 0;
+        XGetInputFocus(d, &focus, &revert);
+        focused = focus == w;
+        if (!focused) sleep_ms(10);
+    }
+    XCloseDisplay(d);
+    return focused;
+}
+
+void synth_body() {
+    window_wait();
+    auto w = static_cast<Window>(shown_frame_dump());
+    report(focus_wait(w) ? "focused" : "not focused");
+    input_synth_type(string_from_cstring("aB"));
+    for (int64_t end = clock_ms() + 3000; clock_ms() < end;) {
+        int32_t code = key_hit_pop();
+        if (code > -256 && code < 256 && code != 0) report("key " + std::to_string(code));
+        if (code == -66) break;
+        if (!code) sleep_ms(1);
+    }
+    input_synth_click(window_x_get() + 10, window_y_get() + 20);
+    for (;;) {
+        mouse_reports();
+        sleep_ms(1);
+    }
+}
+
+struct scenario {
+    const char* name;
+    void (*body)();
+    void (*options)();
+};
+
+const scenario scenarios[] = {
+    {"mouse", mouse_body, nullptr},
+    {"stretched_mouse", stretched_mouse_body, window_resizable_set},
+    {"synth", synth_body, nullptr},
+};
+
+}  // namespace
+
+TEST(input_child, DISABLED_run) {
+    const char* wanted = std::getenv("LUMO_WINDOW_SCENARIO");
+    for (const scenario& s : scenarios)
+        if (wanted && std::string(wanted) == s.name) child_run(s.body, s.options);
+    FAIL() << "no scenario " << (wanted ? wanted : "(none)");
+}
+
+// ---- the tests -----------------------------------------------------------------------------------
+
+namespace {
+
+constexpr const char* entry = "input_child.DISABLED_run";
+
+class input_window : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!std::getenv("DISPLAY")) GTEST_SKIP() << "needs an X display";
+        ASSERT_NE(x.display(), nullptr);
+    }
+    static Window window_of(const std::optional<std::string>& report) {
+        return report ? static_cast<Window>(std::stoull(*report)) : 0;
+    }
+    static void xdotool(const std::string& arguments) {
+        std::string command = "xdotool " + arguments + " 2>/dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    }
+    x_connection x;
+};
+
+// Mouse records and mouse-device snapshots reported by a child, each in its own order.
+struct mouse_reports_seen {
+    std::vector<std::string> records, snapshots;
+};
+mouse_reports_seen reports_collect(child_process& child, size_t records, size_t snapshots) {
+    mouse_reports_seen seen;
+    while (seen.records.size() < records || seen.snapshots.size() < snapshots) {
+        std::optional<std::string> line = child.await("", 3000);
+        if (!line) break;
+        if (line->rfind("mouse ", 0) == 0) seen.records.push_back(line->substr(6));
+        if (line->rfind("device ", 0) == 0) seen.snapshots.push_back(line->substr(7));
+    }
+    return seen;
+}
+
+TEST_F(input_window, pointer_moves_and_clicks_reach_the_ring_and_the_mouse_device) {
+    child_process child("mouse", true, entry);
+    Window w = window_of(child.await("ready "));
+    ASSERT_NE(w, 0u);
+    xdotool("mousemove 1270 1010");  // away from where the window goes
+    x.move(w, 0, 0);
+    std::string id = std::to_string(w);
+    xdotool("mousemove --window " + id + " 100 50");
+    xdotool("click --window " + id + " 1");
+    xdotool("click --window " + id + " 4");
+    xdotool("click --window " + id + " 8");  // a forward button: nothing
+    xdotool("mousemove --window " + id + " 101 50");
+    mouse_reports_seen seen = reports_collect(child, 8, 6);
+    // On the text page, pixel 100 lies in column 13 and pixel 50 in row 4 (16-pixel glyphs).
+    const std::vector<std::string> records = {
+        "100 50 0 at 13.001 3.626", "100 50 0 at 13.001 3.626", "100 50 1 at 13.001 3.626",
+        "100 50 0 at 13.001 3.626", "100 50 8 at 13.001 3.626", "100 50 0 at 13.001 3.626",
+        "101 50 0 at 13.126 3.626", "101 50 0 at 13.126 3.626",
+    };
+    EXPECT_EQ(seen.records, records);
+    // Motion, left down and up, wheel up and back, motion: left button and wheel 3.
+    EXPECT_EQ(seen.snapshots, (std::vector<std::string>{"0 0", "-1 0", "0 0", "0 -1", "0 0", "0 0"}));
+}
+
+TEST_F(input_window, positions_follow_a_stretched_window) {
+    child_process child("stretched_mouse", true, entry);
+    Window w = window_of(child.await("ready "));
+    ASSERT_NE(w, 0u);
+    xdotool("mousemove 1270 1010");
+    x.move(w, 0, 0);
+    x.resize(w, 1280, 800);
+    ASSERT_TRUE(x.window_size_wait(w, 1280, 800));
+    std::string id = std::to_string(w);
+    // The renderer takes the new size with its next picture: move until the position says so.
+    std::optional<std::string> at;
+    for (int i = 0; i < 50; ++i) {
+        xdotool("mousemove --window " + id + " " + std::to_string(1000 + i % 2) + " 600");
+        at = child.await("mouse " + std::to_string(1000 + i % 2) + " 600 0 at ", 2000);
+        if (at && at->rfind("63.", 0) == 0) break;
+        sleep_ms(20);
+    }
+    // Window pixel 1000 is picture pixel 500 (column 63), 600 is 300 (row 19).
+    ASSERT_TRUE(at);
+    EXPECT_EQ(*at, "63.001 19.251");
+}
+
+TEST_F(input_window, synthesised_keys_and_clicks_come_back_through_the_window) {
+    child_process child("synth", true, entry);
+    ASSERT_EQ(child.await("focused", 10000), "");
+    std::vector<std::string> keys;
+    for (int i = 0; i < 4; ++i) keys.push_back(child.await("key ", 3000).value_or("none"));
+    EXPECT_EQ(keys, (std::vector<std::string>{"97", "-97", "66", "-66"}));
+    std::optional<std::string> down = child.await("mouse 10 20 1", 3000);
+    EXPECT_TRUE(down);
+    EXPECT_TRUE(child.await("mouse 10 20 0", 3000));
+}
+
+}  // namespace
