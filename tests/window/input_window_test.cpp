@@ -32,13 +32,16 @@ std::string mouse_line(const mouse_event& e) {
     return "mouse " + std::to_string(e.x) + " " + std::to_string(e.y) + " " + std::to_string(e.buttons);
 }
 
-// Reports every mouse record with the position queries, and every snapshot of the mouse device.
+// Reports the current mouse record with the position queries.
+void mouse_record_report() {
+    char position[64];
+    std::snprintf(position, sizeof position, " at %.3f %.3f", mouse_x_get(), mouse_y_get());
+    report(mouse_line(mouse_event_current()) + position);
+}
+
+// Reports every mouse record, and every snapshot of the mouse device.
 void mouse_reports() {
-    while (mouse_input_next()) {
-        char position[64];
-        std::snprintf(position, sizeof position, " at %.3f %.3f", mouse_x_get(), mouse_y_get());
-        report(mouse_line(mouse_event_current()) + position);
-    }
+    while (mouse_input_next()) mouse_record_report();
     while (int32_t n = device_input_next(0, 0)) {
         if (n != mouse_device) continue;
         report("device " + std::to_string(device_button_get(1, 1)) + " " + std::to_string(int(device_wheel_get(3, 1))));
@@ -88,8 +91,19 @@ void synth_body() {
         if (!code) sleep_ms(1);
     }
     input_synth_click(window_x_get() + 10, window_y_get() + 20);
+    // Once the click is over: column 41, row 13 of the text page, whose pixel (324, 200) the
+    // pointer goes to.
+    bool pressed = false, moved = false;
     for (;;) {
-        mouse_reports();
+        while (mouse_input_next()) {
+            mouse_record_report();
+            bool left = mouse_event_current().buttons & mouse_bit_left;
+            if (pressed && !left && !moved) {
+                mouse_position_set(41, 13);
+                moved = true;
+            }
+            pressed = pressed || left;
+        }
         sleep_ms(1);
     }
 }
@@ -207,6 +221,7 @@ TEST_F(input_window, synthesised_keys_and_clicks_come_back_through_the_window) {
     std::optional<std::string> down = child.await("mouse 10 20 1", 3000);
     EXPECT_TRUE(down);
     EXPECT_TRUE(child.await("mouse 10 20 0", 3000));
+    EXPECT_EQ(child.await("mouse 324 200 0 at ", 3000), "41.001 13.001");
 }
 
 }  // namespace
