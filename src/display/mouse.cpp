@@ -13,7 +13,7 @@
 #include "core/maths.h"
 #include "core/strings.h"
 #include "display/input_devices.h"
-#include "display/renderer.h"
+#include "display/viewport.h"
 #include "display/window.h"
 #include "screen/fonts.h"
 #include "screen/image_pool.h"
