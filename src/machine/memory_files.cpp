@@ -1,0 +1,101 @@
+#include "machine/memory_files.h"
+
+#include <algorithm>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "core/error_codes.h"
+#include "core/errors.h"
+#include "core/strings.h"
+#include "machine/memory.h"
+
+namespace {
+
+constexpr uint8_t image_marker = 0xFD;
+constexpr int32_t header_size = 7;
+constexpr uint32_t segment_bytes = 65536;
+
+// Program paths use '\' between directories.
+std::string host_path_of(const string_descriptor* name) {
+    std::string path(reinterpret_cast<const char*>(name->text), name->length);
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+bool offset_in_range(int32_t v) { return v >= -65536 && v <= 65535; }
+
+uint32_t current_segment() { return static_cast<uint32_t>(current_segment_base() - dos_memory) / 16; }
+
+// Byte i of a stretch lies at base + ((offset + i) AND 0xFFFF).
+void stretch_read(uint32_t base, uint32_t offset, uint8_t* to, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) to[i] = dos_byte_read(base + ((offset + i) & 0xFFFF));
+}
+void stretch_write(uint32_t base, uint32_t offset, const uint8_t* from, uint32_t n) {
+    for (uint32_t i = 0; i < n; ++i) dos_byte_write(base + ((offset + i) & 0xFFFF), from[i]);
+}
+
+void word_put(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+uint32_t word_at(const uint8_t* p) { return p[0] | p[1] << 8; }
+
+}  // namespace
+
+void segment_save_file(string_descriptor* name, int32_t offset, int32_t length) {
+    if (error_pending()) return;
+    if (!offset_in_range(offset) || length < -65536 || length > 65536) {
+        error_raise(error_overflow);
+        return;
+    }
+    const uint32_t n = length == 65536 ? segment_bytes : static_cast<uint32_t>(length) & 0xFFFF;
+    const uint32_t at = static_cast<uint32_t>(offset) & 0xFFFF;
+    std::ofstream file(host_path_of(name), std::ios::binary | std::ios::trunc);
+    if (!file) {
+        error_raise(error_bad_file_name);
+        return;
+    }
+    std::vector<uint8_t> image(header_size + n);
+    image[0] = image_marker;
+    word_put(&image[1], current_segment());
+    word_put(&image[3], at);
+    word_put(&image[5], n & 0xFFFF);  // 65536 is written as 0
+    stretch_read(current_segment() * 16, at, image.data() + header_size, n);
+    file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+    file.close();
+    // A full disk shows only here: the stream writes when it is flushed.
+    if (!file) error_raise(error_path_file_access);
+}
+
+void segment_load_file(string_descriptor* name, int32_t offset, int32_t offset_given) {
+    if (error_pending()) return;
+    if (offset_given && !offset_in_range(offset)) {
+        error_raise(error_overflow);
+        return;
+    }
+    std::ifstream file(host_path_of(name), std::ios::binary);
+    if (!file) {
+        error_raise(error_file_not_found);
+        return;
+    }
+    uint8_t header[header_size];
+    if (!file.read(reinterpret_cast<char*>(header), header_size) || header[0] != image_marker) {
+        error_raise(error_bad_file_mode);
+        return;
+    }
+    uint32_t n = word_at(&header[5]);
+    if (n == 0) {
+        // An empty image, or a full one: never more than one segment, whatever the file holds.
+        file.seekg(0, std::ios::end);
+        n = static_cast<uint64_t>(file.tellg()) - header_size >= segment_bytes ? segment_bytes : 0;
+        file.seekg(header_size);
+    }
+    const uint32_t base = offset_given ? current_segment() * 16 : word_at(&header[1]) * 16;
+    const uint32_t at = offset_given ? static_cast<uint32_t>(offset) & 0xFFFF : word_at(&header[3]);
+    std::vector<uint8_t> body(n);
+    file.read(reinterpret_cast<char*>(body.data()), n);
+    const uint32_t got = static_cast<uint32_t>(file.gcount());
+    stretch_write(base, at, body.data(), got);
+    if (got < n) error_raise(error_bad_file_mode);
+}
