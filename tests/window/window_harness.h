@@ -89,8 +89,9 @@ private:
 // The title as xprop reads it (WM_NAME), or "" when xprop gives none.
 std::string xprop_title(Window w);
 
-// Waits until the window shows what expected says at each pixel; on timeout returns the first
-// difference found in the last screenshot ("" when equal).
+// Waits until the window shows what expected says at each pixel (any_pixel: whatever it shows); on
+// timeout returns the first difference found in the last screenshot ("" when equal).
+constexpr uint32_t any_pixel = 0xFFFFFFFF;
 std::string screen_match(x_connection& x, Window w, int32_t width, int32_t height,
                          const std::function<uint32_t(int32_t x, int32_t y)>& expected, int timeout_ms = 5000);
 

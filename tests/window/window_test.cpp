@@ -5,6 +5,7 @@
 #include <X11/keysym.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "core/lifecycle.h"
@@ -17,6 +18,9 @@
 #include "display/hardware_images.h"
 #include "display/window.h"
 #include "display/window_hooks.h"
+#include "draw/image_copy.h"
+#include "draw/triangle_map.h"
+#include "screen/image_handles.h"
 #include "screen/image_pool.h"
 #include "screen/modes.h"
 #include "window_harness.h"
@@ -157,6 +161,30 @@ void hardware_layer_body() {
     idle_forever();
 }
 
+// The same pattern as a program's hardware image, drawn by the statements: copied whole onto layer 0
+// at (100, 50) and mapped as a triangle onto layer 0 at (300, 50)-(331, 50)-(300, 81).
+void hardware_statements_body() {
+    window_wait();
+    window_position_set(0, 0, 2);
+    sleep_ms(300);
+    text_page_fill();
+    uint64_t window = shown_frame_dump();
+    display_now();
+    int32_t slot = image_new(32, 32, 32);
+    image_record& r = image_pool[slot];
+    for (int32_t y = 0; y < 32; ++y)
+        for (int32_t x = 0; x < 32; ++x) {
+            uint32_t v = hardware_pattern(x, y);
+            std::memcpy(r.pixels + (static_cast<size_t>(y) * 32 + x) * 4, &v, 4);
+        }
+    int32_t hardware = image_handle_copy(-slot, 33, 1);
+    image_rect_copy(100, 50, 0, 0, hardware, 0, 0, 0, 0, 0, copy_dest_first);
+    triangle_map(0, 0, 0, 31, 0, 0, 31, hardware, 300, 50, 0, 331, 50, 0, 300, 81, 0, 0, 0, 0);
+    display_now();
+    report_window("shown", window);
+    idle_forever();
+}
+
 void centre_body() {
     window_wait();
     window_position_set(0, 0, 1);
@@ -197,6 +225,7 @@ const scenario scenarios[] = {
     {"close_taken", close_taken_body, nullptr}, {"ready", ready_body, nullptr},
     {"keys", keys_body, nullptr},             {"stop", stop_body, nullptr},
     {"padded", text_page_body, padded},       {"hardware_layer", hardware_layer_body, nullptr},
+    {"hardware_statements", hardware_statements_body, nullptr},
     {"centre", centre_body, nullptr},         {"hide", hide_body, nullptr},
 };
 
@@ -268,6 +297,24 @@ TEST_F(window, a_hardware_image_copied_to_screen_layer_0_is_drawn_over_the_pictu
                            [&](int32_t px, int32_t py) {
                                bool inside = px >= 100 && px <= 131 && py >= 50 && py <= 81;
                                return inside ? hardware_pattern(px - 100, py - 50) & 0xFFFFFF : frame.at(px, py);
+                           }),
+              "");
+}
+
+TEST_F(window, a_hardware_copy_and_a_hardware_triangle_are_drawn_on_layer_0) {
+    child_process child("hardware_statements");
+    Window w = window_of(child.await("shown "));
+    ASSERT_NE(w, 0u);
+    picture frame = frame_read(child.dump_path());
+    ASSERT_EQ(frame.width, 640);
+    EXPECT_EQ(screen_match(x, w, 640, 400,
+                           [&](int32_t px, int32_t py) {
+                               int32_t cx = px - 100, tx = px - 300, y = py - 50;
+                               if (cx >= 0 && cx < 32 && y >= 0 && y < 32) return hardware_pattern(cx, y) & 0xFFFFFF;
+                               if (tx < 0 || tx >= 32 || y < 0 || y >= 32) return frame.at(px, py);
+                               // Inside the triangle, away from its slanted edge: the source in place.
+                               if (tx + y <= 29) return hardware_pattern(tx, y) & 0xFFFFFF;
+                               return tx + y >= 33 ? frame.at(px, py) : any_pixel;
                            }),
               "");
 }
