@@ -9,11 +9,13 @@
 
 namespace {
 
-// The row loops: n source pixels onto n destination pixels. `overwrites` says that every
-// destination pixel is written from the source alone, so a row equal in its source to the one
-// before may be copied from it.
+// The row loops: n source pixels onto n destination pixels. A transfer that `overwrites` writes
+// every destination pixel from its source pixel alone (pixel() gives it), so scattered source
+// pixels go straight to the destination and a row equal in its source to the one before is copied
+// from it; the others take their source pixels gathered into a row first.
 struct store_32 {
     static constexpr bool overwrites = true;
+    static uint32_t pixel(uint32_t s) { return s; }
     void operator()(uint32_t* d, const uint32_t* s, int64_t n) const { std::memmove(d, s, size_t(n) * 4); }
 };
 struct blend_32 {
@@ -22,6 +24,7 @@ struct blend_32 {
 };
 struct copy_8 {
     static constexpr bool overwrites = true;
+    static uint8_t pixel(uint8_t s) { return s; }
     void operator()(uint8_t* d, const uint8_t* s, int64_t n) const { std::memmove(d, s, size_t(n)); }
 };
 struct copy_8_clear {
@@ -37,6 +40,7 @@ struct copy_8_clear {
 struct palette_32 {
     static constexpr bool overwrites = true;
     const uint32_t* colours;
+    uint32_t pixel(uint8_t s) const { return colours[s]; }
     void operator()(uint32_t* d, const uint8_t* s, int64_t n) const {
         for (int64_t i = 0; i < n; ++i) d[i] = colours[s[i]];
     }
@@ -56,41 +60,47 @@ T* row_of(const image_record* r, int64_t y) {
     return reinterpret_cast<T*>(r->pixels + size_t(y) * r->width * r->bytes_per_pixel);
 }
 
-// How the source pixels of one row are found along x.
+// How the source pixels of one row are found along x: in place, reversed, or through a table.
 enum class x_walk { direct, reversed, table };
 
 template <class Source, class Dest, class Op>
 void rows_run(image_record* dest, const image_record* source, const copy_axis& x, const copy_axis& y, const Op& op) {
     const int64_t n = x.d2 - x.d1 + 1;
-    x_walk walk = x.resampled ? x_walk::table : x.direction < 0 ? x_walk::reversed : x_walk::direct;
-    std::vector<int64_t> columns;
-    std::vector<Source> gathered;
-    if (walk != x_walk::direct) gathered.resize(size_t(n));
+    const x_walk walk = x.resampled ? x_walk::table : x.direction < 0 ? x_walk::reversed : x_walk::direct;
+    // Source columns fit 32 bits: images are at most 65535 pixels wide.
+    std::vector<int32_t> columns;
     if (walk == x_walk::table) {
         columns.resize(size_t(n));
-        for (int64_t i = 0; i < n; ++i) columns[size_t(i)] = x.source_of(i);
+        for (int64_t i = 0; i < n; ++i) columns[size_t(i)] = static_cast<int32_t>(x.source_of(i));
     }
+    std::vector<Source> gathered;
+    if (!Op::overwrites && walk != x_walk::direct) gathered.resize(size_t(n));
+    const int32_t* column = columns.data();
     const int64_t first = x.source_of(0);
     int64_t previous_row = -1;
     for (int64_t dy = y.d1; dy <= y.d2; ++dy) {
         Dest* out = row_of<Dest>(dest, dy) + x.d1;
-        int64_t sy = y.source_of(dy - y.d1);
+        const int64_t sy = y.source_of(dy - y.d1);
         if (Op::overwrites && sy == previous_row) {
             std::memcpy(out, row_of<Dest>(dest, dy - 1) + x.d1, size_t(n) * sizeof(Dest));
             continue;
         }
         previous_row = sy;
         const Source* in = row_of<const Source>(source, sy);
-        switch (walk) {
-            case x_walk::direct: op(out, in + first, n); break;
-            case x_walk::reversed:
-                for (int64_t i = 0; i < n; ++i) gathered[size_t(i)] = in[first - i];
-                op(out, gathered.data(), n);
-                break;
-            case x_walk::table:
-                for (int64_t i = 0; i < n; ++i) gathered[size_t(i)] = in[columns[size_t(i)]];
-                op(out, gathered.data(), n);
-                break;
+        if (walk == x_walk::direct) {
+            op(out, in + first, n);
+        } else if constexpr (Op::overwrites) {
+            if (walk == x_walk::reversed)
+                for (int64_t i = 0; i < n; ++i) out[i] = op.pixel(in[first - i]);
+            else
+                for (int64_t i = 0; i < n; ++i) out[i] = op.pixel(in[column[i]]);
+        } else {
+            Source* row = gathered.data();
+            if (walk == x_walk::reversed)
+                for (int64_t i = 0; i < n; ++i) row[i] = in[first - i];
+            else
+                for (int64_t i = 0; i < n; ++i) row[i] = in[column[i]];
+            op(out, row, n);
         }
     }
 }

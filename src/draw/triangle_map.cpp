@@ -53,11 +53,13 @@ struct edge {
 };
 
 // trunc(c * 65536) + 32768, tested against the limits before any conversion; false outside them
-// (NaN included).
+// (NaN included). A float times 65536 is exact in double precision, as in extended.
 bool fixed_of(float c, int64_t& out) {
-    long double v = std::trunc(static_cast<long double>(c) * one) + centre;
-    if (!(v >= -source_limit && v <= source_limit)) return false;
-    out = static_cast<int64_t>(v);
+    double p = static_cast<double>(c) * one;
+    // trunc(p) lies within the limits less the centre exactly when p does, widened by one below 1.
+    if (!(p > static_cast<double>(-source_limit - centre - 1) && p < static_cast<double>(source_limit - centre + 1)))
+        return false;
+    out = static_cast<int64_t>(p) + centre;
     return true;
 }
 

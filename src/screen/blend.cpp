@@ -56,28 +56,52 @@ typedef int32_t i32x8 __attribute__((vector_size(32)));
 }
 
 
-[[gnu::always_inline]] inline void span_color_loop(uint32_t* dest, int32_t n, uint32_t colour) {
-    const u32x8 c = u32x8{} + colour;
-    const u16x16 a16 = u16x16{} + uint16_t(colour >> 24);
-    const i32x8 half = i32x8{} - int32_t((colour >> 24) == 127 || (colour >> 24) == 128);
-    int32_t i = 0;
-    for (; i + lanes <= n; i += lanes) {
-        u32x8 d = load(dest + i);
-        store(dest + i, halves_apply(blend_lanes(a16, c, d), d, c, half));
+// One step of eight pixels: one colour over them, or eight source pixels over them.
+struct color_step {
+    u32x8 c;
+    u16x16 a16;
+    i32x8 half;
+    explicit color_step(uint32_t colour)
+        : c(u32x8{} + colour),
+          a16(u16x16{} + uint16_t(colour >> 24)),
+          half(i32x8{} - int32_t((colour >> 24) == 127 || (colour >> 24) == 128)) {}
+    [[gnu::always_inline]] u32x8 operator()(const u32x8& d, const u32x8&) const {
+        return halves_apply(blend_lanes(a16, c, d), d, c, half);
     }
-    for (; i < n; ++i) dest[i] = blend_pixel(dest[i], colour);
+};
+
+struct image_step {
+    [[gnu::always_inline]] u32x8 operator()(const u32x8& d, const u32x8& c) const {
+        u32x8 alpha = c >> 24;
+        u16x16 a16 = as_u16(alpha | alpha << 16);
+        return halves_apply(blend_lanes(a16, c, d), d, c, (alpha == 127) | (alpha == 128));
+    }
+};
+
+// The last pixels of a span (fewer than a step) go through the same step in a padded copy, so
+// short spans pay no branch per pixel either.
+template <class Step>
+[[gnu::always_inline]] inline void tail_step(uint32_t* dest, const uint32_t* src, int32_t n, const Step& step) {
+    uint32_t d[lanes] = {}, s[lanes] = {};
+    for (int32_t k = 0; k < lanes; ++k)
+        if (k < n) d[k] = dest[k], s[k] = src ? src[k] : 0;
+    store(d, step(load(d), load(s)));
+    for (int32_t k = 0; k < lanes; ++k)
+        if (k < n) dest[k] = d[k];
+}
+
+[[gnu::always_inline]] inline void span_color_loop(uint32_t* dest, int32_t n, uint32_t colour) {
+    const color_step step(colour);
+    int32_t i = 0;
+    for (; i + lanes <= n; i += lanes) store(dest + i, step(load(dest + i), step.c));
+    if (i < n) tail_step(dest + i, nullptr, n - i, step);
 }
 
 [[gnu::always_inline]] inline void span_loop(uint32_t* dest, const uint32_t* src, int32_t n) {
+    const image_step step;
     int32_t i = 0;
-    for (; i + lanes <= n; i += lanes) {
-        u32x8 c = load(src + i);
-        u32x8 d = load(dest + i);
-        u32x8 alpha = c >> 24;
-        u16x16 a16 = as_u16(alpha | alpha << 16);
-        store(dest + i, halves_apply(blend_lanes(a16, c, d), d, c, (alpha == 127) | (alpha == 128)));
-    }
-    for (; i < n; ++i) dest[i] = blend_pixel(dest[i], src[i]);
+    for (; i + lanes <= n; i += lanes) store(dest + i, step(load(dest + i), load(src + i)));
+    if (i < n) tail_step(dest + i, src + i, n - i, step);
 }
 
 [[gnu::target("arch=x86-64-v4")]] void span_color_v4(uint32_t* d, int32_t n, uint32_t c) { span_color_loop(d, n, c); }

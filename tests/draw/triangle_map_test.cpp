@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "draw/draw_images.h"
+#include "draw/triangle_rows.h"
 
 namespace {
 
@@ -98,15 +99,18 @@ TEST_F(TriangleMap, SourceWrapsAroundItsEdges) {
     const struct row {
         const char* name;
         float shift_x, shift_y;  // added to every source coordinate
-    } rows[] = {{"one width left", -16, 0}, {"one height up", 0, -16}, {"three sizes down and right", 48, 48},
-                {"half out on the left", -8, 0}};
-    image_record& plain = image(16, 16, 4);
-    map(from, plain, {0, 0}, {15, 0}, {0, 15}, {0, 0}, {15, 0}, {0, 15});
+        bool mirrored;           // source x runs right to left
+    } rows[] = {{"one width left", -16, 0, false}, {"one height up", 0, -16, false},
+                {"three sizes down and right", 48, 48, false}, {"half out on the left", -8, 0, false},
+                {"mirrored, half out on the left", -8, 0, true}, {"mirrored, far up", 3, -37, true}};
     for (const row& r : rows) {
         SCOPED_TRACE(r.name);
+        float left = r.mirrored ? 15 : 0, right = r.mirrored ? 0 : 15;
+        image_record& plain = image(16, 16, 4);
+        map(from, plain, {left, 0}, {right, 0}, {left, 15}, {0, 0}, {15, 0}, {0, 15});
         image_record& to = image(16, 16, 4);
-        map(from, to, {r.shift_x, r.shift_y}, {15 + r.shift_x, r.shift_y}, {r.shift_x, 15 + r.shift_y}, {0, 0},
-            {15, 0}, {0, 15});
+        map(from, to, {left + r.shift_x, r.shift_y}, {right + r.shift_x, r.shift_y}, {left + r.shift_x, 15 + r.shift_y},
+            {0, 0}, {15, 0}, {0, 15});
         for (int32_t y = 0; y < 16; ++y)
             for (int32_t x = 0; x < 16; ++x) {
                 if (!at(plain, x, y)) {
@@ -117,6 +121,20 @@ TEST_F(TriangleMap, SourceWrapsAroundItsEdges) {
                 int32_t wx = ((sx + int32_t(r.shift_x)) % 16 + 16) % 16, wy = ((sy + int32_t(r.shift_y)) % 16 + 16) % 16;
                 ASSERT_EQ(source_at(to, x, y), std::make_pair(wx, wy)) << x << "," << y;
             }
+    }
+    // A rotated, mirrored triangle reaching over a 16 x 16 source samples what it samples inside a
+    // 48 x 48 source tiled with it, where nothing wraps.
+    image_record& tiled = image(48, 48, 4);
+    for (int32_t y = 0; y < 48; ++y)
+        for (int32_t x = 0; x < 48; ++x) put(tiled, x, y, at(from, x % 16, y % 16));
+    for (float flip : {0.0f, 45.0f}) {
+        point s1{40.3f, std::fabs(flip - 5)}, s2{5, std::fabs(flip - 12.7f)}, s3{30, std::fabs(flip - 40)};
+        image_record& wrapped = image(24, 28, 4);
+        image_record& inside = image(24, 28, 4);
+        map(from, wrapped, s1, s2, s3, {0, 0}, {4, 25}, {23, 14});
+        map(tiled, inside, s1, s2, s3, {0, 0}, {4, 25}, {23, 14});
+        EXPECT_NE(bytes(inside), std::vector<uint8_t>(image_pixel_bytes(&inside), 0));
+        EXPECT_EQ(bytes(wrapped), bytes(inside));
     }
     // Source x 0 to 31 across 32 pixels: the 16 columns twice.
     image_record& twice = image(32, 2, 4);
@@ -174,6 +192,22 @@ TEST_F(TriangleMap, EightBitPixelsAndTheTransparentIndex) {
             uint8_t s = from.pixels[y * 8 + x];
             ASSERT_EQ(to.pixels[y * 8 + x], s == 0 ? 7 : s) << x << "," << y;
         }
+}
+
+TEST(TriangleQuotient, EqualsTheIntegerDivision) {
+    std::mt19937_64 random(5);
+    std::vector<std::pair<int64_t, int64_t>> cases;
+    const int64_t a_max = (int64_t{1} << 47) - 1, b_max = (int64_t{1} << 31) - 1;
+    for (int64_t b : {int64_t{1}, int64_t{2}, int64_t{3}, int64_t{65536}, int64_t{65537}, b_max})
+        for (int64_t k : {int64_t{0}, int64_t{1}, int64_t{7}, a_max / b, a_max / b - 1})
+            for (int64_t d : {int64_t{-1}, int64_t{0}, int64_t{1}}) {
+                int64_t a = std::clamp(k * b + d, -a_max, a_max);
+                cases.push_back({a, b});
+                cases.push_back({-a, b});
+            }
+    for (int i = 0; i < 200000; ++i)
+        cases.push_back({int64_t(random() % uint64_t(2 * a_max + 1)) - a_max, int64_t(random() % uint64_t(b_max)) + 1});
+    for (auto [a, b] : cases) ASSERT_EQ(quotient_toward_zero(a, b, 1.0 / double(b)), a / b) << a << " / " << b;
 }
 
 TEST_F(TriangleMap, Errors) {
