@@ -108,6 +108,14 @@ int32_t file_handle_at_end(int32_t slot);
 int32_t file_handle_eof_flag(int32_t slot);
 int32_t file_handle_lock_range(int32_t slot, int64_t first, int64_t last);
 int32_t file_handle_unlock_range(int32_t slot, int64_t first, int64_t last);
+// One byte at the kept position, as a one-byte file_handle_read would answer it (0-255, or a
+// negative result). Input files are read ahead in blocks: bytes that other handles write later
+// into a block already read are not seen.
+int32_t file_handle_read_byte(int32_t slot);
+// Steps back over the byte just read (a device that cannot seek keeps it for the next read).
+int32_t file_handle_unread_byte(int32_t slot, uint8_t byte);
+// Every byte read from the operating system so far (tests count rereads with it).
+int64_t file_handle_bytes_read_total();
 // Bytes waiting in a serial port's input queue; 0 for a file or when it cannot be read.
 int64_t file_handle_bytes_waiting(int32_t slot);
 

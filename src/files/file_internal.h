@@ -22,6 +22,9 @@ struct file_os_handle {
     uint32_t* lock_count = nullptr;  // the side file's count of range locks held, shared by every process
     bool seekable = false;     // transfers at the kept position (regular files, block devices)
     std::vector<locked_range> ranges;
+    int32_t pushback = -1;           // a byte stepped back on a device that cannot seek
+    std::vector<uint8_t> ahead;      // input files: bytes read ahead, from file offset ahead_start
+    int64_t ahead_start = 0;
 };
 
 struct file_table_state {
@@ -31,6 +34,7 @@ struct file_table_state {
     std::map<int32_t, int32_t> numbers;  // bound file numbers only: number -> slot
     int32_t number_map_size = 0;         // the highest number ever asked about
     int64_t last_read_count = 0;
+    int64_t bytes_read_total = 0;  // every byte delivered by the operating system, for tests
 };
 extern file_table_state file_table;
 

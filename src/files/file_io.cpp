@@ -18,6 +18,7 @@
 namespace {
 
 constexpr int64_t transfer_chunk = 0x7ffff000;  // the most one read or write call moves
+constexpr int64_t read_ahead_size = 65536;
 
 int32_t open_result_of_errno(int err, const std::string& path) {
     switch (err) {
@@ -139,7 +140,19 @@ int64_t transfer(const file_handle_record& r, const file_os_handle& os, uint8_t*
         if (n == 0) break;
         done += n;
     }
+    if (!write) file_table.bytes_read_total += done;
     return done;
+}
+
+// Input files: the next block at the kept position into the read-ahead buffer; false at the end
+// of the file or on an error (code says which).
+bool read_ahead_fill(file_handle_record& r, file_os_handle& os, int32_t& code) {
+    os.ahead.resize(read_ahead_size);
+    int64_t done = transfer(r, os, os.ahead.data(), read_ahead_size, false, code);
+    if (code == file_ok) code = file_locks_range_check(os, r.position, done);
+    os.ahead.resize(code == file_ok ? static_cast<size_t>(done) : 0);
+    os.ahead_start = r.position;
+    return code == file_ok && done > 0;
 }
 
 int32_t range_arguments(int64_t& first, int64_t last) {
@@ -272,3 +285,47 @@ int32_t file_read_whole(std::string_view name, std::string& bytes) {
     file_handle_close(slot);
     return code;
 }
+
+int32_t file_handle_read_byte(int32_t slot) {
+    if (!file_handle_valid(slot)) return file_bad_slot;
+    file_handle_record& r = file_handle_record_of(slot);
+    file_os_handle& os = file_os_of(slot);
+    bool buffered = r.mode == file_mode_input && os.seekable;
+    if (!r.can_read || (os.pushback < 0 && !buffered)) {
+        uint8_t byte = 0;
+        int32_t code = file_handle_read(slot, -1, &byte, 1);
+        return code == file_ok ? byte : code;
+    }
+    file_table.last_read_count = 0;
+    int32_t byte = os.pushback;
+    os.pushback = -1;
+    if (byte < 0) {
+        int64_t at = r.position - os.ahead_start;
+        if (at < 0 || at >= static_cast<int64_t>(os.ahead.size())) {
+            int32_t code = file_ok;
+            if (!read_ahead_fill(r, os, code)) {
+                if (code != file_ok) return code;
+                r.eof_flag = 1;
+                return file_at_end;
+            }
+            at = 0;
+        }
+        byte = os.ahead[static_cast<size_t>(at)];
+    }
+    ++r.position;
+    r.eof_flag = 0;
+    file_table.last_read_count = 1;
+    return byte;
+}
+
+int32_t file_handle_unread_byte(int32_t slot, uint8_t byte) {
+    if (!file_handle_valid(slot)) return file_bad_slot;
+    file_handle_record& r = file_handle_record_of(slot);
+    if (r.position < 1) return file_bad_argument;
+    if (file_os_of(slot).seekable) return file_handle_seek(slot, r.position - 1);
+    file_os_of(slot).pushback = byte;
+    --r.position;
+    return file_ok;
+}
+
+int64_t file_handle_bytes_read_total() { return file_table.bytes_read_total; }

@@ -1,4 +1,268 @@
 #include "files/sequential.h"
 
-// The blanks come with file printing.
-void file_print_blanks_init() {}
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "core/error_codes.h"
+#include "core/errors.h"
+#include "core/shutdown.h"
+#include "core/strings.h"
+#include "display/keyboard.h"
+#include "files/file_handles.h"
+
+namespace {
+
+constexpr uint8_t ctrl_z = 26;
+constexpr uint8_t cr = 13;
+constexpr uint8_t lf = 10;
+constexpr int64_t print_zone = 14;
+constexpr int64_t line_chunk_first = 512;
+constexpr int64_t line_chunk_max = 65536;
+
+char blanks[32];
+
+// The slot bound to n, or -1 with 52 raised.
+int32_t bound_slot(int32_t n) {
+    int32_t slot = n > 0 ? file_number_slot(n) : -1;
+    if (slot < 0) error_raise(error_bad_file_name_or_number);
+    return slot;
+}
+
+// Byte 26 ends text read from a file or from a port opened for text; on a binary port it is data.
+bool ctrl_z_ends(const file_handle_record& r) { return r.com.com_port == 0 || r.com.com_asc; }
+
+void step_back(int32_t slot, int32_t byte) { file_handle_unread_byte(slot, static_cast<uint8_t>(byte)); }
+
+string_descriptor* temp_of(const uint8_t* bytes, int64_t length) {
+    string_descriptor* s = string_new(static_cast<uint32_t>(length), 1);
+    if (length > 0) std::memcpy(s->text, bytes, static_cast<size_t>(length));
+    return s;
+}
+
+void assign_bytes(string_descriptor* target, const std::string& bytes) {
+    string_assign(target, temp_of(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int64_t>(bytes.size())));
+}
+
+// A line that outgrows the longest string ends the input with 14, before the store is exhausted.
+bool line_fits(size_t length) {
+    if (static_cast<int64_t>(length) < string_length_max) return true;
+    error_raise(error_out_of_string_space);
+    return false;
+}
+
+void chars_from_keyboard(int64_t count, std::string& out) {
+    while (static_cast<int64_t>(out.size()) < count && !runtime_shutting_down()) {
+        // The read itself waits briefly when the buffer was just found empty.
+        string_descriptor* key = bios_key_buffer_read();
+        if (key->length > 0) out += static_cast<char>(key->text[0]);
+        string_free(key);
+    }
+}
+
+void chars_from_input_file(int32_t slot, int64_t count, std::string& out) {
+    while (static_cast<int64_t>(out.size()) < count) {
+        int32_t byte = file_read_byte(slot);
+        if (byte == file_byte_error) return;
+        if (byte == file_byte_end) return error_raise(error_input_past_end);
+        out += static_cast<char>(byte);
+    }
+}
+
+// Binary INPUT$: as many bytes as the file still has, at most count; no error for a short rest.
+void chars_from_binary_file(int32_t slot, int64_t count, std::string& out) {
+    file_handle_record& r = file_handle_record_of(slot);
+    int64_t size = file_handle_size(slot);
+    int64_t want = size >= 0 ? std::min(count, std::max<int64_t>(size - r.position, 0)) : std::min(count, line_chunk_max);
+    if (!line_fits(static_cast<size_t>(want))) return;
+    out.resize(static_cast<size_t>(want));
+    int32_t code = file_handle_read(slot, -1, out.data(), want);
+    out.resize(static_cast<size_t>(file_handle_last_read_count()));
+    if (code != file_ok && code != file_at_end) {
+        out.clear();
+        return error_raise(file_error_of_result(code));
+    }
+    if (static_cast<int64_t>(out.size()) < count) r.eof_flag = 1;
+}
+
+}  // namespace
+
+int64_t print_column_after(int64_t column, const uint8_t* text, int64_t length) {
+    for (int64_t i = 0; i < length; ++i) {
+        if (text[i] == cr) column = 1;
+        else if (text[i] != lf) ++column;
+    }
+    return column;
+}
+
+int64_t print_padding(int64_t column, bool trailing_blank, bool comma) {
+    int64_t pad = 0;
+    if (trailing_blank) ++pad;
+    if (comma) {
+        ++pad;
+        int64_t r = (column + pad - 1) % print_zone;
+        if (r != 0) pad += print_zone - r;
+    }
+    return pad;
+}
+
+void file_print_blanks_init() { std::memset(blanks, ' ', sizeof blanks); }
+
+int32_t file_read_byte(int32_t slot) {
+    int32_t byte = file_handle_read_byte(slot);
+    if (byte == ctrl_z && ctrl_z_ends(file_handle_record_of(slot))) {
+        // The marker stays unread: every later read meets it again.
+        step_back(slot, byte);
+        file_handle_record_of(slot).eof_flag = 1;
+        return file_byte_end;
+    }
+    if (byte >= 0) return byte;
+    if (byte == file_at_end) return file_byte_end;
+    error_raise(file_error_of_result(byte));
+    return file_byte_error;
+}
+
+void file_skip_line_end(int32_t slot, int32_t line_end) {
+    int32_t c = file_read_byte(slot);
+    if (c < 0) return;
+    int32_t partner = line_end == cr ? lf : cr;
+    if (c != partner) return step_back(slot, c);
+    // Look one byte ahead, so the end of the file shows at once after the last line.
+    int32_t next = file_read_byte(slot);
+    if (next >= 0) step_back(slot, next);
+}
+
+void file_skip_item_separator(int32_t slot, int32_t ended_by) {
+    if (slot < 0) return;
+    int32_t b = ended_by;
+    for (;;) {
+        if (b == file_byte_end || b == file_byte_error) return;
+        if (b == ',') return;
+        if (b == cr || b == lf) return file_skip_line_end(slot, b);
+        if (b == ' ') {
+            int32_t c = file_read_byte(slot);
+            if (c < 0) return;
+            if (c != ' ' && c != ',' && c != cr && c != lf) return step_back(slot, c);
+            b = c;
+            continue;
+        }
+        b = file_read_byte(slot);  // the rest of a malformed item is dropped
+    }
+}
+
+void file_print_text(int32_t file_number, string_descriptor* text, int32_t trailing_blank, int32_t comma,
+                     int32_t newline) {
+    if (error_pending() || file_number < 0) return;
+    int32_t slot = bound_slot(file_number);
+    if (slot < 0) return;
+    file_handle_record& r = file_handle_record_of(slot);
+    if (r.mode != file_mode_output) return error_raise(error_bad_file_mode);
+    if (!r.can_write) return error_raise(error_path_file_access);
+
+    int64_t before = r.position;
+    int32_t code = file_handle_write(slot, -1, text->text, text->length);
+    // The column follows the bytes that really went out.
+    r.print_column = print_column_after(r.print_column, text->text, r.position - before);
+    if (code != file_ok) return error_raise(file_error_of_result(code));
+
+    int64_t pad = print_padding(r.print_column, trailing_blank, comma);
+    if (pad > 0) {
+        before = r.position;
+        code = file_handle_write(slot, -1, blanks, pad);
+        r.print_column += r.position - before;
+        if (code != file_ok) return error_raise(file_error_of_result(code));
+    }
+    if (newline) {
+        constexpr uint8_t line_end[] = {cr, lf};
+        code = file_handle_write(slot, -1, line_end, 2);
+        if (code != file_ok) return error_raise(file_error_of_result(code));
+        r.print_column = 1;
+    }
+}
+
+string_descriptor* input_chars(int64_t count, int32_t file_number, int32_t from_file) {
+    if (error_pending()) return string_new(0, 1);
+    std::string out;
+    if (!from_file) {
+        if (count < 0) error_raise(error_bad_file_name_or_number);
+        else chars_from_keyboard(count, out);
+        return temp_of(reinterpret_cast<const uint8_t*>(out.data()), static_cast<int64_t>(out.size()));
+    }
+    int32_t slot = bound_slot(file_number);
+    if (slot < 0) return string_new(0, 1);
+    const file_handle_record& r = file_handle_record_of(slot);
+    if (r.mode == file_mode_random || r.mode == file_mode_output) error_raise(error_input_past_end);
+    else if (!r.can_read) error_raise(error_path_file_access);
+    else if (count < 0) error_raise(error_bad_file_name_or_number);
+    else if (r.mode == file_mode_input) chars_from_input_file(slot, count, out);
+    else chars_from_binary_file(slot, count, out);
+    // Only bytes really read: a cut-short input answers fewer.
+    return temp_of(reinterpret_cast<const uint8_t*>(out.data()), static_cast<int64_t>(out.size()));
+}
+
+void file_line_input_text(int32_t slot, string_descriptor* target) {
+    int32_t c = file_read_byte(slot);
+    if (c == file_byte_error) return;
+    if (c == file_byte_end) {
+        string_assign(target, string_new(0, 1));
+        return error_raise(error_input_past_end);
+    }
+    std::string line;
+    while (c != file_byte_end) {
+        if (c == file_byte_error) return;
+        if (c == cr || c == lf) {
+            file_skip_line_end(slot, c);
+            break;
+        }
+        if (!line_fits(line.size())) return;
+        line += static_cast<char>(c);
+        c = file_read_byte(slot);
+    }
+    assign_bytes(target, line);
+}
+
+void file_line_input_binary(int32_t file_number, string_descriptor* target) {
+    int32_t slot = file_number_slot(file_number);
+    file_handle_record& r = file_handle_record_of(slot);
+    int64_t size = file_handle_size(slot);
+    if (size < 0) return error_raise(file_error_of_result(static_cast<int32_t>(size)));
+    if (r.position >= size) return error_raise(error_input_past_end);
+    // Chunks growing to 64 KB, each read once and searched once.
+    std::string line;
+    int64_t chunk = line_chunk_first;
+    for (;;) {
+        size_t searched = line.size();
+        if (!line_fits(searched + static_cast<size_t>(chunk))) return;
+        line.resize(searched + static_cast<size_t>(chunk));
+        int32_t code = file_handle_read(slot, -1, line.data() + searched, chunk);
+        int64_t got = file_handle_last_read_count();
+        line.resize(searched + static_cast<size_t>(got));
+        if (code != file_ok && code != file_at_end) return error_raise(file_error_of_result(code));
+        size_t at = line.find(static_cast<char>(lf), searched);
+        if (at != std::string::npos) {
+            // Just after the LF: what follows, however short, is the next line.
+            file_handle_seek(slot, r.position - static_cast<int64_t>(line.size() - at - 1));
+            line.resize(at);
+            if (!line.empty() && static_cast<uint8_t>(line.back()) == cr) line.pop_back();
+            r.eof_flag = r.position >= size ? 1 : 0;
+            break;
+        }
+        if (code == file_at_end || got == 0) {
+            r.eof_flag = 1;  // a last line without a line end, whole
+            break;
+        }
+        chunk = std::min(chunk * 2, line_chunk_max);
+    }
+    assign_bytes(target, line);
+}
+
+void file_line_input(int32_t file_number, string_descriptor* target) {
+    if (error_pending()) return;
+    int32_t slot = bound_slot(file_number);
+    if (slot < 0) return;
+    const file_handle_record& r = file_handle_record_of(slot);
+    if (!r.can_read) return error_raise(error_path_file_access);
+    if (r.mode == file_mode_binary) return file_line_input_binary(file_number, target);
+    if (r.mode == file_mode_input) return file_line_input_text(slot, target);
+    error_raise(error_bad_file_mode);
+}
