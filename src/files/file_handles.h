@@ -75,7 +75,7 @@ struct file_handle_record {
 
 extern uint64_t file_handle_serial;
 
-// A slot's record; valid until the next open (the table may grow).
+// A slot's record; it stays where it is while the table grows.
 file_handle_record& file_handle_record_of(int32_t slot);
 int32_t file_handle_slot_count();
 
@@ -112,6 +112,15 @@ int32_t file_handle_unlock_range(int32_t slot, int64_t first, int64_t last);
 // negative result). Input files are read ahead in blocks: bytes that other handles write later
 // into a block already read are not seen.
 int32_t file_handle_read_byte(int32_t slot);
+// Input files: the bytes read ahead from the kept position on, the block refilled when it is used
+// up; empty at the end of the file, on an error, or for a slot that is not read ahead.
+struct file_bytes_view {
+    const uint8_t* data;
+    int64_t length;
+};
+file_bytes_view file_handle_ahead(int32_t slot);
+// Takes n bytes of that view: the position moves on as if they had been read one by one.
+void file_handle_ahead_take(int32_t slot, int64_t n);
 // Steps back over the byte just read (a device that cannot seek keeps it for the next read).
 int32_t file_handle_unread_byte(int32_t slot, uint8_t byte);
 // Every byte read from the operating system so far (tests count rereads with it).

@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <map>
 #include <vector>
 
@@ -27,9 +27,13 @@ struct file_os_handle {
     int64_t ahead_start = 0;
 };
 
+struct file_slot {
+    file_handle_record record;
+    file_os_handle os;
+};
+
 struct file_table_state {
-    std::deque<file_handle_record> records;  // a deque: growth never moves a record
-    std::deque<file_os_handle> os;
+    std::vector<std::unique_ptr<file_slot>> slots;  // growth never moves a slot
     std::vector<int32_t> free_stack;
     std::map<int32_t, int32_t> numbers;  // bound file numbers only: number -> slot
     int32_t number_map_size = 0;         // the highest number ever asked about
@@ -38,4 +42,4 @@ struct file_table_state {
 };
 extern file_table_state file_table;
 
-inline file_os_handle& file_os_of(int32_t slot) { return file_table.os[static_cast<size_t>(slot)]; }
+inline file_os_handle& file_os_of(int32_t slot) { return file_table.slots[static_cast<size_t>(slot)]->os; }

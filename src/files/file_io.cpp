@@ -249,6 +249,11 @@ int32_t file_handle_at_end(int32_t slot) {
     if (!file_handle_valid(slot)) return file_bad_slot;
     // A port is at its end while nothing waits to be read.
     if (file_handle_record_of(slot).com.com_port != 0) return file_handle_bytes_waiting(slot) == 0 ? 1 : 0;
+    // Bytes still read ahead: not at the end, and no need to ask for the size.
+    const file_os_handle& os = file_os_of(slot);
+    int64_t ahead_end = os.ahead_start + static_cast<int64_t>(os.ahead.size());
+    int64_t position = file_handle_record_of(slot).position;
+    if (position >= os.ahead_start && position < ahead_end) return 0;
     return file_handle_record_of(slot).position >= file_handle_size(slot) ? 1 : 0;
 }
 
@@ -316,6 +321,27 @@ int32_t file_handle_read_byte(int32_t slot) {
     r.eof_flag = 0;
     file_table.last_read_count = 1;
     return byte;
+}
+
+file_bytes_view file_handle_ahead(int32_t slot) {
+    if (!file_handle_valid(slot)) return {nullptr, 0};
+    file_handle_record& r = file_handle_record_of(slot);
+    file_os_handle& os = file_os_of(slot);
+    if (r.mode != file_mode_input || !os.seekable || !r.can_read || os.pushback >= 0) return {nullptr, 0};
+    int64_t at = r.position - os.ahead_start;
+    if (at < 0 || at >= static_cast<int64_t>(os.ahead.size())) {
+        int32_t code = file_ok;
+        if (!read_ahead_fill(r, os, code)) return {nullptr, 0};  // the byte reader answers the end or error
+        at = 0;
+    }
+    return {os.ahead.data() + at, static_cast<int64_t>(os.ahead.size()) - at};
+}
+
+void file_handle_ahead_take(int32_t slot, int64_t n) {
+    if (n <= 0) return;
+    file_handle_record& r = file_handle_record_of(slot);
+    r.position += n;
+    r.eof_flag = 0;
 }
 
 int32_t file_handle_unread_byte(int32_t slot, uint8_t byte) {

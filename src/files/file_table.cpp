@@ -11,9 +11,9 @@
 file_table_state file_table;
 uint64_t file_handle_serial = 1;
 
-file_handle_record& file_handle_record_of(int32_t slot) { return file_table.records[static_cast<size_t>(slot)]; }
+file_handle_record& file_handle_record_of(int32_t slot) { return file_table.slots[static_cast<size_t>(slot)]->record; }
 
-int32_t file_handle_slot_count() { return static_cast<int32_t>(file_table.records.size()); }
+int32_t file_handle_slot_count() { return static_cast<int32_t>(file_table.slots.size()); }
 
 int32_t file_handle_alloc() {
     int32_t slot;
@@ -22,8 +22,7 @@ int32_t file_handle_alloc() {
         file_table.free_stack.pop_back();
     } else {
         slot = file_handle_slot_count();
-        file_table.records.emplace_back();
-        file_table.os.emplace_back();
+        file_table.slots.push_back(std::make_unique<file_slot>());
     }
     file_handle_record_of(slot) = file_handle_record{};
     file_os_of(slot) = file_os_handle{};

@@ -1,6 +1,7 @@
 #include "files/sequential.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string>
 
@@ -49,6 +50,40 @@ bool line_fits(size_t length) {
     if (static_cast<int64_t>(length) < string_length_max) return true;
     error_raise(error_out_of_string_space);
     return false;
+}
+
+// Bytes of a word equal to b have their high bit set in the answer (no false hits below the first).
+uint64_t bytes_equal(uint64_t word, uint8_t b) {
+    constexpr uint64_t ones = 0x0101010101010101, highs = 0x8080808080808080;
+    uint64_t x = word ^ (ones * b);
+    return (x - ones) & ~x & highs;
+}
+
+// The length of the run of bytes before the first CR, LF or Ctrl+Z, eight bytes at a time.
+int64_t line_plain_run(const uint8_t* data, int64_t length) {
+    int64_t n = 0;
+    for (; n + 8 <= length; n += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + n, 8);
+        uint64_t hits = bytes_equal(word, cr) | bytes_equal(word, lf) | bytes_equal(word, ctrl_z);
+        if (hits) return n + std::countr_zero(hits) / 8;
+    }
+    while (n < length && data[n] != cr && data[n] != lf && data[n] != ctrl_z) ++n;
+    return n;
+}
+
+// Appends the bytes of the read-ahead block up to the next CR, LF or Ctrl+Z and takes them; false
+// with 14 raised when the line outgrows a string.
+bool line_plain_bytes_append(int32_t slot, std::string& line) {
+    for (;;) {
+        file_bytes_view view = file_handle_ahead(slot);
+        int64_t n = line_plain_run(view.data, view.length);
+        if (n == 0) return true;
+        if (!line_fits(line.size() + static_cast<size_t>(n))) return false;
+        line.append(reinterpret_cast<const char*>(view.data), static_cast<size_t>(n));
+        file_handle_ahead_take(slot, n);
+        if (n < view.length) return true;
+    }
 }
 
 void chars_from_keyboard(int64_t count, std::string& out) {
@@ -201,22 +236,25 @@ string_descriptor* input_chars(int64_t count, int32_t file_number, int32_t from_
 }
 
 void file_line_input_text(int32_t slot, string_descriptor* target) {
-    int32_t c = file_read_byte(slot);
-    if (c == file_byte_error) return;
-    if (c == file_byte_end) {
-        string_assign(target, string_new(0, 1));
-        return error_raise(error_input_past_end);
-    }
-    std::string line;
-    while (c != file_byte_end) {
+    static std::string line;  // kept: its room serves every line
+    line.clear();
+    for (bool first = true;; first = false) {
+        // Plain bytes straight from the read-ahead block; the byte reader takes the rest.
+        size_t before = line.size();
+        if (!line_plain_bytes_append(slot, line)) return;
+        int32_t c = file_read_byte(slot);
         if (c == file_byte_error) return;
+        if (c == file_byte_end) {
+            if (!first || line.size() > before) break;
+            string_assign(target, string_new(0, 1));
+            return error_raise(error_input_past_end);
+        }
         if (c == cr || c == lf) {
             file_skip_line_end(slot, c);
             break;
         }
         if (!line_fits(line.size())) return;
         line += static_cast<char>(c);
-        c = file_read_byte(slot);
     }
     assign_bytes(target, line);
 }
