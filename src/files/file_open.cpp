@@ -12,6 +12,7 @@
 #include "core/strings.h"
 #include "files/file_handles.h"
 #include "files/network_seam.h"
+#include "files/record_fields.h"
 
 namespace {
 
@@ -143,4 +144,7 @@ void files_close_all_quietly() {
     }
 }
 
-void file_layer_init() { runtime_shutdown_seams.files_close_all = files_close_all_quietly; }
+void file_layer_init() {
+    runtime_shutdown_seams.files_close_all = files_close_all_quietly;
+    record_fields_init();
+}

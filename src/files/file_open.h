@@ -38,5 +38,6 @@ bool open_request_of(int32_t mode, int32_t access_clause, int32_t lock_clause, o
 
 // The close of everything at program end and shutdown: closes all, raises nothing.
 void files_close_all_quietly();
-// Start-up: hands files_close_all_quietly to the program's end and the shutdown.
+// Start-up: hands files_close_all_quietly to the program's end and the shutdown, and the record
+// field calls to the string store.
 void file_layer_init();
