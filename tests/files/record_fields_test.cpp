@@ -14,6 +14,13 @@ protected:
         file_test::SetUp();
         record_fields_init();
     }
+    void TearDown() override {
+        for (string_descriptor* s : made_)
+            if (s->field_link) field_string_detach(s);
+        file_test::TearDown();
+    }
+    // A string variable whose link the test gives back at its end.
+    string_descriptor* variable(uint32_t length = 0) { return made_.emplace_back(string_new(length, 0)); }
     void open_random(std::string_view name, int32_t n, int64_t length) {
         file_open(text(path(name)), open_mode_random, 0, 0, n, length, 1);
         ASSERT_EQ(error_take(), 0);
@@ -23,14 +30,17 @@ protected:
         return {reinterpret_cast<const char*>(r.record_buffer), static_cast<size_t>(r.record_length)};
     }
     int32_t count(int32_t n) { return file_handle_record_of(file_number_slot(n)).field_count; }
+
+private:
+    std::vector<string_descriptor*> made_;
 };
 
 TEST_F(RecordFields, PartsBindConsecutiveBytesUpToTheRecordLength) {
     open_random("r", 1, 10);
-    string_descriptor* a = string_new(0, 0);
-    string_descriptor* b = string_new(0, 0);
-    string_descriptor* c = string_new(0, 0);
-    string_descriptor* d = string_new(0, 0);
+    string_descriptor* a = variable();
+    string_descriptor* b = variable();
+    string_descriptor* c = variable();
+    string_descriptor* d = variable();
     EXPECT_EQ(field_begin(1), 10);
     EXPECT_EQ(field_attach(a, 4), 4);
     EXPECT_EQ(field_attach(b, 6), 10);  // exactly the record length
@@ -65,7 +75,7 @@ TEST_F(RecordFields, FieldStatementChecks) {
     EXPECT_EQ(error_take(), 54);
     field_begin(3);
     EXPECT_EQ(error_take(), 52);
-    string_descriptor* s = string_new(0, 0);
+    string_descriptor* s = variable();
     field_attach(s, 1);
     EXPECT_EQ(s->field_link, nullptr);
 }
@@ -73,8 +83,8 @@ TEST_F(RecordFields, FieldStatementChecks) {
 TEST_F(RecordFields, GetFillsBoundStringsAndAlignedStoresWriteThrough) {
     write_file("r", "ABCDEFGHIJ0123456789");
     open_random("r", 1, 10);
-    string_descriptor* a = string_new(0, 0);
-    string_descriptor* b = string_new(20, 0);
+    string_descriptor* a = variable();
+    string_descriptor* b = variable(20);
     field_begin(1);
     field_attach(a, 4);
     field_attach(b, 6);
@@ -95,8 +105,8 @@ TEST_F(RecordFields, GetFillsBoundStringsAndAlignedStoresWriteThrough) {
 TEST_F(RecordFields, BindingAgainMovesTheStringAndFreeingDetachesIt) {
     write_file("r", "0123456789");
     open_random("r", 1, 10);
-    string_descriptor* a = string_new(0, 0);
-    string_descriptor* b = string_new(0, 0);
+    string_descriptor* a = variable();
+    string_descriptor* b = variable();
     field_begin(1);
     field_attach(a, 2);
     field_attach(a, 3);
@@ -114,7 +124,7 @@ TEST_F(RecordFields, BindingAgainMovesTheStringAndFreeingDetachesIt) {
 
 TEST_F(RecordFields, LinksGoStaleWhenTheFileIsClosedOrReopened) {
     open_random("r", 1, 4);
-    string_descriptor* a = string_new(0, 0);
+    string_descriptor* a = variable();
     field_begin(1);
     field_attach(a, 4);
     file_close(1, 1);
@@ -123,7 +133,7 @@ TEST_F(RecordFields, LinksGoStaleWhenTheFileIsClosedOrReopened) {
     EXPECT_EQ(a->field_link, nullptr);
 
     open_random("r", 1, 4);
-    string_descriptor* b = string_new(0, 0);
+    string_descriptor* b = variable();
     field_begin(1);
     field_attach(b, 4);
     file_close(1, 1);
