@@ -280,6 +280,11 @@ TEST_F(Circles, OutsideTheClipBoxOrNotFiniteDrawsNothing) {
     circle_draw(15, 15, 5, 1, nan, 1, 1, all);
     EXPECT_EQ(raised(), 0);
     EXPECT_TRUE(drawn(*dest_image, 0, 0).empty());
+    dest_image->clip_x1 = 20;  // an inverted clip box holds nothing
+    dest_image->clip_x2 = 10;
+    circle_draw(15, 15, 5, 1, -1, -2, 1, all);
+    EXPECT_EQ(raised(), 0);
+    EXPECT_TRUE(drawn(*dest_image, 0, 0).empty());
 }
 
 TEST_F(Circles, AHugeCircleJustOffTheImageEnds) {

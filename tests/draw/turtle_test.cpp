@@ -89,6 +89,8 @@ TEST_F(Turtle, StringsDrawTheLinesWorkedOutByHand) {
         {"TA45U10", 12, 0, {{100, 100, 93, 93}}, 92.928932f, 92.928932f},
         {"T A 180 R4", 12, 0, {{100, 100, 96, 100}}, 96, 100},
         {"U5; \tR5", 12, 0, {{100, 100, 100, 95}, {100, 95, 105, 95}}, 105, 95},
+        {"BA0U5R1", 12, 0, {{100, 95, 101, 95}}, 101, 95},  // B waits for the next movement
+        {"NS4U5R1", 12, 0, {{100, 100, 100, 95}, {100, 100, 101, 100}}, 101, 100},
         {"R3", 12, 90, {{100, 100, 100, 97}}, 100, 97},  // the image's angle carries over
         // 640 x 200: a step up at angle 90 goes left, 12/5 as far (24 * 12 / 5 = 57.6).
         {"U24", 2, 90, {{100, 100, 42, 100}}, 42.4f, 100},
@@ -161,6 +163,16 @@ TEST_F(Turtle, SubStringsRunInPlaceAndKeepTheFlags) {
     dest_new(200, 200, 12).cursor_x = 0;
     run(outer);
     EXPECT_EQ(dest_image->cursor_x, 7.0f);
+}
+
+TEST_F(Turtle, LongStringsResumeAfterTheirSubStrings) {
+    image_record& r = dest_new(20, 20, 12);
+    r.cursor_x = r.cursor_y = 0;
+    std::string right = substring(0x8000, 0x9000, "R1");
+    // Positions beyond 65,535 survive the sub-string.
+    run(std::string(70000, ' ') + right + "R1" + std::string(70000, ';') + right);
+    EXPECT_EQ(raised(), 0);
+    EXPECT_EQ(r.cursor_x, 3.0f);
 }
 
 TEST_F(Turtle, ASelfReferenceStopsAfterTheDeepestLevel) {
