@@ -12,8 +12,8 @@ namespace {
 
 // The depth modes of the two screen hardware layers (a hardware image keeps its own).
 struct depth_modes {
-    int32_t layer_0 = depth_test_write;
-    int32_t layer_1 = depth_test_write;
+    int32_t depth_mode_layer0 = depth_test_write;
+    int32_t depth_mode_layer1 = depth_test_write;
 };
 depth_modes depth;
 
@@ -78,7 +78,7 @@ int32_t hardware_blend_of(const hardware_img* source, const hardware_destination
 
 int32_t hardware_depth_mode(const hardware_destination& destination) {
     if (destination.image) return destination.image->depth_mode;
-    return destination.number == render_layer_0 ? depth.layer_0 : depth.layer_1;
+    return destination.number == render_layer_0 ? depth.depth_mode_layer0 : depth.depth_mode_layer1;
 }
 
 void triangle_map_hardware(int32_t cull, float sx1, float sy1, float sx2, float sy2, float sx3, float sy3,
@@ -128,8 +128,8 @@ void depth_buffer_set(int32_t kind, int32_t target, int32_t flags) {
         default: return;  // no defined mode
     }
     if (d.image) d.image->depth_mode = mode;
-    else if (d.number == render_layer_0) depth.layer_0 = mode;
-    else depth.layer_1 = mode;
+    else if (d.number == render_layer_0) depth.depth_mode_layer0 = mode;
+    else depth.depth_mode_layer1 = mode;
 }
 
 void hardware_drawing_reset() { depth = depth_modes{}; }
