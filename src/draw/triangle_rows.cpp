@@ -36,7 +36,6 @@ struct copy_8_clear {
         if (s != p.clear) d = s;
     }
 };
-enum : int32_t { operation_store_32, operation_blend_32, operation_copy_8, operation_copy_8_clear };
 
 int64_t wrapped(int64_t i, int64_t size) {
     int64_t r = i % size;
@@ -60,10 +59,11 @@ void span_loop(const triangle_painter& p, int64_t y, int64_t x1, int64_t x2, int
         u = wrapped(u, sw16), v = wrapped(v, sh16);
         du = wrapped(du, sw16), dv = wrapped(dv, sh16);
     }
+    const int64_t step_u = du, step_v = dv;  // kept in registers through the loop
     auto sample = [&] {
         const pixel s = in[size_t(v >> fraction_bits) * size_t(sw) + size_t(u >> fraction_bits)];
-        u += du;
-        v += dv;
+        u += step_u;
+        v += step_v;
         if constexpr (Wrap) {
             if (u >= sw16) u -= sw16;
             if (v >= sh16) v -= sh16;
@@ -83,28 +83,58 @@ void span_loop(const triangle_painter& p, int64_t y, int64_t x1, int64_t x2, int
     }
 }
 
-using span_fn = void (*)(const triangle_painter&, int64_t, int64_t, int64_t, int64_t, int64_t, int64_t, int64_t);
-
-template <class Op>
-constexpr span_fn loops_of[2] = {span_loop<Op, false>, span_loop<Op, true>};
-
-constexpr const span_fn* span_loops[] = {loops_of<store_32>, loops_of<blend_32>, loops_of<copy_8>,
-                                         loops_of<copy_8_clear>};
-
 bool inside(int64_t value16, int64_t size) { return value16 >= 0 && (value16 >> fraction_bits) < size; }
 
 // The span's loop: without the wrap only when every sample lies inside the source, which the
 // samples at both ends prove (they move in straight lines).
+template <class Op>
 void span_draw(const triangle_painter& p, int64_t y, int64_t x1, int64_t x2, int64_t u, int64_t v, int64_t du,
                int64_t dv) {
     int64_t n = x2 - x1;
     bool wrap = p.wrap || !(inside(u, p.source->width) && inside(v, p.source->height) &&
                             inside(u + du * n, p.source->width) && inside(v + dv * n, p.source->height));
-    span_loops[p.operation][wrap](p, y, x1, x2, u, v, du, dv);
+    if (wrap) span_loop<Op, true>(p, y, x1, x2, u, v, du, dv);
+    else span_loop<Op, false>(p, y, x1, x2, u, v, du, dv);
 }
 
-void pixel_draw(const triangle_painter& p, int64_t y, int64_t x, int64_t u, int64_t v) {
-    span_draw(p, y, x, x, u, v, 0, 0);
+// One row: the end pixels by where the edges lie within them, clipping, then the span.
+template <class Op>
+void row_draw(const triangle_painter& p, int64_t y, int64_t xl16, int64_t xr16, int64_t ul, int64_t vl, int64_t ur,
+              int64_t vr) {
+    const int64_t dw = p.dest->width;
+    int64_t xl = xl16 >> fraction_bits, xr = xr16 >> fraction_bits;
+    // A left end past the right end draws nothing.
+    if (xl >= dw || xr < 0 || xl > xr) return;
+    int64_t u = ul, v = vl, du = 0, dv = 0;
+    if (xl != xr) {
+        const int64_t width16 = xr16 - xl16;
+        const double inverse = 1.0 / static_cast<double>(width16);
+        du = quotient_toward_zero((ur - ul) * one, width16, inverse);
+        dv = quotient_toward_zero((vr - vl) * one, width16, inverse);
+    }
+    int64_t fl = (xl16 & 0xFFFF) - centre;  // how far each end lies right of its pixel's centre
+    int64_t fr = (xr16 & 0xFFFF) - centre;
+    if (fr < 0 || p.seamless) {
+        if (fr < 0 && !p.seamless && xr < dw) span_draw<Op>(p, y, xr, xr, ur, vr, 0, 0);
+        --xr;
+        if (xl > xr || xr < 0) return;
+    }
+    if (fl > 0) {
+        if (xl >= 0) span_draw<Op>(p, y, xl, xl, ul, vl, 0, 0);
+        ++xl;
+        if (xl > xr) return;
+        fl -= one;
+    }
+    // To the centre of pixel xl.
+    u += du * -fl / one;
+    v += dv * -fl / one;
+    if (xl < 0) {
+        u += (ur - ul) * one * -xl / (xr16 - xl16);
+        v += (vr - vl) * one * -xl / (xr16 - xl16);
+        xl = 0;
+    }
+    if (xr >= dw) xr = dw - 1;
+    span_draw<Op>(p, y, xl, xr, u, v, du, dv);
 }
 
 }  // namespace
@@ -127,46 +157,13 @@ triangle_painter triangle_painter_make(image_record* dest, const image_record* s
     p.seamless = seamless;
     p.clear = static_cast<uint8_t>(source->clear_color);
     if (source->bytes_per_pixel == 4)
-        p.operation = source->blend_off || dest->blend_off ? operation_store_32 : operation_blend_32;
+        p.row = source->blend_off || dest->blend_off ? row_draw<store_32> : row_draw<blend_32>;
     else
-        p.operation = source->clear_color >= 0 && source->clear_color <= 255 ? operation_copy_8_clear : operation_copy_8;
+        p.row = source->clear_color >= 0 && source->clear_color <= 255 ? row_draw<copy_8_clear> : row_draw<copy_8>;
     return p;
 }
 
 void triangle_row_draw(const triangle_painter& p, int64_t y, int64_t xl16, int64_t xr16, int64_t ul, int64_t vl,
                        int64_t ur, int64_t vr) {
-    const int64_t dw = p.dest->width;
-    int64_t xl = xl16 >> fraction_bits, xr = xr16 >> fraction_bits;
-    // A left end past the right end draws nothing.
-    if (xl >= dw || xr < 0 || xl > xr) return;
-    int64_t u = ul, v = vl, du = 0, dv = 0;
-    if (xl != xr) {
-        const int64_t width16 = xr16 - xl16;
-        const double inverse = 1.0 / static_cast<double>(width16);
-        du = quotient_toward_zero((ur - ul) * one, width16, inverse);
-        dv = quotient_toward_zero((vr - vl) * one, width16, inverse);
-    }
-    int64_t fl = (xl16 & 0xFFFF) - centre;  // how far each end lies right of its pixel's centre
-    int64_t fr = (xr16 & 0xFFFF) - centre;
-    if (fr < 0 || p.seamless) {
-        if (fr < 0 && !p.seamless && xr < dw) pixel_draw(p, y, xr, ur, vr);
-        --xr;
-        if (xl > xr || xr < 0) return;
-    }
-    if (fl > 0) {
-        if (xl >= 0) pixel_draw(p, y, xl, ul, vl);
-        ++xl;
-        if (xl > xr) return;
-        fl -= one;
-    }
-    // To the centre of pixel xl.
-    u += du * -fl / one;
-    v += dv * -fl / one;
-    if (xl < 0) {
-        u += (ur - ul) * one * -xl / (xr16 - xl16);
-        v += (vr - vl) * one * -xl / (xr16 - xl16);
-        xl = 0;
-    }
-    if (xr >= dw) xr = dw - 1;
-    span_draw(p, y, xl, xr, u, v, du, dv);
+    p.row(p, y, xl16, xr16, ul, vl, ur, vr);
 }

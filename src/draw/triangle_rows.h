@@ -13,7 +13,9 @@ struct image_record;
 struct triangle_painter {
     image_record* dest = nullptr;
     const image_record* source = nullptr;
-    int32_t operation = 0;  // index of the pixel operation
+    // The row drawing of the pixel operation, with the operation inline.
+    void (*row)(const triangle_painter&, int64_t y, int64_t xl16, int64_t xr16, int64_t ul, int64_t vl, int64_t ur,
+                int64_t vr) = nullptr;
     bool wrap = false;      // sample columns and rows modulo the source's size
     bool seamless = false;  // leave out the pixel holding the right edge
     uint8_t clear = 0;      // the source's transparent index, for the operation that skips it
