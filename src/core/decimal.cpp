@@ -30,18 +30,29 @@ uint64_t integer_of(std::string_view digits) {
     return m;
 }
 
-// "-d.ddddE<exponent>", the form the C library reads.
-std::string scientific_text(std::string_view digits, int64_t exponent, bool negative) {
-    std::string t;
-    t.reserve(digits.size() + 28);
-    if (negative) t += '-';
-    t += digits[0];
-    t += '.';
-    t.append(digits.substr(1));
-    t += 'E';
-    char e[24];
-    t.append(e, std::to_chars(e, std::end(e), exponent).ptr);
-    return t;
+// "-d.ddddE<exponent>", the form the C library reads, converted by `convert`; short texts are
+// built on the stack.
+template <typename T>
+T through_text(std::string_view digits, int64_t exponent, bool negative, T (*convert)(const char*, char**)) {
+    constexpr size_t stack_text = 96;
+    constexpr size_t room = 28;  // sign, point, letter, exponent, terminator
+    char small[stack_text];
+    std::string large;
+    char* t = small;
+    if (digits.size() + room > stack_text) {
+        large.resize(digits.size() + room);
+        t = large.data();
+    }
+    char* p = t;
+    if (negative) *p++ = '-';
+    *p++ = digits[0];
+    *p++ = '.';
+    std::memcpy(p, digits.data() + 1, digits.size() - 1);
+    p += digits.size() - 1;
+    *p++ = 'E';
+    p = std::to_chars(p, p + 24, exponent).ptr;
+    *p = 0;
+    return convert(t, nullptr);
 }
 
 // One correctly rounded operation when the digits and the power of ten are both exact in T.
@@ -61,11 +72,11 @@ bool exact_path(std::string_view digits, int64_t exponent, const std::array<T, n
 long double decimal_to_extended(std::string_view digits, int64_t exponent, bool negative) {
     long double r;
     if (exact_path(digits, exponent, extended_powers, extended_exact_digits, r)) return negative ? -r : r;
-    return std::strtold(scientific_text(digits, exponent, negative).c_str(), nullptr);
+    return through_text<long double>(digits, exponent, negative, std::strtold);
 }
 
 double decimal_to_double(std::string_view digits, int64_t exponent, bool negative) {
     double r;
     if (exact_path(digits, exponent, double_powers, double_exact_digits, r)) return negative ? -r : r;
-    return std::strtod(scientific_text(digits, exponent, negative).c_str(), nullptr);
+    return through_text<double>(digits, exponent, negative, std::strtod);
 }

@@ -83,34 +83,7 @@ long double based_integer(const uint8_t* p, const uint8_t* end, bool hex) {
     return static_cast<long double>(int64_t(v));
 }
 
-// One byte of a decimal number; false when it ends the number.
-bool decimal_step(decimal_number& n, lex_state& state, uint8_t c) {
-    switch (c) {
-    case '-':
-    case '+':
-        if (state == lex_state::start) {
-            n.negative = c == '-';
-            state = lex_state::integer;
-            return true;
-        }
-        if (state == lex_state::exponent_letter) {
-            n.exponent_negative = c == '-';
-            state = lex_state::exponent;
-            return true;
-        }
-        return false;
-    case '.':
-        if (state != lex_state::start && state != lex_state::integer) return false;
-        state = lex_state::fraction;
-        return true;
-    default: break;
-    }
-    if (exponent_letter(c)) {
-        if (state > lex_state::fraction) return false;
-        state = lex_state::exponent_letter;
-        return true;
-    }
-    if (!digit(c)) return false;
+bool digit_step(decimal_number& n, lex_state& state, uint8_t c) {
     switch (state) {
     case lex_state::start:
     case lex_state::integer:
@@ -133,6 +106,32 @@ bool decimal_step(decimal_number& n, lex_state& state, uint8_t c) {
         n.exponent = n.exponent * 10 + (c - '0');
         return true;
     }
+}
+
+// One byte of a decimal number; false when it ends the number. Digits, the common case, first.
+bool decimal_step(decimal_number& n, lex_state& state, uint8_t c) {
+    if (digit(c)) return digit_step(n, state, c);
+    if (c == '-' || c == '+') {
+        if (state == lex_state::start) {
+            n.negative = c == '-';
+            state = lex_state::integer;
+            return true;
+        }
+        if (state != lex_state::exponent_letter) return false;
+        n.exponent_negative = c == '-';
+        state = lex_state::exponent;
+        return true;
+    }
+    if (c == '.') {
+        if (state != lex_state::start && state != lex_state::integer) return false;
+        state = lex_state::fraction;
+        return true;
+    }
+    if (exponent_letter(c) && state <= lex_state::fraction) {
+        state = lex_state::exponent_letter;
+        return true;
+    }
+    return false;
 }
 
 // A whole number within the signed 64-bit range: its value exactly.

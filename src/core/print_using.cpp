@@ -17,7 +17,7 @@ namespace {
 constexpr int full_digits = 256;
 // Usually enough: a field that reads fewer digits than this, with a guard that shows no carry could
 // have reached them, writes exactly what the full digits would write.
-constexpr int short_digits = 40;
+constexpr int short_digits = 24;
 constexpr int extended_decimals = 255;
 
 enum class value_kind { number, text };
