@@ -39,10 +39,13 @@ struct offset {
     int64_t x, y;
 };
 
+// How much checking a walk needs: none for an outline well inside the clip box; the clip box for
+// one that crosses it; beyond that, offsets held in range for radii too large to convert plainly.
+enum class outline_reach { inside, clipped, far };
+
 // What one walk plots into: the centre, the arc, the colour and the clip box (taken once). A
-// whole circle passes every angle, and an outline well inside the clip box needs no clipping and
-// has small offsets: the walk is built for each case, with the same pixels.
-template <bool whole_circle, bool inside_box>
+// whole circle passes every angle. The walk is built for each case, with the same pixels.
+template <bool whole_circle, outline_reach reach>
 struct outline_target {
     int64_t cx, cy;
     arc_range arc;
@@ -50,10 +53,10 @@ struct outline_target {
     pixel_box box;
     pixel_writer pixels;
 
-    static int64_t truncated(double v) { return inside_box ? static_cast<int64_t>(v) : pixel_truncate(v); }
+    static int64_t truncated(double v) { return reach == outline_reach::far ? pixel_truncate(v) : static_cast<int64_t>(v); }
     void write(int64_t x, int64_t y, double angle) const {
         if (!whole_circle && !arc.contains(angle)) return;
-        if (!inside_box && !(x >= box.x1 && x <= box.x2 && y >= box.y1 && y <= box.y2)) return;
+        if (reach != outline_reach::inside && !(x >= box.x1 && x <= box.x2 && y >= box.y1 && y <= box.y2)) return;
         pixels.write(static_cast<int32_t>(x), static_cast<int32_t>(y), colour);
     }
     // The four mirrors of one offset of the first quadrant, each with its own angle.
@@ -102,9 +105,15 @@ void outline_draw(int64_t cx, int64_t cy, double rx, double ry, int64_t n, const
     constexpr double margin = 2;
     bool inside = cx - rx - margin >= box.x1 && cx + rx + margin <= box.x2 && cy - ry - margin >= box.y1 &&
                   cy + ry + margin <= box.y2;
+    bool near = rx < pixel_far / 2 && ry < pixel_far / 2;
     pixel_writer pixels(dest_image);
-    if (inside) quadrant_walk(outline_target<whole_circle, true>{cx, cy, arc, colour, box, pixels}, rx, ry, n);
-    else quadrant_walk(outline_target<whole_circle, false>{cx, cy, arc, colour, box, pixels}, rx, ry, n);
+    if (inside) {
+        quadrant_walk(outline_target<whole_circle, outline_reach::inside>{cx, cy, arc, colour, box, pixels}, rx, ry, n);
+    } else if (near) {
+        quadrant_walk(outline_target<whole_circle, outline_reach::clipped>{cx, cy, arc, colour, box, pixels}, rx, ry, n);
+    } else {
+        quadrant_walk(outline_target<whole_circle, outline_reach::far>{cx, cy, arc, colour, box, pixels}, rx, ry, n);
+    }
 }
 
 // A radius line from the centre to the outline's pixel at that angle.

@@ -293,6 +293,10 @@ TEST_F(Circles, AHugeCircleJustOffTheImageEnds) {
     pixel_set s = drawn(r, 0, 0);
     EXPECT_FALSE(s.empty());
     for (auto [x, y] : s) EXPECT_LE(x, 10);
+    // Radii beyond what converts plainly to 64 bits are held in range, not converted blindly.
+    circle_draw(-1e20, 24, 1e20 + 10, 1, 0, 0, 1, whole);
+    circle_draw(30, 24, 1e300, 1, 0, 0, 1, whole);
+    EXPECT_EQ(raised(), 0);
 }
 
 TEST_F(Circles, ViewAndWindowMapTheCentreAndRadius) {
