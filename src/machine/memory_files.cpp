@@ -1,13 +1,15 @@
 #include "machine/memory_files.h"
 
-#include <algorithm>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/error_codes.h"
 #include "core/errors.h"
 #include "core/strings.h"
+#include "files/file_handles.h"
+#include "files/path_names.h"
 #include "machine/memory.h"
 
 namespace {
@@ -16,11 +18,10 @@ constexpr uint8_t image_marker = 0xFD;
 constexpr int32_t header_size = 7;
 constexpr uint32_t segment_bytes = 65536;
 
-// Program paths use '\' between directories.
-std::string host_path_of(const string_descriptor* name) {
-    std::string path(reinterpret_cast<const char*>(name->text), name->length);
-    std::replace(path.begin(), path.end(), '\\', '/');
-    return path;
+// The Linux path of a program's file name; false when the name cannot name a file.
+bool host_path_of(const string_descriptor* name, std::string& path) {
+    std::string_view text(reinterpret_cast<const char*>(name->text), static_cast<size_t>(name->length));
+    return file_name_fix(text, path) == file_ok;
 }
 
 bool offset_in_range(int32_t v) { return v >= -65536 && v <= 65535; }
@@ -51,8 +52,10 @@ void segment_save_file(string_descriptor* name, int32_t offset, int32_t length) 
     }
     const uint32_t n = length == 65536 ? segment_bytes : static_cast<uint32_t>(length) & 0xFFFF;
     const uint32_t at = static_cast<uint32_t>(offset) & 0xFFFF;
-    std::ofstream file(host_path_of(name), std::ios::binary | std::ios::trunc);
-    if (!file) {
+    std::string path;
+    std::ofstream file;
+    if (host_path_of(name, path)) file.open(path, std::ios::binary | std::ios::trunc);
+    if (!file.is_open()) {
         error_raise(error_bad_file_name);
         return;
     }
@@ -74,8 +77,10 @@ void segment_load_file(string_descriptor* name, int32_t offset, int32_t offset_g
         error_raise(error_overflow);
         return;
     }
-    std::ifstream file(host_path_of(name), std::ios::binary);
-    if (!file) {
+    std::string path;
+    std::ifstream file;
+    if (host_path_of(name, path)) file.open(path, std::ios::binary);
+    if (!file.is_open()) {
         error_raise(error_file_not_found);
         return;
     }
