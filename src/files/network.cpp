@@ -25,7 +25,7 @@ constexpr int32_t address_parts_max = 3;
 constexpr int32_t port_max = 65535;
 // The web service that answers a GET of /ip.php with the caller's public address.
 constexpr std::string_view public_ip_service_host = "ip.lumo-runtime.invalid";
-constexpr double public_ip_wait_seconds = 5;
+constexpr int64_t public_ip_wait_ms = 5000;
 constexpr double public_ip_poll_seconds = 0.1;
 
 // The absent transport.
@@ -355,8 +355,9 @@ string_descriptor* public_ip_lookup() {
     const std::string request = "GET /ip.php HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
     seam_put_bytes(handle, reinterpret_cast<const uint8_t*>(request.data()), static_cast<int32_t>(request.size()));
     std::string reply, answer;
-    const double start = timer_seconds(0, 0);
-    while (answer.empty() && timer_seconds(0, 0) - start <= public_ip_wait_seconds && !error_pending()) {
+    // The monotonic clock: the time of day starts again at midnight.
+    const int64_t start = clock_ms();
+    while (answer.empty() && clock_ms() - start <= public_ip_wait_ms && !error_pending()) {
         delay_seconds(public_ip_poll_seconds);
         connection_record* c = transfer_stream(handle);
         if (!c) break;

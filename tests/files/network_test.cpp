@@ -8,6 +8,7 @@
 #include "core/errors.h"
 #include "core/runtime_fixture.h"
 #include "core/strings.h"
+#include "core/timing.h"
 #include "files/byte_span.h"
 #include "files/network.h"
 #include "files/network_seam.h"
@@ -48,6 +49,10 @@ const network_transport fake_transport{
     },
     [](socket_object*) { return fake.connected; },
 };
+
+// A clock that moves only when the runtime sleeps: waits take no real time.
+int64_t fake_clock_ms;
+const time_source sleeping_clock{[] { return fake_clock_ms; }, [](int64_t ms) { fake_clock_ms += ms; }, nullptr};
 
 class Network : public ::testing::Test {
 protected:
@@ -221,9 +226,13 @@ TEST_F(Network, AddressesAndConnectionTests) {
 
     EXPECT_EQ(text_of(network_connection_address(client)), "TCP/IP:8080:example.org");
     EXPECT_EQ(text_of(network_connection_address(accepted)), "TCP/IP:81:10.0.0.7");
-    // The host's own address asks the public-address service; here it gives no answer.
-    fake.connects.clear();
+    // The host's own address asks the public-address service; here it gives no answer in 5 s.
+    fake_clock_ms = 0;
+    time_source_set(&sleeping_clock);
     EXPECT_EQ(text_of(network_connection_address(host)), "TCP/IP:81:127.0.0.1");
+    time_source_set(nullptr);
+    EXPECT_GT(fake_clock_ms, 5000);
+    EXPECT_LT(fake_clock_ms, 5200);
     EXPECT_EQ(error_take(), 0);
     for (int32_t bad : {5, 0, -1, -9}) {
         EXPECT_EQ(text_of(network_connection_address(bad)), "");
@@ -239,7 +248,9 @@ TEST_F(Network, AddressesAndConnectionTests) {
 TEST_F(Network, PublicAddressFromAServiceReply) {
     network_transport_set(&fake_transport);
     fake.to_receive = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\n203.0.113.7\r\n";
+    time_source_set(&sleeping_clock);
     EXPECT_EQ(text_of(public_ip_lookup()), "203.0.113.7");
+    time_source_set(nullptr);
     ASSERT_EQ(fake.connects.size(), 1u);
     EXPECT_EQ(fake.connects[0].second, 80);
     EXPECT_EQ(fake.sent.rfind("GET /ip.php HTTP/1.1\r\nHost: ", 0), 0u);
