@@ -6,6 +6,7 @@
 #include "core/shutdown.h"
 #include "core/startup.h"
 #include "core/timing.h"
+#include "core/traps.h"
 #include "display/frames.h"
 #include "display/keyboard.h"
 #include "machine/memory.h"
@@ -73,7 +74,8 @@ void control_thread_entry() {
 
 void runtime_shutdown() {
     shutdown_flag.store(1);
-    event_pending.store(1);
+    event_pending_raise();
+    timer_thread_wake();
     int64_t deadline = clock_ms() + shutdown_wait_limit_ms;
     while (thread_exit_bits.load() != thread_exit_all && clock_ms() < deadline) sleep_ms(16);
     if (thread_exit_bits.load() == thread_exit_all) {

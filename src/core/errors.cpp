@@ -4,6 +4,7 @@
 
 #include "core/alerts.h"
 #include "core/program_interface.h"
+#include "core/program_wake.h"
 #include "core/shutdown.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
@@ -148,6 +149,11 @@ const char* error_message(int32_t n) {
 
 bool error_is_critical(int32_t n) { return n >= error_critical_first && n <= error_critical_last; }
 
+void event_pending_raise() {
+    event_pending.store(1);
+    program_wake();
+}
+
 void error_raise(int32_t n) {
     fatal_box box;
     if (fatal_box_of(n, box)) {
@@ -156,7 +162,7 @@ void error_raise(int32_t n) {
     }
     // First error of a statement wins, also when two threads raise at once.
     int32_t expected = 0;
-    if (error_number.compare_exchange_strong(expected, n < 1 ? error_illegal_function_call : n)) event_pending.store(1);
+    if (error_number.compare_exchange_strong(expected, n < 1 ? error_illegal_function_call : n)) event_pending_raise();
 }
 
 void error_report() {

@@ -11,7 +11,9 @@
 // The pending error (0 = none). Written by error_raise on any thread, cleared by the program thread.
 extern std::atomic<int32_t> error_number;
 // Set by every writer that needs statement_hook at the next statement boundary; cleared only there.
+// Raised through event_pending_raise, which also wakes a program waiting idle.
 extern std::atomic<int32_t> event_pending;
+void event_pending_raise();
 // Line of the failing statement, stored by statement_hook.
 extern std::atomic<int32_t> error_line;
 

@@ -89,7 +89,8 @@ void program_end() {
         while (bios_key_take()) sleep_ms(0);
         // Frames go on being built while the prompt waits, even if the program had turned them off.
         autodisplay_mode.store(1);
-        program_wait_until(bios_key_take, 100);
+        do bios_key_wait();
+        while (!bios_key_take());
     } else if (console_option) {
         std::fputs("\nPress enter to continue", stdout);
         std::fflush(stdout);

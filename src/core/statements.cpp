@@ -1,9 +1,7 @@
 #include "core/statements.h"
 
-#include <chrono>
-#include <thread>
-
 #include "core/errors.h"
+#include "core/program_wake.h"
 #include "core/shutdown.h"
 #include "core/traps.h"
 
@@ -12,23 +10,24 @@ std::atomic<uint8_t> pause_flag{0};
 std::atomic<int32_t> sleep_interrupted{0};
 
 void pause_request() {
-    event_pending.store(1);
     pause_flag.fetch_or(1);
+    event_pending_raise();  // after the flag: the woken hook must see the pause
 }
 
 bool pause_active() { return (pause_flag.load() & 1) != 0; }
 
-bool pause_end() { return (pause_flag.fetch_and(static_cast<uint8_t>(~1u)) & 1) != 0; }
+bool pause_end() {
+    bool ended = (pause_flag.fetch_and(static_cast<uint8_t>(~1u)) & 1) != 0;
+    if (ended) program_wake();
+    return ended;
+}
 
 void sleep_interrupt() { sleep_interrupted.store(1); }
 
 void statement_hook(int32_t line) {
     event_pending.store(0);
     statement_retry.store(0);
-    while ((pause_flag.load() & 1) || shutdown_flag.load()) {
-        if (shutdown_flag.load()) program_thread_park();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    program_wait_woken([] { return !pause_active() && !runtime_shutting_down(); });
     if (error_number.load() != 0) {
         error_line.store(line);
         error_report();

@@ -78,6 +78,12 @@ int64_t clock_ms() {
     return now ? now() : clock_ms_real();
 }
 
+std::chrono::steady_clock::time_point clock_ms_moment(int64_t ms) {
+    if (timing.now_ms.load(std::memory_order_relaxed))
+        return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms - clock_ms());
+    return process_start + std::chrono::milliseconds(ms);
+}
+
 void sleep_ms(int64_t ms) {
     if (auto sleep = timing.sleep.load(std::memory_order_relaxed)) return sleep(ms);
     if (ms > 0)

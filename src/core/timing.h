@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 
@@ -16,6 +17,8 @@ extern std::atomic<int32_t> timer_base_clock;
 extern std::atomic<int32_t> timer_base_day_ms;
 
 int64_t clock_ms();
+// The moment clock_ms reaches ms, for waits with a deadline (relative to now under a test clock).
+std::chrono::steady_clock::time_point clock_ms_moment(int64_t ms);
 // Sleeps the calling thread; 0 yields the processor once.
 void sleep_ms(int64_t ms);
 

@@ -1,6 +1,9 @@
 #include "core/traps.h"
 
+#include <algorithm>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -27,6 +30,10 @@ struct timer_table {
     std::vector<int32_t> free_numbers;  // reused last-freed first
     std::atomic<int32_t> resize_handshake{0};
     std::atomic<int32_t> thread_running{0};
+    // The timer thread sleeps until the next timer falls due or the table changes.
+    std::mutex wake_lock;
+    std::condition_variable woken;
+    bool changed = false;
 };
 timer_table timers;
 
@@ -79,7 +86,7 @@ void trap_phase_dispatch(Trap* table, int32_t first, int32_t end, int32_t& busy)
         int32_t i = trap_first_ready(table, first, end);
         if (i < 0) return;
         if (error_handler_active) {
-            event_pending.store(1);
+            event_pending_raise();
             return;
         }
         Trap& t = table[i];
@@ -104,6 +111,7 @@ struct timer_running_mark {
         // The handler may have grown the table: look the record up again.
         timers.records.load()[n].pending.store(timer_idle);
         sleep_interrupted.store(1);
+        timer_thread_wake();  // the timer may fall due again
     }
 };
 
@@ -112,7 +120,7 @@ void timer_phase_dispatch() {
         timer_trap& t = timers.records.load()[i];
         if (!timer_ready(t)) continue;
         if (error_handler_active) {
-            event_pending.store(1);
+            event_pending_raise();
             return;
         }
         uint8_t due = timer_due;
@@ -133,7 +141,7 @@ void trap_action_apply(trap_record& t, int32_t action) {
     switch (action) {
     case trap_action_on:
         t.state.store(trap_on);
-        if (t.pending.load() != 0) event_pending.store(1);
+        if (t.pending.load() != 0) event_pending_raise();
         break;
     case trap_action_off:
         t.state.store(trap_off);
@@ -184,6 +192,7 @@ timer_trap* timer_allocated(int32_t n) {
 // Program thread: waits until the timer thread keeps away from the table (or does not run).
 void timer_thread_keep_away() {
     timers.resize_handshake.store(1);
+    timer_thread_wake();
     program_wait_until([] { return timers.resize_handshake.load() != 1 || !timers.thread_running.load(); }, 0);
 }
 
@@ -212,6 +221,7 @@ bool timer_table_grow() {
     timers.records.store(fresh);
     timers.capacity *= 2;
     timers.resize_handshake.store(0);
+    timer_thread_wake();
     delete[] old;
     return true;
 }
@@ -312,6 +322,7 @@ void key_trap_state(int32_t n, int32_t action) {
 void key_trap_fire(int32_t n) {
     if (n < 0 || n >= key_trap_count) return;
     key_trap& t = key_trap_table[n];
+    if (t.state.load() == trap_off) return;  // an off trap keeps no event
     if (t.state.load() == trap_on) {
         uint8_t count = t.pending.load();
         while (count < 255 && !t.pending.compare_exchange_weak(count, static_cast<uint8_t>(count + 1))) {
@@ -319,7 +330,7 @@ void key_trap_fire(int32_t n) {
     } else {
         t.pending.store(1);
     }
-    event_pending.store(1);
+    event_pending_raise();
 }
 
 int32_t timer_trap_new() {
@@ -360,6 +371,7 @@ void timer_trap_set(int32_t n, double interval, int32_t handler, int64_t argumen
     t->argument.store(argument);
     t->handler.store(handler);
     t->last.store(0);
+    timer_thread_wake();
 }
 
 void timer_trap_state(int32_t n, int32_t action, int32_t n_given) {
@@ -371,7 +383,7 @@ void timer_trap_state(int32_t n, int32_t action, int32_t n_given) {
     case trap_action_on:
         t->state.store(trap_on);
         // An event kept while stopped runs at the next boundary, not at some unrelated later one.
-        if (t->pending.load() == timer_due) event_pending.store(1);
+        if (t->pending.load() == timer_due) event_pending_raise();
         break;
     case trap_action_off:
         t->state.store(trap_off);
@@ -387,6 +399,7 @@ void timer_trap_state(int32_t n, int32_t action, int32_t n_given) {
         break;
     default: break;
     }
+    timer_thread_wake();
 }
 
 int32_t timer_trap_count() { return timers.count.load(); }
@@ -411,23 +424,74 @@ void timer_traps_scan(double now) {
                 if (std::fabs(now - next) >= interval) next = now;  // fell behind: a new grid
                 uint8_t idle = timer_idle;
                 if (t.last.compare_exchange_strong(last, next) && t.pending.compare_exchange_strong(idle, timer_due))
-                    event_pending.store(1);
+                    event_pending_raise();
             }
         }
         if (timers.resize_handshake.load() == 1) return;
     }
 }
 
+void timer_thread_wake() {
+    {
+        std::lock_guard guard(timers.wake_lock);
+        timers.changed = true;
+    }
+    timers.woken.notify_one();
+}
+
+int64_t timer_due_ms(double last, double interval, int64_t now_ms) {
+    // Beyond this the clock never gets there (and the milliseconds would not fit).
+    constexpr double seconds_never = 1e12;
+    double due = last + interval;
+    if (!(due < seconds_never)) return timer_never_due;
+    auto m = std::max(now_ms + 1, static_cast<int64_t>(std::floor(due * 1000)));
+    while (!(static_cast<double>(m) * 0.001 - last > interval)) ++m;  // the scan's own test
+    return m;
+}
+
+int64_t timer_traps_next_due_ms(int64_t now_ms) {
+    int64_t next = timer_never_due;
+    int32_t count = timers.count.load();
+    timer_trap* records = timers.records.load();
+    for (int32_t i = 0; i < count; ++i) {
+        const timer_trap& t = records[i];
+        if (!t.allocated.load() || t.handler.load() == 0 || t.state.load() == trap_off ||
+            t.pending.load() != timer_idle)
+            continue;  // only the program thread changes that, and it wakes the thread
+        double last = t.last.load();
+        next = std::min(next, last == 0 ? now_ms + 1 : timer_due_ms(last, t.interval.load(), now_ms));
+    }
+    return next;
+}
+
+namespace {
+
+// Until the clock reaches due_ms, the table changes or shutdown; a writer that forgets to wake costs
+// at most the guard.
+void timer_thread_sleep(int64_t due_ms) {
+    constexpr int64_t guard_ms = 250;
+    std::unique_lock guard(timers.wake_lock);
+    auto until = clock_ms_moment(std::min(due_ms, clock_ms() + guard_ms));
+    timers.woken.wait_until(guard, until, [] { return timers.changed || shutdown_flag.load() != 0; });
+    timers.changed = false;
+}
+
+}  // namespace
+
 void timer_thread_entry() {
     timers.thread_running.store(1);
     for (;;) {
         int32_t asked = 1;
         timers.resize_handshake.compare_exchange_strong(asked, 2);
+        int64_t due = timer_never_due;
         if (timers.resize_handshake.load() == 0) {
-            timer_traps_scan(static_cast<double>(clock_ms()) * 0.001);
+            int64_t now = clock_ms();
+            timer_traps_scan(static_cast<double>(now) * 0.001);
             if (timers.resize_handshake.load() == 1) continue;  // answer at once
+            due = timer_traps_next_due_ms(now);
         }
-        sleep_ms(1);
+        if (shutdown_flag.load()) break;
+        timer_thread_sleep(due);
         if (shutdown_flag.load()) break;
     }
     timers.thread_running.store(0);
@@ -444,5 +508,5 @@ void event_pending_rearm() {
     bool ready = (!button_dispatch_busy && trap_first_ready(button_trap_table, 0, button_records_in_use()) >= 0) ||
                  (!key_dispatch_busy && trap_first_ready(key_trap_table, 1, key_trap_count) >= 0) ||
                  timer_any_ready();
-    if (ready) event_pending.store(1);
+    if (ready) event_pending_raise();
 }

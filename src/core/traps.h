@@ -1,5 +1,5 @@
 // Event traps: the controller-button, key and timer trap tables, the statements that set a trap's
-// handler and turn it on, off or stopped, the timer thread that marks due timers every millisecond,
+// handler and turn it on, off or stopped, the timer thread that marks due timers as they fall due,
 // and the dispatch of pending handlers at statement boundaries (event_dispatch, core/statements.h).
 // An event only raises a trap's pending count and event_pending; the handler runs later on the
 // program thread. Keys are matched by the keyboard, which fires the trap with key_trap_fire.
@@ -86,7 +86,7 @@ void button_trap_state(int32_t n, int32_t controller, int32_t action, int32_t fl
 void key_trap_set(int32_t n, int32_t handler, int64_t argument);
 // n 0-31 (0: every key), else error 5.
 void key_trap_state(int32_t n, int32_t action);
-// The keyboard saw trap n's key: one more event while it is on, one kept while stopped.
+// The keyboard saw trap n's key: one more event while it is on, one kept while stopped, none while off.
 void key_trap_fire(int32_t n);
 
 // A free timer number, reused last-freed first; the table grows under the hand-over with the timer
@@ -102,8 +102,17 @@ void timer_trap_state(int32_t n, int32_t action, int32_t n_given);
 int32_t timer_trap_count();
 timer_trap& timer_trap_record(int32_t n);
 
-// The timer thread: every millisecond one scan, until shutdown; it then sets its exit bit and returns.
+// The timer thread: a scan whenever a timer falls due or the table changes, until shutdown; it then
+// sets its exit bit and returns.
 void timer_thread_entry();
+// The table changed (or the runtime shuts down): the timer thread scans again at once.
+void timer_thread_wake();
+// The first clock millisecond after now_ms at which the scan finds a timer due that was last armed
+// or fired at last (seconds), timer_never_due when never; and the earliest of all timers that can fall
+// due without the program thread changing them.
+constexpr int64_t timer_never_due = INT64_MAX;
+int64_t timer_due_ms(double last, double interval, int64_t now_ms);
+int64_t timer_traps_next_due_ms(int64_t now_ms);
 // One scan of the timer thread at the clock time now (seconds): arms new timers, marks due ones.
 void timer_traps_scan(double now);
 

@@ -2,9 +2,11 @@
 
 #include <sched.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "core/errors.h"
+#include "core/program_wake.h"
 #include "core/strings.h"
 #include "display/key_table.h"
 #include "display/keyboard_internal.h"
@@ -30,10 +32,12 @@ uint8_t bios_ring_next(uint8_t offset) {
     return next >= bios_ring_end ? bios_ring_first : next;
 }
 
-// The read's own state (program thread only): when the last read found nothing.
+// The read's own state (program thread only): when the last read found nothing, and how long the
+// last idle wait could last.
 struct bios_read_state {
     std::chrono::steady_clock::time_point last_empty_read{};
     bool last_read_empty = false;
+    int64_t idle_wait_ms = 0;
 };
 bios_read_state reader;
 
@@ -66,7 +70,7 @@ void bios_key_store_locked(uint8_t character, uint8_t scan) {
     dos_byte_write(bios_area + tail, character);
     dos_byte_write(bios_area + tail + 1, scan);
     dos_byte_write(bios_ring_tail, next);
-    kb.key_stored.notify_all();
+    program_wake();
 }
 
 void bios_value_store_locked(int32_t value, int32_t make) {
@@ -103,20 +107,28 @@ void bios_area_clear() {
 
 namespace {
 
-// A program that polls the buffer in a tight loop would keep a processor busy: a poll that follows an
-// empty one within a fraction of a millisecond waits up to 1 ms for a key instead of only yielding.
-// A key ends the wait at once, and a program that does work between its polls never waits.
-constexpr auto tight_poll_gap = std::chrono::microseconds(200);
-constexpr auto tight_poll_wait = std::chrono::milliseconds(1);
+// A program that polls the buffer in a loop that does nothing else would keep a processor busy. A
+// read that follows an empty one within a few microseconds sleeps until a key, an event or
+// shutdown wakes it, or until a time limit that doubles from 1 ms to 32 ms while the loop goes on,
+// so that a loop also watching the clock still sees it move. A program that does work between its
+// reads never sleeps.
+constexpr auto tight_poll_gap = std::chrono::microseconds(50);
+constexpr int64_t idle_wait_first_ms = 1;
+constexpr int64_t idle_wait_longest_ms = 32;
 
-void yield_before_read() {
+bool read_has_news() { return !bios_ring_empty() || event_pending.load() != 0 || runtime_shutting_down(); }
+
+void wait_before_read() {
     auto now = std::chrono::steady_clock::now();
-    if (reader.last_read_empty && now - reader.last_empty_read < tight_poll_gap) {
-        std::unique_lock guard(kb.lock);
-        kb.key_stored.wait_for(guard, tight_poll_wait, [] { return !bios_ring_empty(); });
-    } else {
+    if (!reader.last_read_empty || now - reader.last_empty_read >= tight_poll_gap) {
+        reader.idle_wait_ms = 0;
         sched_yield();
+        return;
     }
+    reader.idle_wait_ms =
+        reader.idle_wait_ms == 0 ? idle_wait_first_ms : std::min(reader.idle_wait_ms * 2, idle_wait_longest_ms);
+    uint32_t ticket = program_wake_ticket();
+    if (!read_has_news()) program_wake_wait(ticket, reader.idle_wait_ms);
 }
 
 string_descriptor* temporary_of(const uint8_t* bytes, uint32_t length) {
@@ -129,7 +141,7 @@ string_descriptor* temporary_of(const uint8_t* bytes, uint32_t length) {
 
 string_descriptor* bios_key_buffer_read() {
     if (error_pending()) return string_new(0, 1);
-    yield_before_read();
+    wait_before_read();
     uint8_t bytes[2];
     uint32_t length = 0;
     {
@@ -139,4 +151,8 @@ string_descriptor* bios_key_buffer_read() {
     reader.last_read_empty = length == 0;
     if (reader.last_read_empty) reader.last_empty_read = std::chrono::steady_clock::now();
     return temporary_of(bytes, length);
+}
+
+void bios_key_wait() {
+    program_wait_woken([] { return !bios_ring_empty(); });
 }

@@ -14,7 +14,7 @@ void bios_flags_write(const held_keys& held);
 // keypad digit with Shift; Ctrl before Shift, Alt before both.
 int32_t bios_state_of(key_modifiers mods, bool keypad_digit);
 // Stores a table value: 0 nothing, a value with bits 8-15 as (0, scan byte), else (value, make).
-// A full ring drops the new key. Notifies kb.key_stored.
+// A full ring drops the new key. Wakes a program waiting idle.
 void bios_value_store_locked(int32_t value, int32_t make);
 void bios_key_store_locked(uint8_t character, uint8_t scan);
 bool bios_ring_empty();

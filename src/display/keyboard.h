@@ -33,6 +33,9 @@ int32_t key_hit_pop();
 // The oldest key of the BIOS keyboard buffer as a temporary string: "" when empty, the character,
 // or 0 and the scan byte for a key without one.
 string_descriptor* bios_key_buffer_read();
+// Sleeps until the BIOS keyboard buffer holds a key (it takes none); parks when the runtime shuts
+// down. Program thread.
+void bios_key_wait();
 
 // The held-key list (tags: the value of the pending tag when a code was added).
 void held_key_add(int32_t code);

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <array>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 
@@ -32,12 +31,11 @@ struct keyboard_data {
     int32_t last_raw_make = 0;
     bool scroll_lock_key_down = false;
     bool scroll_lock_toggle = false;
-    lock_key_source source = platform_key_states_read;
+    lock_key_source source = nullptr;  // null: the platform
 };
 
 struct keyboard_state {
     std::mutex lock;
-    std::condition_variable key_stored;  // a key went into the BIOS buffer
     keyboard_data data;
 };
 extern keyboard_state kb;

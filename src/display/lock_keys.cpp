@@ -7,13 +7,16 @@
 
 namespace {
 
-platform_key_states lock_key_states_read() {
+// Outside the lock: the source may ask the window system. The control thread's turns need only
+// the toggles.
+platform_key_states lock_key_states_read(bool toggles_only) {
     lock_key_source source;
     {
         std::lock_guard guard(kb.lock);
         source = kb.data.source;
     }
-    return source();  // outside the lock: the source may ask the window system
+    if (source) return source();
+    return toggles_only ? platform_lock_states_read() : platform_key_states_read();
 }
 
 // A lock code of the held-key list follows its toggle: pressed when it comes on, released when it
@@ -29,11 +32,11 @@ void lock_follow_locked(int32_t code, bool on) {
 
 void lock_key_source_set(lock_key_source source) {
     std::lock_guard guard(kb.lock);
-    kb.data.source = source ? source : platform_key_states_read;
+    kb.data.source = source;
 }
 
 void keyboard_lock_keys_sync() {
-    platform_key_states states = lock_key_states_read();
+    platform_key_states states = lock_key_states_read(true);
     std::lock_guard guard(kb.lock);
     held_keys& held = kb.data.held_key_list;
     if (kb.data.scroll_lock_toggle != held_keys_has(held, key_scroll_lock_on)) {
@@ -45,7 +48,7 @@ void keyboard_lock_keys_sync() {
 }
 
 void lock_keys_read() {
-    platform_key_states states = lock_key_states_read();
+    platform_key_states states = lock_key_states_read(false);
     std::lock_guard guard(kb.lock);
     if (kb.data.scroll_lock_toggle) held_keys_add(kb.data.held_key_list, key_scroll_lock_on);
     const std::pair<bool, int32_t> held_now[] = {

@@ -9,3 +9,6 @@ struct platform_key_states {
 };
 
 platform_key_states platform_key_states_read();
+// Only the Caps and Num Lock toggles (the rest up), from the server's state events: costs no round
+// trip while nothing changes.
+platform_key_states platform_lock_states_read();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <chrono>
 #include <functional>
 #include <set>
@@ -182,6 +183,13 @@ TEST_F(Traps, KeyTrapFireCountsWhileOnAndKeepsOneWhileStopped) {
     EXPECT_EQ(key_trap_table[3].pending.load(), 1);
 }
 
+TEST_F(Traps, AnOffKeyTrapKeepsNoEvent) {
+    key_trap_set(3, 9, 0);
+    key_trap_fire(3);
+    EXPECT_EQ(key_trap_table[3].pending.load(), 0);
+    EXPECT_EQ(event_pending.load(), 0);
+}
+
 // --- Dispatch -------------------------------------------------------------------------------------
 
 void key_trap_ready(int32_t n, int32_t handler, int64_t argument, int events) {
@@ -269,6 +277,40 @@ TEST_F(Traps, EventsOfAFailingStatementRunAtTheNextBoundary) {
 }
 
 // --- Timers ---------------------------------------------------------------------------------------
+
+// The timer thread sleeps until this millisecond: the first one at which the scan's own test
+// finds the timer due, never now or before, never for an interval the clock cannot reach.
+TEST_F(Traps, TimerDueMillisecondIsTheScansFirst) {
+    struct due_case {
+        double last, interval;
+        int64_t now_ms, want;
+    };
+    const due_case cases[] = {
+        {10.0, 1.0, 10000, 11001},   {10.0, 0.001, 10000, 10002},
+        {10.0, 0.3, 10000, 10300},  // 10.3 - 10 is a little above 0.3 in binary
+        {0.1, 0.2, 100, 301},        {10.0, 1.0, 20000, 20001},   {10.0, -1.0, 10000, 10001},
+        {10.0, 1e300, 10000, timer_never_due}, {10.0, std::nan(""), 10000, timer_never_due},
+    };
+    for (const due_case& c : cases) {
+        int64_t due = timer_due_ms(c.last, c.interval, c.now_ms);
+        EXPECT_EQ(due, c.want) << c.last << " + " << c.interval << " at " << c.now_ms;
+        if (due == timer_never_due) continue;
+        EXPECT_TRUE(static_cast<double>(due) * 0.001 - c.last > c.interval);
+        EXPECT_FALSE(due - 1 > c.now_ms && static_cast<double>(due - 1) * 0.001 - c.last > c.interval);
+    }
+}
+
+TEST_F(Traps, TheNextDueTimerIsTheEarliestThatCanFallDue) {
+    EXPECT_EQ(timer_traps_next_due_ms(5000), timer_never_due);  // timer 0 has no handler
+    int32_t slow = timer_made(2.0, 1, 0);
+    int32_t fast = timer_made(0.5, 2, 0);
+    timer_traps_scan(5.0);  // both armed
+    EXPECT_EQ(timer_traps_next_due_ms(5000), 5501);
+    timer_trap_record(fast).pending.store(timer_due);  // waits for the program thread
+    EXPECT_EQ(timer_traps_next_due_ms(5000), 7001);
+    timer_trap_state(slow, trap_action_off, 1);
+    EXPECT_EQ(timer_traps_next_due_ms(5000), timer_never_due);
+}
 
 TEST_F(Traps, TimerScanArmsFiresAndKeepsItsGrid) {
     int32_t n = timer_made(1.0, 8, 0);
@@ -407,6 +449,7 @@ protected:
     void timer_thread_stop() {
         if (!timer_thread.joinable()) return;
         shutdown_flag = 1;
+        timer_thread_wake();
         timer_thread.join();
         EXPECT_EQ(thread_exit_bits.load() & thread_exit_timer_ended, thread_exit_timer_ended);
         shutdown_flag = 0;
@@ -500,6 +543,17 @@ TEST_F(TrapsThreaded, TheTableGrowsWhileTheTimerThreadScans) {
     EXPECT_EQ(*allocated.rbegin(), 200);
     EXPECT_GE(handler_log::calls.size(), 200u);
     EXPECT_TRUE(wrong.empty());
+}
+
+// The timer thread sleeps while no timer can fall due: a timer turned on wakes it, and the first
+// event comes one interval later, not after the thread's longest sleep.
+TEST_F(TrapsThreaded, ATimerTurnedOnWakesTheSleepingTimerThread) {
+    timer_thread_start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // asleep with nothing to do
+    auto start = std::chrono::steady_clock::now();
+    timer_made(0.01, 5, 0);
+    EXPECT_TRUE(run_statements_until([] { return !handler_log::calls.empty(); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
 }
 
 }  // namespace
