@@ -37,7 +37,7 @@ void files_close_all() {
 void end_prompt_show() {
     if (!display_image.load()) return;
     dest_image_select(display_image_handle());
-    int32_t bottom = image_text_rows(dest_image);
+    int32_t bottom = image_text_grid(dest_image).rows;
     if (bottom < 1) return;
     text_view_set(bottom, bottom, 1);
     print_string(string_empty, 1);

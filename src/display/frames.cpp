@@ -227,7 +227,7 @@ bool text_page_build(const image_record* page, software_frame& f, int32_t w, int
     if (!text_glyph_layout_of(page->font, &layout)) return false;
     const int32_t columns = page->width, rows = page->height;
     const size_t cells = static_cast<size_t>(columns) * rows;
-    const text_cell* page_cells = reinterpret_cast<const text_cell*>(page->pixels);
+    const text_cell* page_cells = cells_of(page);
 
     bool valid = frame_compare_valid.load() && builder.last_kind == page_kind::text &&
                  builder.cell_copy.size() == cells && builder.text_columns == columns && builder.text_rows == rows &&

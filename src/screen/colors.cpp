@@ -20,7 +20,6 @@ bool image_is_truecolour(const image_record* image) { return image->bytes_per_pi
 uint32_t palette_entries_named(const image_record* image) { return image->is_text ? 16 : image->color_mask + 1; }
 uint32_t palette_highest_index(const image_record* image) { return std::min<uint32_t>(image->color_mask, 255); }
 
-void fail() { error_raise(error_illegal_function_call); }
 
 // Foreground and background limits of dest_colors_set by mode; -1 = any value.
 struct color_limits {
@@ -113,7 +112,7 @@ int32_t clamp_component(int32_t v) { return std::clamp(v, 0, 255); }
 // A palette colour a getter may read: error 5 above the image's colours.
 bool palette_colour_readable(const image_record* image, uint32_t colour) {
     if (colour > palette_highest_index(image) || !image->palette) {
-        fail();
+        error_raise(error_illegal_function_call);
         return false;
     }
     return true;
@@ -146,7 +145,7 @@ void dest_colors_set(int32_t fore, int32_t back, int32_t third, int32_t flags) {
     color_limits limits;
     if (!color_limits_of(d->mode, &limits) || ((flags & 4) && d->mode != 0) ||
         ((flags & 1) && !within(fore, limits.fore)) || ((flags & 2) && !within(back, limits.back))) {
-        fail();
+        error_raise(error_illegal_function_call);
         return;
     }
     if (flags & 1) {
@@ -171,11 +170,11 @@ void palette_attribute_set(int32_t attribute, int32_t colour, int32_t given) {
     const uint32_t value = static_cast<uint32_t>(colour);
     attribute_rule rule;
     if (!d->palette || !attribute_rule_of(d->mode, &rule) || index > rule.highest_attribute) {
-        fail();
+        error_raise(error_illegal_function_call);
         return;
     }
     if (rule.source == attribute_source::vga ? (value & ~vga_component_bits) != 0 : value > rule.highest_colour) {
-        fail();
+        error_raise(error_illegal_function_call);
         return;
     }
     switch (rule.source) {
@@ -195,7 +194,7 @@ void palette_attributes_load(const void* data, int64_t length, int32_t element_b
     const int64_t count = image_is_truecolour(d) ? 0 : palette_entries_named(d);
     if (image_is_truecolour(d) || (element_bits != 16 && element_bits != 32) || !data ||
         length < element_bytes * count || (element_bits == 16 && vga_mode)) {
-        fail();
+        error_raise(error_illegal_function_call);
         return;
     }
     const uint8_t* bytes = static_cast<const uint8_t*>(data);
@@ -210,7 +209,7 @@ void palette_attributes_load(const void* data, int64_t length, int32_t element_b
         }
         if (value == -1) continue;
         if (value < -1) {
-            fail();
+            error_raise(error_illegal_function_call);
             return;
         }
         palette_attribute_set(static_cast<int32_t>(i), value, 1);

@@ -13,7 +13,7 @@
 #include "screen/font_data.h"
 #include "screen/image_pool.h"
 #include "screen/modes.h"
-#include "screen/pixels.h"
+#include "screen/glyph_raster.h"
 #include "screen/text_output.h"
 #include "screen/text_view.h"
 #include "screen/view.h"
@@ -101,34 +101,16 @@ int32_t font_number_free() {
     return highest_font_number;
 }
 
-// Pixels of one glyph row run, by print mode: ink in the foreground, background in the background.
-void glyph_pixels_draw(image_record* r, const pixel_box& clip, int64_t px, int64_t py, const uint8_t* glyph,
-                       int32_t rows, int32_t scale) {
-    for (int32_t row = 0; row < rows; ++row) {
-        int64_t y = py + row;
-        if (y < clip.y1 || y > clip.y2) continue;
-        for (int32_t column = 0; column < 8 * scale; ++column) {
-            int64_t x = px + column;
-            if (x < clip.x1 || x > clip.x2) continue;
-            bool ink = glyph[row * 8 + column / scale] != 0;
-            if (ink ? !(r->print_mode & 1) : !(r->print_mode & 2)) continue;
-            image_pixel_write(r, int32_t(x), int32_t(y), ink ? uint32_t(r->fore_color) : r->back_color);
-        }
-    }
-}
-
 void text_draw_graphics(image_record* r, float x, float y, const string_descriptor* text, bool relative) {
     logical_point at = image_point(r, x, y, relative);
     r->cursor_x = at.x;
     r->cursor_y = at.y;
-    // Only the built-in fonts have glyphs; the double-width ones draw each column twice.
+    // Only the built-in fonts have glyphs; graphics text is cut to the view.
     if (!font_is_builtin(r->font)) return;
     int64_t px = image_map_x(r, at.x), py = image_map_y(r, at.y);
-    int32_t scale = font_table.width[size_t(r->font)] / 8;
-    int32_t rows = font_table.height[size_t(r->font)];
+    int64_t advance = font_advance_width(r->font);
     pixel_box clip = image_clip_box(r);
-    for (int32_t k = 0; k < text->length; ++k)
-        glyph_pixels_draw(r, clip, px + int64_t{8} * scale * k, py, font_glyph(r->font, text->text[k]), rows, scale);
+    for (int32_t k = 0; k < text->length; ++k) glyph_raster(r, text->text[k], px + advance * k, py, clip);
 }
 
 // Prints at a cell of a text image and puts its text cursor back as it was, deferred newline

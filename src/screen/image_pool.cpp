@@ -71,7 +71,7 @@ void text_view_reset(image_record* r) {
     r->cursor_column = 1;
     r->cursor_row = 1;
     r->view_top = 1;
-    int32_t rows = image_text_rows(r);
+    int32_t rows = image_text_grid(r).rows;
     r->view_bottom = static_cast<int16_t>(rows - 1 > 1 ? rows - 1 : 1);
 }
 
@@ -112,7 +112,7 @@ void mode_defaults_apply(image_record* r) {
 }
 
 void pixels_fill_blank_cells(image_record* r) {
-    auto* cells = reinterpret_cast<text_cell*>(r->pixels);
+    text_cell* cells = cells_of(r);
     size_t n = size_t{r->width} * r->height;
     for (size_t i = 0; i < n; ++i) cells[i] = text_cell{0x20, 0x07};
 }
@@ -152,10 +152,11 @@ image_record* image_target(int32_t handle, int32_t handle_given) {
 
 bool image_mode_valid(int32_t mode) { return mode_defaults_of(mode) != nullptr; }
 
-int32_t image_text_rows(const image_record* record) {
-    if (record->is_text) return record->height;
-    int32_t glyph = font_glyph_height(record->font);
-    return glyph > 0 ? record->height / glyph : 0;
+text_grid image_text_grid(const image_record* record) {
+    if (record->is_text) return {record->width, record->height};
+    const int32_t advance = font_advance_width(record->font);
+    const int32_t glyph = font_glyph_height(record->font);
+    return {advance > 0 ? record->width / advance : record->width, glyph > 0 ? record->height / glyph : 0};
 }
 
 size_t image_pixel_bytes(const image_record* record) {

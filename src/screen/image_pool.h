@@ -69,6 +69,12 @@ struct text_cell {
 static_assert(sizeof(text_cell) == 2);
 constexpr uint16_t text_cell_blank = 0x0720;
 
+// Columns and rows of text an image holds.
+struct text_grid {
+    int32_t columns;
+    int32_t rows;
+};
+
 // The pool. image_pool[slot] is the record of a slot below image_pool_capacity.
 constexpr int32_t image_pool_chunk_records = 4096;
 // Handles below -8388608 are hardware images, so image slots stay below 8388608.
@@ -112,8 +118,11 @@ image_record* image_target(int32_t handle, int32_t handle_given);
 
 // Modes a record may have: 0, 1, 2, 7-13, 32, 256.
 bool image_mode_valid(int32_t mode);
-// Text rows of an image in its font: height for a text image, else height / glyph height.
-int32_t image_text_rows(const image_record* record);
+// Text grid of an image: cells of a text image; width / advance by height / glyph height of a
+// graphics image (one-pixel columns with a proportional font).
+text_grid image_text_grid(const image_record* record);
+// The cells of a text image.
+inline text_cell* cells_of(const image_record* record) { return reinterpret_cast<text_cell*>(record->pixels); }
 // Byte count of the pixels: width * height * bytes_per_pixel.
 size_t image_pixel_bytes(const image_record* record);
 // Copies clip_x1 through turtle_scale.

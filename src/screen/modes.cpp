@@ -195,7 +195,7 @@ void active_page_switch(int32_t page) {
         dest_and_source_select(slot);
         dest_colors_default();
         image_record* r = dest_image;
-        int32_t rows = image_text_rows(r);
+        int32_t rows = image_text_grid(r).rows;
         r->view_top = 1;
         if (r->cursor_row > rows) r->cursor_row = 1;
         r->view_bottom = static_cast<int16_t>(std::max(rows - 1, 1));

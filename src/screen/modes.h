@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "screen/image_pool.h"
+
 // flags: 1 = mode given, 4 = active page given, 8 = visual page given. The colour switch, the erase
 // argument and flag 2 are accepted and ignored. A negative mode is an image handle.
 void screen_mode_set(int32_t mode, int32_t color_switch, int32_t active_page, int32_t visual_page, int32_t erase,
@@ -40,10 +42,6 @@ extern int32_t frame_suspend_enabled;
 // The page made active last by the screen-mode statement; 0 after each rebuild.
 extern int32_t last_active_page;
 
-struct text_grid {
-    int32_t columns;
-    int32_t rows;
-};
 // The grid of page 0 taken just before the last rebuild.
 extern text_grid previous_text_grid;
 

@@ -9,8 +9,8 @@
 #include "core/strings.h"
 #include "core/timing.h"
 #include "draw/boxes.h"
-#include "screen/blend.h"
 #include "screen/fonts.h"
+#include "screen/glyph_raster.h"
 #include "screen/image_pool.h"
 #include "screen/text_view.h"
 
@@ -23,96 +23,20 @@ bool proportional(const image_record* r) { return !r->is_text && font_advance_wi
 
 // The column the cursor stands on at the end of a line. An image narrower than one glyph still has
 // one column, so the cursor never goes left of the image.
-int32_t last_column(const image_record* r) {
-    if (r->is_text) return r->width;
-    int32_t w = font_advance_width(r->font);
-    return w == 0 ? r->width : std::max(r->width / w, 1);
-}
+int32_t last_column(const image_record* r) { return std::max(image_text_grid(r).columns, 1); }
 
 void column_set(image_record* r, int64_t column) { r->cursor_column = static_cast<int16_t>(column); }
 
 // ---- glyphs on graphics images ----
 
-// How one pixel of a glyph lands: 8-bit images store the colour masked, 32-bit images store it
-// (blending off) or blend it, exactly as dest_pixel_write does.
-struct pixel_8bit {
-    uint8_t mask;
-    void put(uint8_t* p, uint32_t c) const { *p = static_cast<uint8_t>(c & mask); }
-};
-struct pixel_32bit_store {
-    void put(uint8_t* p, uint32_t c) const { std::memcpy(p, &c, 4); }
-};
-struct pixel_32bit_blend {
-    void put(uint8_t* p, uint32_t c) const {
-        uint32_t d;
-        std::memcpy(&d, p, 4);
-        d = blend_pixel(d, c);
-        std::memcpy(p, &d, 4);
-    }
-};
-
-// The part of a glyph cell that lies on the image.
-struct glyph_cell {
-    const uint8_t* glyph;  // rows of 8 bytes, non-zero = ink
-    int64_t x, y;          // top-left pixel of the cell
-    int32_t gx0, gx1, gy0, gy1;  // visible columns and rows of the cell, half-open
-    bool doubled;          // double-width fonts draw each glyph column twice
-};
-
-template <bool doubled, typename Pixel>
-void glyph_cell_draw(image_record* r, const glyph_cell& g, Pixel pixel) {
-    const uint32_t ink_colour = static_cast<uint32_t>(r->fore_color), paper_colour = r->back_color;
-    const bool ink_on = r->print_mode & 1, paper_on = r->print_mode & 2;
-    const int32_t bpp = r->bytes_per_pixel;
-    for (int32_t gy = g.gy0; gy < g.gy1; ++gy) {
-        const uint8_t* bits = g.glyph + gy * 8;
-        uint8_t* p = r->pixels + ((size_t(g.y + gy) * r->width) + size_t(g.x + g.gx0)) * bpp;
-        for (int32_t gx = g.gx0; gx < g.gx1; ++gx, p += bpp) {
-            bool ink = bits[doubled ? gx / 2 : gx] != 0;
-            if (ink ? ink_on : paper_on) pixel.put(p, ink ? ink_colour : paper_colour);
-        }
-    }
-}
-
-template <typename Pixel>
-void glyph_cell_draw(image_record* r, const glyph_cell& g, Pixel pixel) {
-    if (g.doubled) glyph_cell_draw<true>(r, g, pixel);
-    else glyph_cell_draw<false>(r, g, pixel);
-}
-
-// The usual case, a whole 8-pixel cell on an 8-bit image in print mode 3: every pixel is stored.
-void glyph_cell_store_8bit(image_record* r, const glyph_cell& g) {
-    const auto ink = static_cast<uint8_t>(static_cast<uint32_t>(r->fore_color) & r->color_mask);
-    const auto paper = static_cast<uint8_t>(r->back_color & r->color_mask);
-    for (int32_t gy = g.gy0; gy < g.gy1; ++gy) {
-        const uint8_t* bits = g.glyph + gy * 8;
-        uint8_t* p = r->pixels + size_t(g.y + gy) * r->width + size_t(g.x);
-        for (int32_t gx = 0; gx < 8; ++gx) p[gx] = bits[gx] ? ink : paper;
-    }
-}
-
+// Printing is cut to the image, not to its graphics view.
 void glyph_pixels_draw(image_record* r, uint8_t code) {
-    // Loaded fonts would come from a font engine; there is none, so only the built-in fonts draw.
-    if (!font_is_builtin(r->font) || r->print_mode < 1 || r->print_mode > 3) return;
-    int32_t advance = font_advance_width(r->font), height = font_glyph_height(r->font);
-    glyph_cell g{font_glyph(r->font, code), int64_t{r->cursor_column - 1} * advance,
-                 int64_t{r->cursor_row - 1} * height, 0, 0, 0, 0, advance == 16};
-    int32_t cell_width = g.doubled ? 16 : 8;
-    g.gx0 = static_cast<int32_t>(std::clamp<int64_t>(-g.x, 0, cell_width));
-    g.gx1 = static_cast<int32_t>(std::clamp<int64_t>(r->width - g.x, 0, cell_width));
-    g.gy0 = static_cast<int32_t>(std::clamp<int64_t>(-g.y, 0, height));
-    g.gy1 = static_cast<int32_t>(std::clamp<int64_t>(r->height - g.y, 0, height));
-    if (g.gx0 >= g.gx1 || g.gy0 >= g.gy1) return;
-    if (r->bytes_per_pixel == 1 && r->print_mode == 3 && !g.doubled && g.gx0 == 0 && g.gx1 == 8)
-        return glyph_cell_store_8bit(r, g);
-    if (r->bytes_per_pixel == 1) glyph_cell_draw(r, g, pixel_8bit{static_cast<uint8_t>(r->color_mask)});
-    else if (r->bytes_per_pixel == 4 && r->blend_off) glyph_cell_draw(r, g, pixel_32bit_store{});
-    else if (r->bytes_per_pixel == 4) glyph_cell_draw(r, g, pixel_32bit_blend{});
+    int64_t x = int64_t{r->cursor_column - 1} * font_advance_width(r->font);
+    int64_t y = int64_t{r->cursor_row - 1} * font_glyph_height(r->font);
+    glyph_raster(r, code, x, y, image_pixel_box(r));
 }
 
 // ---- cells on text pages ----
-
-text_cell* cells_of(const image_record* r) { return reinterpret_cast<text_cell*>(r->pixels); }
 
 uint8_t attribute_of(const image_record* r, uint32_t back) {
     auto fore = static_cast<uint32_t>(r->fore_color);

@@ -18,9 +18,7 @@ void key_line_redraw() {
     key_line_draw();
 }
 
-void fail() { error_raise(error_illegal_function_call); }
 
-text_cell* cells_of(image_record* image) { return reinterpret_cast<text_cell*>(image->pixels); }
 
 // Rows first to last (1-based, inclusive, cut to the page) of a text page set to one cell.
 void text_rows_fill(image_record* page, int32_t first, int32_t last, text_cell blank) {
@@ -115,14 +113,14 @@ void row50_switch() {
 bool cursor_row_accept(int32_t row, int32_t column, int32_t flags) {
     const text_grid grid = image_text_grid(dest_image);
     if (row < dest_image->view_top) {
-        fail();
+        error_raise(error_illegal_function_call);
         return false;
     }
     if (row <= dest_image->view_bottom || row == grid.rows) return true;
     // Only a text screen can become an 80 x 50 text screen.
     if (!row50_switch_armed || !is_text_screen_page(dest_image) || row > 50 ||
         ((flags & 2) && (column < 1 || column > grid.columns))) {
-        fail();
+        error_raise(error_illegal_function_call);
         return false;
     }
     row50_switch();
@@ -147,12 +145,12 @@ uint32_t pixel_value(const image_record* image, int32_t x, int32_t y) {
 int32_t graphics_char_read(const image_record* image, int32_t row, int32_t column, bool colour_form) {
     const int32_t font = image->font;
     if (font != 8 && font != 14 && font != 16) {
-        fail();
+        error_raise(error_illegal_function_call);
         return 0;
     }
     const text_grid grid = image_text_grid(image);
     if (row < 1 || row > grid.rows || column < 1 || column > grid.columns) {
-        fail();
+        error_raise(error_illegal_function_call);
         return 0;
     }
     const int32_t h = font, x0 = (column - 1) * 8, y0 = (row - 1) * h;
@@ -180,19 +178,13 @@ int32_t graphics_char_read(const image_record* image, int32_t row, int32_t colum
 
 }  // namespace
 
-text_grid image_text_grid(const image_record* image) {
-    if (image->is_text) return {image->width, image->height};
-    const int32_t advance = font_advance_width(image->font);
-    return {advance > 0 ? image->width / advance : image->width, image_text_rows(image)};
-}
-
 void text_view_set(int32_t top, int32_t bottom, int32_t given) {
     if (error_pending()) return;
     image_record* d = dest_image;
     const int32_t rows = image_text_grid(d).rows;
     if (given) {
         if (top < 1 || top > rows || bottom < top || bottom > rows) {
-            fail();
+            error_raise(error_illegal_function_call);
             return;
         }
     } else {
@@ -213,11 +205,11 @@ void dest_clear(int32_t kind, uint32_t colour, int32_t flags) {
     if (!(flags & 2)) {
         colour = d->back_color;
     } else if (d->bytes_per_pixel != 4 && colour > d->color_mask) {
-        fail();
+        error_raise(error_illegal_function_call);
         return;
     }
     if (kind_given && (kind < 0 || kind > 2)) {
-        fail();
+        error_raise(error_illegal_function_call);
         return;
     }
     d->cursor_row = d->view_top;
@@ -264,7 +256,7 @@ void cursor_place(int32_t row, int32_t column, int32_t visible, int32_t start_li
                      ((flags & 8) && (start_line < 0 || start_line > 31)) ||
                      ((flags & 16) && (stop_line < 0 || stop_line > 31));
     if (bad) {
-        fail();
+        error_raise(error_illegal_function_call);
         return;
     }
     if (flags & 1) d->cursor_row = static_cast<int16_t>(row);
@@ -294,9 +286,9 @@ int32_t screen_char_read(int32_t row, int32_t column, int32_t colour_form, int32
     const image_record* s = source_image;
     if (!s->is_text) return graphics_char_read(s, row, column, colour);
     if (row < 1 || row > s->height || column < 1 || column > s->width) {
-        fail();
+        error_raise(error_illegal_function_call);
         return 0;
     }
-    const text_cell cell = reinterpret_cast<const text_cell*>(s->pixels)[(row - 1) * s->width + (column - 1)];
+    const text_cell cell = cells_of(s)[(row - 1) * s->width + (column - 1)];
     return colour ? cell.attribute : cell.code;
 }

@@ -22,6 +22,3 @@ void cursor_place(int32_t row, int32_t column, int32_t visible, int32_t start_li
 // colour (graphics image).
 int32_t screen_char_read(int32_t row, int32_t column, int32_t colour_form, int32_t colour_form_given);
 
-// Text grid of an image: cells of a text image; width / advance by height / glyph height of a
-// graphics image (one-pixel columns with a proportional font).
-text_grid image_text_grid(const image_record* image);

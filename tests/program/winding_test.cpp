@@ -19,7 +19,8 @@
 #include "display/window.h"
 #include "files/file_handles.h"
 #include "program/expected_screen.h"
-#include "program/winding.cpp"  // the translated program itself, linked into this test
+#include "core/errors.h"
+#include "program/winding.h"
 
 namespace {
 

@@ -40,7 +40,7 @@ TEST_F(ImageHandles, ANewImageWithoutAModeIsMadeLikeTheDestination) {
     EXPECT_EQ(std::memcmp(r.palette, page.palette, 1024), 0);
     EXPECT_NE(r.palette, page.palette);
     EXPECT_EQ(r.font, 14);
-    EXPECT_EQ(image_text_rows(&r), 34);
+    EXPECT_EQ(image_text_grid(&r).rows, 34);
     EXPECT_EQ(r.fore_color, 12);
     EXPECT_EQ(r.back_color, 1u);
     EXPECT_EQ(r.clear_color, 4);
