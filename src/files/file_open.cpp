@@ -13,6 +13,7 @@
 #include "files/file_handles.h"
 #include "files/network_seam.h"
 #include "files/record_fields.h"
+#include "files/sequential.h"
 
 namespace {
 
@@ -147,4 +148,5 @@ void files_close_all_quietly() {
 void file_layer_init() {
     runtime_shutdown_seams.files_close_all = files_close_all_quietly;
     record_fields_init();
+    sequential_items_connect();
 }

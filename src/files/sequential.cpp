@@ -143,6 +143,19 @@ int64_t print_padding(int64_t column, bool trailing_blank, bool comma) {
 
 void file_print_blanks_init() { std::memset(blanks, ' ', sizeof blanks); }
 
+int32_t file_input_slot(int32_t file_number) {
+    int32_t slot = bound_slot(file_number);
+    if (slot < 0) return -1;
+    const file_handle_record& r = file_handle_record_of(slot);
+    if (r.mode != file_mode_input) return error_raise(error_bad_file_mode), -1;
+    if (!r.can_read) return error_raise(error_path_file_access), -1;
+    return slot;
+}
+
+void sequential_items_connect() {
+    file_item_source_set({file_input_slot, file_read_byte, file_skip_item_separator, file_skip_line_end});
+}
+
 int32_t file_read_byte(int32_t slot) {
     int32_t byte = file_handle_read_byte(slot);
     if (byte == ctrl_z && ctrl_z_ends(file_handle_record_of(slot))) {

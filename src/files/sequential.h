@@ -7,14 +7,18 @@
 
 #include <cstdint>
 
-struct string_descriptor;
+#include "core/file_item_source.h"
 
-// Answers of file_read_byte beside a byte 0-255.
-enum : int32_t { file_byte_end = -1, file_byte_error = -2 };
+struct string_descriptor;
 
 // Start-up: the 32 blanks used by file printing.
 void file_print_blanks_init();
+// Start-up: the item readers of INPUT # read through this module.
+void sequential_items_connect();
 
+// The slot of a file number open for sequential input, or -1 after raising 52, 54 or 75.
+int32_t file_input_slot(int32_t file_number);
+// 0-255, file_byte_end or file_byte_error (core/file_item_source.h).
 int32_t file_read_byte(int32_t slot);
 void file_skip_line_end(int32_t slot, int32_t line_end);
 void file_skip_item_separator(int32_t slot, int32_t ended_by);

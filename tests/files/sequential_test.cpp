@@ -213,3 +213,28 @@ TEST_F(Sequential, InputCharsFromTheKeyboardTakesKeysAndStopsAtShutdown) {
 }
 
 }  // namespace
+
+#include "core/file_items.h"
+
+namespace {
+
+TEST_F(Sequential, InputItemsReadThroughTheByteReader) {
+    sequential_items_connect();
+    write_file("items", "12 , \"a,b\" ,3.5x\r\nword\x1a" "9");
+    ASSERT_EQ(open_as("items", open_mode_input, 1), 0);
+    EXPECT_EQ(file_input_int64(1), 12);
+    string_descriptor* s = string_new(0, 0);
+    file_input_string(1, s);
+    EXPECT_EQ(text_of(s), "a,b");
+    EXPECT_EQ(file_input_number(1, type_code_float | 64), 3.5L);
+    file_input_string(1, s);
+    EXPECT_EQ(text_of(s), "word");
+    EXPECT_EQ(error_take(), 0);
+    file_input_int64(1);
+    EXPECT_EQ(error_take(), 62);
+    ASSERT_EQ(open_as("o", open_mode_output, 2), 0);
+    file_input_int64(2);
+    EXPECT_EQ(error_take(), 54);
+}
+
+}  // namespace
