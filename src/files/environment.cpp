@@ -1,0 +1,100 @@
+#include "files/environment.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/error_codes.h"
+#include "core/errors.h"
+#include "core/startup.h"
+#include "core/strings.h"
+#include "platform/clipboard.h"
+
+extern char** environ;
+
+namespace {
+
+std::vector<std::string>& table() {
+    static std::vector<std::string> entries = [] {
+        std::vector<std::string> copy;
+        for (char** e = environ; e && *e; ++e) copy.emplace_back(*e);
+        return copy;
+    }();
+    return entries;
+}
+
+std::string_view view_of(const string_descriptor* s) {
+    return {reinterpret_cast<const char*>(s->text), static_cast<size_t>(s->length)};
+}
+
+string_descriptor* temp_of(std::string_view text) {
+    string_descriptor* s = string_new(static_cast<uint32_t>(text.size()), 1);
+    if (!text.empty()) std::memcpy(s->text, text.data(), text.size());
+    return s;
+}
+
+std::vector<std::string>::iterator entry_of(std::string_view name) {
+    return std::find_if(table().begin(), table().end(), [&](const std::string& e) {
+        return e.size() > name.size() && e[name.size()] == '=' && std::string_view(e).substr(0, name.size()) == name;
+    });
+}
+
+void count_update() { environment_count = static_cast<int32_t>(table().size()) + 1; }
+
+}  // namespace
+
+string_descriptor* command_line_get() {
+    return command_line_string ? temp_of(view_of(command_line_string)) : string_new(0, 1);
+}
+
+string_descriptor* env_get(string_descriptor* name) {
+    std::string_view n = view_of(name);
+    if (n.empty() || n.find('\0') != n.npos || n.find('=') != n.npos) return string_new(0, 1);
+    auto it = entry_of(n);
+    return it == table().end() ? string_new(0, 1) : temp_of(std::string_view(*it).substr(n.size() + 1));
+}
+
+string_descriptor* env_get_nth(int32_t n) {
+    if (n < 1) {
+        error_raise(error_illegal_function_call);
+        return string_new(0, 1);
+    }
+    if (static_cast<size_t>(n) > table().size()) return string_new(0, 1);
+    return temp_of(table()[static_cast<size_t>(n) - 1]);
+}
+
+int32_t env_set(string_descriptor* entry) {
+    std::string_view text = view_of(entry);
+    size_t equals = text.find('=');
+    // No name, no '=' or a NUL: nothing the environment can hold.
+    if (equals == 0 || equals == text.npos || text.find('\0') != text.npos) {
+        error_raise(error_illegal_function_call);
+        count_update();
+        return environment_count;
+    }
+    std::string_view name = text.substr(0, equals);
+    auto it = entry_of(name);
+    if (equals + 1 == text.size()) {
+        if (it != table().end()) table().erase(it);
+    } else if (it != table().end()) {
+        it->assign(text);
+    } else {
+        table().emplace_back(text);
+    }
+    count_update();
+    return environment_count;
+}
+
+int32_t clipboard_set(string_descriptor* text) { return platform::clipboard_text_set(view_of(text)) ? 1 : 0; }
+
+string_descriptor* clipboard_get() {
+    std::string text = platform::clipboard_text_get();
+    return temp_of(std::string_view(text).substr(0, text.find('\0')));
+}
+
+const std::vector<std::string>& environment_entries_table() { return table(); }
+
+void environment_reset() {
+    table().clear();
+    for (char** e = environ; e && *e; ++e) table().emplace_back(*e);
+    count_update();
+}
