@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "core/control.h"
+#include "files/environment.h"
+#include "files/file_fixture.h"
+#include "files/shell.h"
+
+namespace {
+
+class Shell : public file_test {
+protected:
+    void SetUp() override {
+        file_test::SetUp();
+        environment_reset();
+    }
+    int64_t hidden(std::string_view command) { return shell_run_hidden_wait_result(text(command)); }
+};
+
+TEST(ShellStatus, ExitCodesAndSignals) {
+    EXPECT_EQ(shell_exit_code_of_status(7 << 8), 7);
+    EXPECT_EQ(shell_exit_code_of_status(SIGKILL), 128 + SIGKILL);
+}
+
+TEST_F(Shell, ExitCodesOfTheChild) {
+    EXPECT_EQ(hidden("exit 7"), 7);
+    EXPECT_EQ(hidden("exit 0"), 0);
+    EXPECT_EQ(hidden("kill -9 $$"), 137);
+    EXPECT_EQ(hidden("lumo-no-such-program"), 127);
+    EXPECT_EQ(error_take(), 0);
+    EXPECT_EQ(shell_cmd_available(), 1);
+}
+
+TEST_F(Shell, NothingRunsForANulABlankStartOrAnEmptyHiddenCommand) {
+    std::string marker = path("marker");
+    EXPECT_EQ(hidden("touch " + marker + std::string("\0x", 2)), 1);
+    EXPECT_EQ(error_take(), 5);
+    EXPECT_FALSE(exists("marker"));
+    EXPECT_EQ(hidden(" touch " + marker), 1);
+    EXPECT_EQ(shell_run_wait_result(text(" touch " + marker)), 0);
+    EXPECT_FALSE(exists("marker"));
+    EXPECT_EQ(hidden(""), 1);
+    EXPECT_EQ(error_take(), 5);
+    shell_run_hidden(text("x"), 0);
+    EXPECT_EQ(error_take(), 5);
+    shell_run_hidden_nowait(text(""), shell_flag_command_given);
+    EXPECT_EQ(error_take(), 5);
+}
+
+TEST_F(Shell, TheChildGetsTheEnvironmentTableAndNoneOfTheRuntimesDescriptors) {
+    env_set(text("LUMO_SHELL_T=bar"));
+    EXPECT_EQ(hidden("test \"$LUMO_SHELL_T\" = bar"), 0);
+    int32_t slot = file_handle_open(path("held"), file_access_write, 0, 1);
+    ASSERT_GE(slot, 0);
+    EXPECT_EQ(hidden("ls -l /proc/$$/fd | grep -q " + path("held")), 1);
+}
+
+TEST_F(Shell, ANoWaitChildIsReapedAndLeavesNoZombie) {
+    auto start = std::chrono::steady_clock::now();
+    shell_run_nowait(text("sleep 0.2"), shell_flag_command_given);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+    shell_run_hidden(text("exit 3"), shell_flag_hidden_nowait | shell_flag_command_given);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    errno = 0;
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
+    EXPECT_EQ(errno, ECHILD);
+}
+
+TEST_F(Shell, ADocumentIsOpenedWithTheOpenerOnThePath) {
+    ::mkdir(path("bin").c_str(), 0777);
+    write_file("bin/xdg-open", "#!/bin/sh\necho \"$1\" > " + path("opened") + "\n");
+    ::chmod(path("bin/xdg-open").c_str(), 0755);
+    write_file("notes.txt", "a document");
+    std::string old_path = std::getenv("PATH");
+    ::setenv("PATH", (path("bin") + ":" + old_path).c_str(), 1);
+    EXPECT_EQ(hidden(path("NOTES.TXT")), 0);  // found through the case-insensitive match
+    ::setenv("PATH", old_path.c_str(), 1);
+    EXPECT_EQ(read_file("opened"), path("notes.txt") + "\n");
+    EXPECT_EQ(shell_document_of(path("bin/xdg-open")), "");  // an executable is run, not opened
+}
+
+TEST_F(Shell, InternalCommandNamesAreWholeTexts) {
+    EXPECT_EQ(shell_is_internal_command(text("dir")), 1);
+    EXPECT_EQ(shell_is_internal_command(text("Rename")), 1);
+    EXPECT_EQ(shell_is_internal_command(text("dir /w")), 0);
+    EXPECT_EQ(shell_is_internal_command(text("notepad")), 0);
+}
+
+TEST(ShellThreaded, TheChildRunningFlagIsSetWhileAWaitingFormWaits) {
+    dos_memory_clear();
+    string_store_reset();
+    string_segment_init();
+    std::atomic<bool> seen{false}, done{false};
+    std::thread waiter([&] {
+        shell_run_hidden(string_from_literal("sleep 0.3", 9), shell_flag_command_given);
+        done = true;
+    });
+    while (!done) {
+        if (shell_child_running.load() != 0) seen = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    waiter.join();
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(shell_child_running.load(), 0);
+}
+
+}  // namespace
