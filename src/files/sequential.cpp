@@ -11,6 +11,7 @@
 #include "core/strings.h"
 #include "display/keyboard.h"
 #include "files/file_handles.h"
+#include "screen/print_positioning.h"
 
 namespace {
 
@@ -154,6 +155,14 @@ int32_t file_input_slot(int32_t file_number) {
 
 void sequential_items_connect() {
     file_item_source_set({file_input_slot, file_read_byte, file_skip_item_separator, file_skip_line_end});
+    print_position_file_seam_set(file_print_column);
+}
+
+int32_t file_print_column(int32_t file_number) {
+    int32_t slot = file_number > 0 ? file_number_slot(file_number) : -1;
+    if (slot < 0) return 0;
+    int64_t column = file_handle_record_of(slot).print_column;
+    return static_cast<int32_t>(std::clamp<int64_t>(column, 1, INT32_MAX));
 }
 
 int32_t file_read_byte(int32_t slot) {

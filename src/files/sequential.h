@@ -13,8 +13,11 @@ struct string_descriptor;
 
 // Start-up: the 32 blanks used by file printing.
 void file_print_blanks_init();
-// Start-up: the item readers of INPUT # read through this module.
+// Start-up: the item readers of INPUT # read through this module, and the print statement's tab
+// and space functions take a file's column from it.
 void sequential_items_connect();
+// The print column of an open file number, 0 when the number is not open.
+int32_t file_print_column(int32_t file_number);
 
 // The slot of a file number open for sequential input, or -1 after raising 52, 54 or 75.
 int32_t file_input_slot(int32_t file_number);

@@ -115,6 +115,8 @@ void comma_proportional() {
 
 void print_position_seams_set(const print_position_seams& s) { seams = s; }
 
+void print_position_file_seam_set(int32_t (*file_print_column)(int32_t)) { seams.file_print_column = file_print_column; }
+
 void print_comma() {
     if (error_pending()) return;
     image_record* r = dest_image;

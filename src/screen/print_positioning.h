@@ -33,3 +33,5 @@ struct print_position_seams {
     int32_t (*printer_page_handle)() = nullptr;
 };
 void print_position_seams_set(const print_position_seams& seams);
+// Sets the file seam alone, leaving the printer's as it is (the file layer's start-up).
+void print_position_file_seam_set(int32_t (*file_print_column)(int32_t file_number));

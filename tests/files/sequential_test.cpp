@@ -238,3 +238,22 @@ TEST_F(Sequential, InputItemsReadThroughTheByteReader) {
 }
 
 }  // namespace
+
+#include "screen/print_positioning.h"
+
+namespace {
+
+TEST_F(Sequential, TabOnAFileCountsFromTheFilesColumn) {
+    sequential_items_connect();
+    ASSERT_EQ(open_as("t", open_mode_output, 1), 0);
+    file_print_text(1, text("abc"), 0, 0, 0);
+    EXPECT_EQ(file_print_column(1), 4);
+    EXPECT_EQ(file_print_column(2), 0);
+    print_file_number = 1;
+    print_line_end_length = 2;
+    EXPECT_EQ(text_of(print_tab(10)), std::string(6, ' '));
+    print_file_number = 0;
+    print_line_end_length = 1;
+}
+
+}  // namespace
