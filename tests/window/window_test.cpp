@@ -18,6 +18,7 @@
 #include "display/hardware_images.h"
 #include "display/window.h"
 #include "display/window_hooks.h"
+#include "draw/hardware_drawing.h"
 #include "draw/image_copy.h"
 #include "draw/triangle_map.h"
 #include "screen/image_handles.h"
@@ -185,6 +186,31 @@ void hardware_statements_body() {
     idle_forever();
 }
 
+// Two 3-D triangles on layer 0 with the depth buffer cleared and depth on: a red one near, then a
+// green one behind it, which the depth test hides.
+int32_t hardware_colour_image(uint32_t colour) {
+    int32_t slot = image_new(4, 4, 32);
+    for (int32_t i = 0; i < 16; ++i) std::memcpy(image_pool[slot].pixels + i * 4, &colour, 4);
+    return image_handle_copy(-slot, 33, 1);
+}
+
+void hardware_depth_body() {
+    window_wait();
+    window_position_set(0, 0, 2);
+    sleep_ms(300);
+    text_page_fill();
+    uint64_t window = shown_frame_dump();
+    display_now();
+    int32_t red = hardware_colour_image(0xFFFF0000), green = hardware_colour_image(0xFF00FF00);
+    depth_buffer_set(1, 0, 1);
+    depth_buffer_set(4, 0, 1);
+    triangle_map(0, 0, 0, 3, 0, 0, 3, red, -1, -1, -1, 1, -1, -1, 0, 1, -1, 0, 0, 0x4);
+    triangle_map(0, 0, 0, 3, 0, 0, 3, green, -1, -1, -2, 1, -1, -2, 0, 1, -2, 0, 0, 0x4);
+    display_now();
+    report_window("shown", window);
+    idle_forever();
+}
+
 void centre_body() {
     window_wait();
     window_position_set(0, 0, 1);
@@ -226,6 +252,7 @@ const scenario scenarios[] = {
     {"keys", keys_body, nullptr},             {"stop", stop_body, nullptr},
     {"padded", text_page_body, padded},       {"hardware_layer", hardware_layer_body, nullptr},
     {"hardware_statements", hardware_statements_body, nullptr},
+    {"hardware_depth", hardware_depth_body, nullptr},
     {"centre", centre_body, nullptr},         {"hide", hide_body, nullptr},
 };
 
@@ -315,6 +342,20 @@ TEST_F(window, a_hardware_copy_and_a_hardware_triangle_are_drawn_on_layer_0) {
                                // Inside the triangle, away from its slanted edge: the source in place.
                                if (tx + y <= 29) return hardware_pattern(tx, y) & 0xFFFFFF;
                                return tx + y >= 33 ? frame.at(px, py) : any_pixel;
+                           }),
+              "");
+}
+
+TEST_F(window, a_3d_triangle_behind_another_is_hidden_by_the_depth_test) {
+    child_process child("hardware_depth");
+    Window w = window_of(child.await("shown "));
+    ASSERT_NE(w, 0u);
+    picture frame = frame_read(child.dump_path());
+    ASSERT_EQ(frame.width, 640);
+    EXPECT_EQ(screen_match(x, w, 640, 400,
+                           [&](int32_t px, int32_t py) {
+                               if (std::abs(px - 320) <= 20 && std::abs(py - 200) <= 20) return 0xFF0000u;
+                               return px < 20 && py < 20 ? frame.at(px, py) : any_pixel;
                            }),
               "");
 }
