@@ -181,7 +181,7 @@ void graphics_array_put(float x, float y, const byte_span* span, uint32_t action
         error_raise(error_illegal_function_call);
         return;
     }
-    const uint8_t* in = byte_span_data(*span);
+    uint8_t* in = byte_span_data(*span);  // only read
     uint16_t header[2];
     std::memcpy(header, in, header_bytes);
     const int32_t bits = r->bits_per_pixel;
@@ -199,8 +199,7 @@ void graphics_array_put(float x, float y, const byte_span* span, uint32_t action
     }
     const uint32_t skip = colour & value_mask(bits);
     for (int64_t j = 0; j < h; ++j) {
-        // Read only: the row is never written.
-        array_row row{const_cast<uint8_t*>(in) + header_bytes + j * row_bytes, bits, (w + 7) / 8};
+        array_row row{in + header_bytes + j * row_bytes, bits, (w + 7) / 8};
         for (int64_t i = 0; i < w; ++i) {
             uint32_t v = row.get(i);
             if (!inside(r, px + i, py + j) || ((flags & array_put_skip) && v == skip)) continue;

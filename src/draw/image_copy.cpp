@@ -42,8 +42,10 @@ struct copy_arguments {
 
 bool has(int32_t flags, int32_t bit) { return (flags & bit) != 0; }
 
-// A logical coordinate to a pixel: narrowed to single precision, then rounded to nearest (ties to
-// even); out of range gives the most negative integer, as the processor's conversion does.
+// A logical coordinate to a pixel. The copy's coordinates arrive as doubles, so a window's scale
+// and offset apply in double precision before the value is narrowed to single precision and
+// rounded to nearest (ties to even); out of range gives the most negative integer, as the
+// processor's conversion does.
 int64_t pixel_of(const image_record* r, double v, bool vertical) {
     int64_t origin = vertical ? r->view_origin_y : r->view_origin_x;
     switch (r->coord_mode) {
