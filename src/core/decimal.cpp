@@ -55,7 +55,8 @@ T through_text(std::string_view digits, int64_t exponent, bool negative, T (*con
     return convert(t, nullptr);
 }
 
-// One correctly rounded operation when the digits and the power of ten are both exact in T.
+// One correctly rounded operation when the digits and the power of ten are both exact in T (long
+// double arithmetic runs on the x87 unit at the 64-bit precision that the runtime keeps).
 template <typename T, size_t n>
 bool exact_path(std::string_view digits, int64_t exponent, const std::array<T, n>& powers, size_t max_digits,
                 T& out) {

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -243,18 +244,28 @@ int32_t print_using_float80(string_descriptor* template_string, long double valu
     // Every digit of the fixed form with 255 decimals, in a buffer sized from the value's exponent.
     int e2;
     std::frexp(value, &e2);
-    size_t size = size_t(std::max(e2, 1)) * 30103 / 100000 + extended_decimals + 8;
+    // Room for the fixed form, and for the scientific form of a value below every fixed digit.
+    size_t size = size_t(std::max(e2, 1)) * 30103 / 100000 + extended_decimals + 16;
     std::vector<char> text(size);
     int length = std::snprintf(text.data(), size, "% .*Lf", extended_decimals, value);
     print_using_digits number;
     number.negative = text[0] == '-';
     number.letter = 'F';
     for (int i = 1; i < length; ++i)
-        if (text[size_t(i)] != '.') number.digits += text[size_t(i)];
+        if (text[size_t(i)] >= '0' && text[size_t(i)] <= '9') number.digits += text[size_t(i)];
     number.exponent = -extended_decimals;
     // Leading zeros of the fixed form are not significant: an exponent field shows the digits that are.
     size_t first = number.digits.find_first_not_of('0');
-    if (first == std::string::npos) first = number.digits.size() - 1;
-    number.digits.erase(0, first);
+    if (first != std::string::npos) {
+        number.digits.erase(0, first);
+    } else if (value != 0) {
+        // Below 10^-255 the fixed form holds no digit: the scientific form's 256 digits do.
+        std::snprintf(text.data(), size, "% .*Le", full_digits - 1, value);
+        number.digits.assign(1, text[1]);
+        number.digits.append(&text[3], size_t(full_digits - 1));
+        number.exponent = std::strtol(std::strchr(text.data(), 'e') + 1, nullptr, 10) - (full_digits - 1);
+    } else {
+        number.digits.assign(1, '0');
+    }
     return number_run(template_string, position, output, number);
 }

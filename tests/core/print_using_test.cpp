@@ -132,6 +132,9 @@ TEST_F(PrintUsing, ExtendedValues) {
     EXPECT_EQ(ext("#.##^^^^", -0.5L).text, "-.50F+00");
     // Mended: the fixed form's leading zeros are not shown as digits of an exponent field.
     EXPECT_EQ(ext("##.##^^^^", 1e-10L).text, " 1.00F-10");
+    EXPECT_EQ(ext("##.##^^^^^", -2.5e-300L).text, "-2.50F-300");
+    EXPECT_EQ(ext("##.##", -2.5e-300L).text, "-0.00");
+    EXPECT_EQ(ext("##.##^^^^", 0).text, " 0.00F+00");
     // Mended: magnitudes from 10^766 on fit: the buffer is sized from the value.
     result big = ext("#", 1e800L);
     EXPECT_EQ(big.error, 0);
