@@ -27,6 +27,14 @@ void after_raw_keys(Key key, int x, int y) {
     forward(key, x, y);
 }
 
+// Pointer motion registers for raw input, as the first mouse-move message does on a PC window
+// system (freeglut may take its pointer events through XInput2, which the core motion hook misses).
+template <void (*forward)(int, int)>
+void after_raw_motion_opened(int x, int y) {
+    platform::x11_raw_motion_open();
+    forward(x, y);
+}
+
 }  // namespace
 
 int32_t window_proc_key_hook(void*, uint32_t message, uint64_t, int64_t lparam, int32_t& status) {
@@ -75,8 +83,8 @@ void glut_callbacks_register() {
     glutSpecialFunc(after_raw_keys<int, glut_special_down_callback>);
     glutSpecialUpFunc(after_raw_keys<int, glut_special_up_callback>);
     glutMouseFunc(glut_mouse_callback);
-    glutMotionFunc(mouse_motion_event);
-    glutPassiveMotionFunc(glut_passive_motion_callback);
+    glutMotionFunc(after_raw_motion_opened<mouse_motion_event>);
+    glutPassiveMotionFunc(after_raw_motion_opened<glut_passive_motion_callback>);
     glutReshapeFunc(glut_reshape_callback);
     glutMouseWheelFunc(glut_mouse_wheel_callback);
 }

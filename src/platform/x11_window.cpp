@@ -47,6 +47,7 @@ struct x11_window_state {
     int ring_keys = 0;  // key events among the recorded ones
 
     Display* raw_display = nullptr;
+    bool raw_tried = false;  // opened once: a server without XInput2 is not asked again
     int xi_opcode = 0;
 };
 x11_window_state xs;
@@ -204,7 +205,8 @@ void x11_window_events_drain() {
 }
 
 bool x11_raw_motion_open() {
-    if (xs.raw_display) return true;
+    if (xs.raw_display || xs.raw_tried) return xs.raw_display != nullptr;
+    xs.raw_tried = true;
     Display* d = XOpenDisplay(nullptr);
     if (!d) return false;
     int event = 0, error = 0;

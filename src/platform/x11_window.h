@@ -27,7 +27,8 @@ void x11_window_hooks_install(void* display, unsigned long window, const x11_win
 // the one that caused it.
 void x11_window_events_drain();
 
-// Relative motion of every pointer, from XInput2 raw events; false when there is no XInput2.
+// Relative motion of every pointer, from XInput2 raw events; false when there is no XInput2. Only
+// the first call tries.
 bool x11_raw_motion_open();
 // Hands each relative movement (not zero) to motion.
 void x11_raw_motion_poll(void (*motion)(int32_t dx, int32_t dy));

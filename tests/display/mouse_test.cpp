@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 #include <string>
+#include <thread>
 
 #include "core/error_codes.h"
 #include "core/runtime_fixture.h"
@@ -296,6 +297,33 @@ TEST_F(Mouse, AMovedPointerReadsBackItsPosition) {
     t.cell_size = 8;
     for (float column : {0.75f, 1.0f, 40.6f, 80.0f})
         EXPECT_EQ(std::nearbyint(mouse_display_value(t, mouse_window_of(t, column))), std::nearbyint(column)) << column;
+}
+
+}  // namespace
+
+namespace {
+
+// The window's callbacks write while the program steps through the ring: every record it reads
+// is whole and newer than the one before, and the newest always arrives.
+TEST(MouseThreaded, RecordsWrittenWhileTheProgramReadsArriveWholeAndInOrder) {
+    mouse_reset();
+    constexpr int32_t total = 200000;
+    std::thread window([] {
+        for (int32_t i = 1; i <= total; ++i) mouse_motion_event(i & 0x7FFF, i >> 15);
+    });
+    int32_t last = 0;
+    bool ordered = true;
+    while (last < total) {
+        if (!mouse_input_next()) continue;
+        mouse_event e = mouse_event_current();
+        int32_t i = e.x | e.y << 15;
+        ordered = ordered && i >= last && e.buttons == 0 && e.movement_x == 0;  // two records per motion
+        last = i;
+    }
+    window.join();
+    while (mouse_input_next()) ordered = ordered && mouse_event_current().x == (total & 0x7FFF);
+    EXPECT_TRUE(ordered);
+    mouse_reset();
 }
 
 }  // namespace

@@ -36,7 +36,11 @@ std::string mouse_line(const mouse_event& e) {
 void mouse_record_report() {
     char position[64];
     std::snprintf(position, sizeof position, " at %.3f %.3f", mouse_x_get(), mouse_y_get());
-    report(mouse_line(mouse_event_current()) + position);
+    mouse_event e = mouse_event_current();
+    std::string moved;
+    if (e.movement_x || e.movement_y)
+        moved = " moved " + std::to_string(e.movement_x) + " " + std::to_string(e.movement_y);
+    report(mouse_line(e) + position + moved);
 }
 
 // Reports every mouse record, and every snapshot of the mouse device.
@@ -188,6 +192,26 @@ TEST_F(input_window, pointer_moves_and_clicks_reach_the_ring_and_the_mouse_devic
     EXPECT_EQ(seen.records, records);
     // Motion, left down and up, wheel up and back, motion: left button and wheel 3.
     EXPECT_EQ(seen.snapshots, (std::vector<std::string>{"0 0", "-1 0", "0 0", "0 -1", "0 0", "0 0"}));
+}
+
+TEST_F(input_window, relative_movement_is_a_record_with_the_movement_and_one_without) {
+    child_process child("mouse", true, entry);
+    Window w = window_of(child.await("ready "));
+    ASSERT_NE(w, 0u);
+    x.move(w, 0, 0);
+    xdotool("mousemove --window " + std::to_string(w) + " 100 50");  // the first motion starts raw input
+    ASSERT_TRUE(child.await("mouse 100 50 ", 3000));
+    std::optional<std::string> moved;
+    for (int i = 0; i < 20 && !moved; ++i) {
+        xdotool("mousemove_relative -- 3 -2");
+        for (std::optional<std::string> r; !moved && (r = child.await("mouse ", 300));)
+            if (r->find(" moved ") != std::string::npos) moved = r;
+    }
+    ASSERT_TRUE(moved) << "no raw movement arrived";
+    EXPECT_NE(moved->find(" moved 3 -2"), std::string::npos) << *moved;
+    std::optional<std::string> next = child.await("mouse ", 3000);
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->find(" moved "), std::string::npos) << *next;
 }
 
 TEST_F(input_window, positions_follow_a_stretched_window) {
