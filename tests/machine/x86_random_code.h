@@ -78,13 +78,10 @@ struct x86_random_code {
             break;
         }
         case 1:
-            body.push_back(0x8C);
-            modrm(body, static_cast<int>(below(6)), address, false);
-            address_ok = true;
-            break;
         case 2: {
+            // Not CS: its value would let a later segment load reach the code.
             const int regs[] = {0, 2, 3, 4, 5};
-            body.push_back(0x8E);
+            body.push_back(below(2) ? 0x8C : 0x8E);
             modrm(body, regs[below(5)], address, false);
             address_ok = true;
             break;
@@ -143,8 +140,8 @@ struct x86_random_code {
             wide_ok = true;
             break;
         case 12: {
-            const uint8_t ops[] = {0x06, 0x0E, 0x16, 0x1E, 0x07, 0x17, 0x1F};
-            body.push_back(ops[below(7)]);
+            const uint8_t ops[] = {0x06, 0x16, 0x1E, 0x07, 0x17, 0x1F};  // not PUSH CS
+            body.push_back(ops[below(6)]);
             break;
         }
         case 13: {
