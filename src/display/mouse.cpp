@@ -68,12 +68,11 @@ void display_axis_fill(mouse_axis& a, bool horizontal) {
     }
 }
 
-float position_get(bool horizontal) {
+float position_of(const mouse_event& e, bool horizontal) {
     if (error_pending()) return 0;
     viewport_record v = viewport_get();
     mouse_axis a = horizontal ? mouse_axis_x(v) : mouse_axis_y(v);
     display_axis_fill(a, horizontal);
-    mouse_event e = mouse_event_current();
     return mouse_display_value(a, horizontal ? e.x : e.y);
 }
 
@@ -172,9 +171,18 @@ int32_t mouse_input_next() {
     return -1;
 }
 
-float mouse_x_get() { return position_get(true); }
+mouse_event mouse_event_newest() {
+    std::lock_guard<std::mutex> guard(mouse.lock);
+    return newest_locked();
+}
 
-float mouse_y_get() { return position_get(false); }
+float mouse_x_of(const mouse_event& e) { return position_of(e, true); }
+
+float mouse_y_of(const mouse_event& e) { return position_of(e, false); }
+
+float mouse_x_get() { return position_of(mouse_event_current(), true); }
+
+float mouse_y_get() { return position_of(mouse_event_current(), false); }
 
 int32_t mouse_button_get(int32_t n) {
     if (error_pending()) return 0;

@@ -59,8 +59,13 @@ struct mouse_button_map {
 };
 mouse_button_map mouse_button_of(int32_t button);
 
-// The record the queries read (also the mouse interrupt's).
+// The record the queries read.
 mouse_event mouse_event_current();
+// The newest record, whole (the mouse-driver interrupt reads it; the current index stays).
+mouse_event mouse_event_newest();
+// mouse_x_get and mouse_y_get evaluated on a given record.
+float mouse_x_of(const mouse_event& e);
+float mouse_y_of(const mouse_event& e);
 
 // Program thread.
 int32_t mouse_input_next();

@@ -6,13 +6,13 @@
 
 #include "core/error_codes.h"
 #include "core/errors.h"
+#include "display/mouse.h"
 #include "files/byte_span.h"
 #include "machine/memory.h"
 #include "machine/x86.h"
 #include "screen/image_pool.h"
 
 uint16_t machine_code_args[machine_code_args_capacity];
-mouse_driver_seams interrupt_mouse_seams{};
 
 namespace {
 
@@ -80,19 +80,20 @@ void mouse_driver(x86_register_file& r) {
         x86_reg16_set(r, x86_ebx, mouse_button_count);
         return;
     case mouse_show:
-        if (interrupt_mouse_seams.cursor_show) interrupt_mouse_seams.cursor_show();
+        mouse_cursor_show(nullptr, 0);
         return;
     case mouse_hide:
-        if (interrupt_mouse_seams.cursor_hide) interrupt_mouse_seams.cursor_hide();
+        mouse_cursor_hide();
         return;
     case mouse_read: {
-        mouse_driver_reading reading{};
-        if (interrupt_mouse_seams.newest) reading = interrupt_mouse_seams.newest();
+        // One whole copy of the newest record: the main thread may be writing the next one.
+        const mouse_event newest = mouse_event_newest();
+        const mouse_driver_reading reading{mouse_x_of(newest), mouse_y_of(newest), newest.buttons};
         const image_record* shown = display_image.load();
         mouse_driver_display display{};
         if (shown) display = {shown->is_text != 0, shown->mode, shown->width, shown->height};
         mouse_driver_position at = mouse_driver_position_of(reading, display);
-        x86_reg16_set(r, x86_ebx, static_cast<uint16_t>((reading.buttons & 1) + ((reading.buttons & 4) ? 2 : 0)));
+        x86_reg16_set(r, x86_ebx, static_cast<uint16_t>(((reading.buttons & mouse_bit_left) ? 1 : 0) + ((reading.buttons & mouse_bit_right) ? 2 : 0)));
         x86_reg16_set(r, x86_ecx, at.cx);
         x86_reg16_set(r, x86_edx, at.dx);
         return;

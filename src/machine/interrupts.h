@@ -1,7 +1,7 @@
 // Interrupt calls and machine-code calls over the shared register file x86_registers: the register
 // records of the interrupt statements, the emulated mouse-driver interrupt 0x33 (every other number
 // does nothing) and the set-up of the stack for a machine-code routine run by the interpreter.
-// Not here: the interpreter itself (x86.h), the mouse ring (the mouse module, through the seams).
+// Not here: the interpreter itself (x86.h), the mouse ring and its position mapping (mouse.h).
 #pragma once
 
 #include <cstdint>
@@ -24,20 +24,12 @@ extern uint16_t machine_code_args[machine_code_args_capacity];
 // array holds: error 5 and nothing runs.
 void machine_code_call(int32_t n, int32_t offset);
 
-// The mouse as the driver interrupt reads it. The mouse module connects the entries; an empty entry
-// does nothing, and with no reading the pointer is at (0, 0) with no buttons.
+// Pure: CX and DX of mouse function 3 from the pointer as the position queries give it (on the
+// newest record) and the displayed image.
 struct mouse_driver_reading {
-    float x, y;       // mouse_x_get and mouse_y_get evaluated on the newest record
+    float x, y;
     int32_t buttons;  // bit 0 left, bit 2 right
 };
-struct mouse_driver_seams {
-    void (*cursor_show)();  // mouse_cursor_show without a style
-    void (*cursor_hide)();
-    mouse_driver_reading (*newest)();  // a whole copy of the newest record, never a torn one
-};
-extern mouse_driver_seams interrupt_mouse_seams;
-
-// Pure: CX and DX of mouse function 3 from a reading and the displayed image.
 struct mouse_driver_display {
     bool is_text;
     int32_t mode;

@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "core/runtime_fixture.h"
+#include "display/mouse.h"
+#include "display/window.h"
 #include "files/byte_span.h"
 #include "machine/interrupts.h"
 #include "machine/x86.h"
@@ -18,9 +20,7 @@ class Interrupts : public ::testing::Test {
 protected:
     void SetUp() override {
         x86_registers_init();
-        interrupt_mouse_seams = {};
     }
-    void TearDown() override { interrupt_mouse_seams = {}; }
     recorded_boxes boxes;
 };
 
@@ -70,29 +70,29 @@ TEST_F(Interrupts, OverlappingRecordsReadTheInRecordWhole) {
     EXPECT_EQ(record[2], 3);
 }
 
-int cursor_shown, cursor_hidden;
-mouse_driver_reading stub_reading;
-
-TEST_F(Interrupts, MouseDriverFunctions) {
-    cursor_shown = cursor_hidden = 0;
-    stub_reading = {100.0f, 50.0f, 0b101 | 0b010};  // left, middle and right down
-    interrupt_mouse_seams = {[] { ++cursor_shown; }, [] { ++cursor_hidden; }, [] { return stub_reading; }};
+TEST_F(Interrupts, MouseDriverReadsTheNewestRecordAndLeavesTheQueriesTheirPlace) {
+    window_hidden = 1;  // the pointer calls then only remember
+    mouse_reset();
+    mouse_button_down_event(mouse_button_left, 100, 50);
+    mouse_button_down_event(mouse_button_middle, 100, 50);
+    mouse_button_down_event(mouse_button_right, 100, 50);
     auto call = [](uint16_t ax) {
         x86_registers.gpr[x86_eax] = ax;
         interrupt_emulate(0x33);
     };
     call(1);
     call(2);
-    EXPECT_EQ(cursor_shown, 1);
-    EXPECT_EQ(cursor_hidden, 1);
     call(3);
-    EXPECT_EQ(x86_registers.gpr[x86_ebx], 3u) << "left and right only";
+    EXPECT_EQ(x86_registers.gpr[x86_ebx], 3u) << "left and right only, from the newest record";
+    EXPECT_EQ(mouse_input_next(), -1) << "the current record is still the first";
     x86_registers_init();
     x86_registers.gpr[x86_ebx] = 0x1234;
     call(4);  // unknown function: nothing
     EXPECT_EQ(x86_registers.gpr[x86_ebx], 0x1234u);
     interrupt_emulate(0x10);
     EXPECT_EQ(x86_registers.gpr[x86_eax], 4u);
+    mouse_reset();
+    window_hidden = 0;
 }
 
 TEST(MouseDriverPosition, GraphicsAndTextDisplays) {
