@@ -11,9 +11,9 @@
 #include "files/file_handles.h"
 #include "screen/charmap.h"
 #include "screen/font_data.h"
+#include "screen/glyph_raster.h"
 #include "screen/image_pool.h"
 #include "screen/modes.h"
-#include "screen/glyph_raster.h"
 #include "screen/text_output.h"
 #include "screen/text_view.h"
 #include "screen/view.h"
@@ -113,20 +113,49 @@ void text_draw_graphics(image_record* r, float x, float y, const string_descript
     for (int32_t k = 0; k < text->length; ++k) glyph_raster(r, text->text[k], px + advance * k, py, clip);
 }
 
+// A slot by what it shows: a screen page by its page number, as the 80 x 50 switch rebuilds the
+// screen's pages into other slots (and may hand a freed one to another page).
+struct slot_identity {
+    int32_t slot;
+    int32_t page;  // -1: not a screen page
+};
+
+slot_identity identity_of(int32_t slot) {
+    for (int32_t page = 0; page < screen_page_count(); ++page)
+        if (screen_page_table[size_t(page)] == slot) return {slot, page};
+    return {slot, -1};
+}
+
+// The slot now holding the image; 0 for a screen page that is gone.
+int32_t slot_now(const slot_identity& id) {
+    if (id.page < 0) return id.slot;
+    return id.page < screen_page_count() ? screen_page_table[size_t(id.page)] : 0;
+}
+
+// True when a page made before has another slot now (new pages made on demand do not count).
+bool pages_rebuilt(const std::vector<int32_t>& before) {
+    for (int32_t page = 0; page < static_cast<int32_t>(before.size()); ++page)
+        if (before[size_t(page)] != 0 && slot_now({before[size_t(page)], page}) != before[size_t(page)]) return true;
+    return false;
+}
+
 // Prints at a cell of a text image and puts its text cursor back as it was, deferred newline
-// included. The image is the destination for the time of the print.
+// included. The image is the destination for the time of the print. When placing the cursor set
+// off the 80 x 50 switch, the text goes to the new screen's active page, which stays the
+// destination unless that was an image of the program's own.
 void text_draw_cell(int32_t slot, float x, float y, string_descriptor* text) {
-    int32_t saved_dest = dest_image_index;
+    const slot_identity saved_dest = identity_of(dest_image_index);
     dest_slot_select(slot);
-    image_record* r = dest_image;
-    int16_t row = r->cursor_row, column = r->cursor_column;
-    uint8_t pending = r->pending_newline;
+    const int16_t row = dest_image->cursor_row, column = dest_image->cursor_column;
+    const uint8_t pending = dest_image->pending_newline;
+    const std::vector<int32_t> pages = screen_page_table;
     cursor_place(float_to_int32(y), float_to_int32(x), 0, 0, 0, 3);
     if (!error_pending()) print_string(text, 0);
-    r->cursor_row = row;
-    r->cursor_column = column;
-    r->pending_newline = pending;
-    dest_slot_select(saved_dest);
+    // The image printed on: after a switch, the new screen's active page.
+    dest_image->cursor_row = row;
+    dest_image->cursor_column = column;
+    dest_image->pending_newline = pending;
+    if (!pages_rebuilt(pages) || saved_dest.page < 0) dest_slot_select(saved_dest.slot);
 }
 
 }  // namespace

@@ -84,7 +84,6 @@ void screen_pages_change(image_record* dest, Change change) {
 
 // The one-time switch of a text screen to 80 x 50 text; the text of page 0 stays at the top.
 void row50_switch() {
-    row50_switch_armed = 0;
     const int32_t fore = dest_image->fore_color;
     const uint32_t back = dest_image->back_color;
     image_record* page0 = &image_pool[screen_page_table[0]];
@@ -118,8 +117,13 @@ bool cursor_row_accept(int32_t row, int32_t column, int32_t flags) {
     }
     if (row <= dest_image->view_bottom || row == grid.rows) return true;
     // Only a text screen can become an 80 x 50 text screen.
-    if (!row50_switch_armed || !is_text_screen_page(dest_image) || row > 50 ||
-        ((flags & 2) && (column < 1 || column > grid.columns))) {
+    if (!row50_switch_armed || !is_text_screen_page(dest_image)) {
+        error_raise(error_illegal_function_call);
+        return false;
+    }
+    // The one chance is used up also when the switch is then refused.
+    row50_switch_armed = 0;
+    if (row > 50 || ((flags & 2) && (column < 1 || column > grid.columns))) {
         error_raise(error_illegal_function_call);
         return false;
     }

@@ -6,7 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "core/strings.h"
 #include "draw/boxes.h"
+#include "screen/fonts.h"
 #include "screen/screen_fixture.h"
 #include "screen/view.h"
 
@@ -195,6 +197,41 @@ TEST_F(TextView, RowBelowTheViewSwitchesOnceToFiftyRows) {
     p.view_bottom = 20;
     cursor_place(30, 1, 0, 0, 0, 1);
     EXPECT_EQ(raised(), 5);
+}
+
+TEST_F(TextView, TextDrawAtThatSwitchesToFiftyRowsLeavesTheNewPageZeroAsDestination) {
+    screen_mode_set(0, 0, 1, 0, 0, 1 | 4);  // page 1 active: the rebuild hands its slot to another page
+    ASSERT_EQ(dest_image_index, screen_page_table[1]);
+    page(1).cursor_row = 3;
+    page(1).cursor_column = 4;
+    row50_switch_armed = 1;
+    uint8_t x = 'X';
+    string_descriptor text{};
+    text.text = &x;
+    text.length = 1;
+    text_draw_at(2, 30, &text, 0, 0);
+    ASSERT_EQ(raised(), 0);
+    ASSERT_EQ(page(0).height, 50);
+    EXPECT_EQ(dest_image_index, screen_page_table[0]);
+    EXPECT_EQ(text_rows(page(0), 30, 30)[0].substr(0, 3), " X ");
+    EXPECT_EQ(page(0).cursor_row, 3);  // the cursor put back where the text went
+    EXPECT_EQ(page(0).cursor_column, 4);
+}
+
+TEST_F(TextView, ARefusedFiftyRowSwitchUsesUpItsOneChance) {
+    const struct {
+        const char* name;
+        int32_t row, column, flags;
+    } refusals[] = {{"row above 50", 51, 1, 1}, {"column outside the page", 30, 81, 3}};
+    for (const auto& r : refusals) {
+        row50_switch_armed = 1;
+        cursor_place(r.row, r.column, 0, 0, 0, r.flags);
+        EXPECT_EQ(raised(), 5) << r.name;
+        EXPECT_EQ(row50_switch_armed, 0) << r.name;
+        cursor_place(30, 1, 0, 0, 0, 1);  // a row the switch would have allowed
+        EXPECT_EQ(raised(), 5) << r.name;
+        EXPECT_EQ(page(0).height, 25) << r.name;
+    }
 }
 
 TEST_F(TextView, FiftyRowSwitchKeepsTheTextOfAFortyColumnScreen) {
