@@ -1,12 +1,11 @@
 #include "core/alerts.h"
 
-#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
-#include <thread>
 
+#include "core/program_wake.h"
 #include "core/shutdown.h"
 #include "platform/message_box.h"
 #include "platform/process.h"
@@ -15,6 +14,8 @@ std::atomic<int32_t> request_flag{0};
 std::atomic<int32_t> acknowledge_flag{0};
 
 namespace {
+
+constexpr int64_t request_ack_look_ms = 1;
 
 struct debug_log_state {
     std::mutex lock;
@@ -33,11 +34,13 @@ void debug_log_flush() {
     if (log.open) log.stream.flush();
 }
 
+// A log that cannot be made now (no such directory, no rights) is tried again at the next write.
 void debug_log_open_locked(debug_log_state& log) {
     if (log.open) return;
+    log.stream.clear();
     log.stream.open("log.txt", std::ios::out | std::ios::trunc);
-    log.open = true;
-    process_flush_hook_add(debug_log_flush);
+    log.open = log.stream.is_open();
+    if (log.open) process_flush_hook_add(debug_log_flush);
 }
 
 }  // namespace
@@ -72,7 +75,7 @@ void debug_log_text(const char* text) {
     auto& log = debug_log();
     std::lock_guard<std::mutex> guard(log.lock);
     debug_log_open_locked(log);
-    log.stream << text;
+    if (log.open) log.stream << text;
 }
 
 void debug_log_int(int32_t n) {
@@ -83,7 +86,13 @@ void debug_log_int(int32_t n) {
 
 void request_ack_wait() {
     request_flag.store(1);
-    while (acknowledge_flag.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The acknowledgement is a bare store that wakes nobody: looked at every millisecond. Shutdown
+    // wakes the wait and ends it.
+    for (;;) {
+        uint32_t ticket = program_wake_ticket();
+        if (acknowledge_flag.load() != 0 || runtime_shutting_down()) return;
+        program_wake_wait(ticket, request_ack_look_ms);
+    }
 }
 
 void request_ack_clear() { acknowledge_flag.store(0); }
