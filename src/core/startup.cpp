@@ -75,6 +75,13 @@ void startup_images_make() {
     image_handle_new(32, 32, 32, 1);
 }
 
+
+// The console's text image: its output goes to standard output.
+void console_image_make() {
+    console_image_handle = image_handle_new(80, 25, 0, 0);
+    if (image_record* console = image_handle_record(console_image_handle)) console->is_console = 1;
+}
+
 }  // namespace
 
 void window_resizable_set() { window_resizable = 1; }
@@ -144,7 +151,7 @@ void runtime_start(int argc, char** argv) {
     palettes_load();                                     // 26
     screen_mode_set(0, 0, 0, 0, 0, 1);                   // 27
     row50_switch_armed = 1;
-    if (console_option) console_image_handle = image_handle_new(80, 25, 0, 0);  // 28
+    if (console_option) console_image_make();           // 28
     startup_images_make();                               // 29
     input_devices_init();                                // 30
 

@@ -11,6 +11,7 @@
 #include "core/strings.h"
 #include "core/traps.h"
 #include "screen/image_handles.h"
+#include "screen/image_pool.h"
 #include "display/display_control.h"
 #include "platform/process.h"
 
@@ -70,6 +71,20 @@ void startup_state_program_thread() {
     program_register(program);
     runtime_start(argc, argv);
     for (;;) pause();
+}
+
+void console_wanted() { console_option = 1; }
+
+void console_program_thread() {
+    image_record* console = image_handle_record(console_image_handle);
+    std::fprintf(stderr, "console %d text %d\n", console ? console->is_console : -1, console ? console->is_text : -1);
+    process_exit(0);
+}
+
+TEST(StartupDeathTest, TheConsoleImageWritesToStandardOutput) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(run_headless("auto", {console_wanted, console_program_thread, nullptr, nullptr}, 1),
+                ::testing::ExitedWithCode(0), "console 1 text 1\n");
 }
 
 TEST(StartupDeathTest, StartUpLeavesItsTablesForTheFirstStatement) {
