@@ -1,15 +1,23 @@
 #include "platform/process.h"
 
-#include <array>
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 #include <unistd.h>
 
 namespace {
 
+// The hooks in the order they came, as a list that only grows. process_exit walks it without a
+// lock and allocates nothing, so it also runs on the fatal out-of-memory path.
+struct hook_node {
+    process_flush_hook hook;
+    std::atomic<hook_node*> next{nullptr};
+};
+
 struct flush_hooks {
-    std::array<std::atomic<process_flush_hook>, 16> hooks{};
-    std::atomic<int> count{0};
+    std::mutex add_lock;
+    std::atomic<hook_node*> head{nullptr};
+    hook_node* tail = nullptr;
 };
 
 flush_hooks& hooks() {
@@ -21,10 +29,12 @@ flush_hooks& hooks() {
 
 void process_flush_hook_add(process_flush_hook hook) {
     auto& h = hooks();
-    for (int i = 0; i < h.count.load(); ++i)
-        if (h.hooks[i].load() == hook) return;
-    int slot = h.count.fetch_add(1);
-    if (slot < static_cast<int>(h.hooks.size())) h.hooks[slot].store(hook);
+    std::lock_guard<std::mutex> guard(h.add_lock);
+    for (hook_node* n = h.head.load(); n; n = n->next.load())
+        if (n->hook == hook) return;
+    auto* node = new hook_node{hook};
+    (h.tail ? h.tail->next : h.head).store(node, std::memory_order_release);
+    h.tail = node;
 }
 
 void process_exit(int code) {
@@ -34,11 +44,8 @@ void process_exit(int code) {
     if (exiting.exchange(true)) {
         for (;;) pause();
     }
-    auto& h = hooks();
-    int n = h.count.load();
-    if (n > static_cast<int>(h.hooks.size())) n = static_cast<int>(h.hooks.size());
-    for (int i = 0; i < n; ++i)
-        if (auto hook = h.hooks[i].load()) hook();
+    for (hook_node* n = hooks().head.load(std::memory_order_acquire); n; n = n->next.load(std::memory_order_acquire))
+        n->hook();
     std::fflush(nullptr);
     _exit(code);
 }

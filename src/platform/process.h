@@ -19,7 +19,8 @@ enum exit_code : int {
 
 using process_flush_hook = void (*)();
 
-// Registers a hook run by process_exit before the process ends (at most 16; idempotent per hook).
+// Registers a hook run by process_exit before the process ends, in the order registered (any
+// number; idempotent per hook).
 void process_flush_hook_add(process_flush_hook hook);
 
 [[noreturn]] void process_exit(int code);

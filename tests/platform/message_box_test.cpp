@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "core/alerts.h"
 #include "platform/message_box.h"
@@ -65,6 +66,27 @@ TEST(ProcessExitDeathTest, RunsEachFlushHookOnceThenEndsWithTheCode) {
             process_exit(70);
         },
         ::testing::ExitedWithCode(70), ::testing::ContainsRegex("flushed 1\n$"));
+}
+
+template <int N>
+void numbered_hook() {
+    std::fprintf(stderr, "hook %d\n", N);
+}
+
+template <int... N>
+void numbered_hooks_add(std::integer_sequence<int, N...>) {
+    (process_flush_hook_add(numbered_hook<N>), ...);
+}
+
+TEST(ProcessExitDeathTest, EveryHookRunsHoweverManyThereAre) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            numbered_hooks_add(std::make_integer_sequence<int, 40>{});
+            process_exit(0);
+        },
+        ::testing::ExitedWithCode(0), ::testing::AllOf(::testing::HasSubstr("hook 0\nhook 1\n"),
+                                                       ::testing::HasSubstr("hook 38\nhook 39\n")));
 }
 
 }  // namespace
