@@ -77,7 +77,7 @@ void rows_run(image_record* dest, const image_record* source, const copy_axis& x
     if (!Op::overwrites && walk != x_walk::direct) gathered.resize(size_t(n));
     const int32_t* column = columns.data();
     const int64_t first = x.source_of(0);
-    int64_t previous_row = -1;
+    int64_t previous_row = -1, gathered_row = -1;
     for (int64_t dy = y.d1; dy <= y.d2; ++dy) {
         Dest* out = row_of<Dest>(dest, dy) + x.d1;
         const int64_t sy = y.source_of(dy - y.d1);
@@ -95,11 +95,15 @@ void rows_run(image_record* dest, const image_record* source, const copy_axis& x
             else
                 for (int64_t i = 0; i < n; ++i) out[i] = op.pixel(in[column[i]]);
         } else {
+            // A source row gathered for the row before serves again.
             Source* row = gathered.data();
-            if (walk == x_walk::reversed)
-                for (int64_t i = 0; i < n; ++i) row[i] = in[first - i];
-            else
-                for (int64_t i = 0; i < n; ++i) row[i] = in[column[i]];
+            if (sy != gathered_row) {
+                if (walk == x_walk::reversed)
+                    for (int64_t i = 0; i < n; ++i) row[i] = in[first - i];
+                else
+                    for (int64_t i = 0; i < n; ++i) row[i] = in[column[i]];
+                gathered_row = sy;
+            }
             op(out, row, n);
         }
     }
