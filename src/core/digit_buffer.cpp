@@ -62,7 +62,13 @@ uint64_t integer_part(const digit_buffer& b) {
 
 }  // namespace
 
-number_lexer::number_lexer(digit_buffer& buffer) : b_(buffer) { b_ = digit_buffer{}; }
+number_lexer::number_lexer(digit_buffer& buffer) : b_(buffer) {
+    // The digits past count are never read: clearing the rest is enough.
+    b_.count = 0;
+    b_.exponent = 0;
+    b_.negative = false;
+    b_.base = digit_base::decimal;
+}
 
 lex_step number_lexer::digit_stored(char c) {
     if (b_.count == digit_buffer_capacity) return lex_step::too_many;
@@ -71,46 +77,45 @@ lex_step number_lexer::digit_stored(char c) {
 }
 
 lex_step number_lexer::decimal(uint8_t c) {
-    switch (c) {
-    case '-':
-    case '+':
+    if (is_digit(c)) return decimal_digit(char(c));
+    if (c == '-' || c == '+') {
         if (state_ == state::start) {
             b_.negative = c == '-';
             state_ = state::integer;
             return lex_step::taken;
         }
-        if (state_ == state::exponent_letter) {
-            exponent_negative_ = c == '-';
-            state_ = state::exponent;
-            return lex_step::taken;
-        }
-        return lex_step::ends;
-    case '.':
+        if (state_ != state::exponent_letter) return lex_step::ends;
+        exponent_negative_ = c == '-';
+        state_ = state::exponent;
+        return lex_step::taken;
+    }
+    if (c == '.') {
         if (state_ != state::start && state_ != state::integer) return lex_step::ends;
         state_ = state::fraction;
         if (b_.count == 0) b_.exponent = -1;
         return lex_step::taken;
-    default: break;
     }
-    if (is_exponent_letter(c)) {
-        if (state_ > state::fraction) return lex_step::ends;
+    if (is_exponent_letter(c) && state_ <= state::fraction) {
         state_ = state::exponent_letter;
         return lex_step::taken;
     }
-    if (!is_digit(c)) return lex_step::ends;
+    return lex_step::ends;
+}
+
+lex_step number_lexer::decimal_digit(char c) {
     switch (state_) {
     case state::start:
     case state::integer:
         state_ = state::integer;
         if (b_.count == 0 && c == '0') return lex_step::taken;
         if (b_.count > 0) ++b_.exponent;
-        return digit_stored(char(c));
+        return digit_stored(c);
     case state::fraction:
         if (b_.count == 0 && c == '0') {
             --b_.exponent;
             return lex_step::taken;
         }
-        return digit_stored(char(c));
+        return digit_stored(c);
     default:
         state_ = state::exponent;
         if (exponent_digits_ == 0 && c == '0') return lex_step::taken;

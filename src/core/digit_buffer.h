@@ -35,6 +35,7 @@ public:
 
 private:
     enum class state { start, integer, fraction, exponent_letter, exponent };
+    lex_step decimal_digit(char c);
     lex_step digit_stored(char c);
     digit_buffer& b_;
     state state_ = state::start;

@@ -18,7 +18,7 @@ namespace {
 constexpr int full_digits = 256;
 // Usually enough: a field that reads fewer digits than this, with a guard that shows no carry could
 // have reached them, writes exactly what the full digits would write.
-constexpr int short_digits = 24;
+constexpr int short_digits = 15;  // held in place by std::string
 constexpr int extended_decimals = 255;
 
 enum class value_kind { number, text };
