@@ -1,5 +1,6 @@
 #include "core/program_wake.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -10,6 +11,7 @@ struct wake_state {
     std::mutex lock;
     std::condition_variable woken;
     uint32_t ticket = 0;
+    std::atomic<uint64_t> idle_token{0};
 };
 wake_state wake;
 
@@ -29,8 +31,14 @@ void program_wake() {
 }
 
 void program_wake_wait(uint32_t ticket, int64_t timeout_ms) {
-    std::unique_lock guard(wake.lock);
-    auto stale = [&] { return wake.ticket != ticket; };
-    if (timeout_ms < 0) wake.woken.wait(guard, stale);
-    else wake.woken.wait_for(guard, std::chrono::milliseconds(timeout_ms), stale);
+    wake.idle_token.fetch_add(1);
+    {
+        std::unique_lock guard(wake.lock);
+        auto stale = [&] { return wake.ticket != ticket; };
+        if (timeout_ms < 0) wake.woken.wait(guard, stale);
+        else wake.woken.wait_for(guard, std::chrono::milliseconds(timeout_ms), stale);
+    }
+    wake.idle_token.fetch_add(1);
 }
+
+uint64_t program_idle_token() { return wake.idle_token.load(); }

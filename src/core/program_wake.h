@@ -12,6 +12,10 @@ uint32_t program_wake_ticket();
 void program_wake();
 // Sleeps until a wake after the ticket was taken, or until timeout_ms passed (below 0: no limit).
 void program_wake_wait(uint32_t ticket, int64_t timeout_ms);
+// Odd while the program thread sleeps in program_wake_wait; it grows by one as the thread goes to
+// sleep (after everything it wrote) and as it wakes (before it writes anything again). A reader
+// that sees the same odd value twice knows the program wrote nothing in between.
+uint64_t program_idle_token();
 
 // A writer that stores a watched word without waking costs a wait at most this long.
 constexpr int64_t program_wake_guard_ms = 250;

@@ -38,6 +38,17 @@ time_t calendar_now() {
     return calendar ? calendar() : std::time(nullptr);
 }
 
+// Milliseconds of the calendar since the epoch, -1 without one. A test calendar has whole seconds.
+int64_t calendar_now_ms() {
+    if (auto calendar = timing.calendar.load(std::memory_order_relaxed)) {
+        time_t t = calendar();
+        return t == static_cast<time_t>(-1) ? -1 : static_cast<int64_t>(t) * 1000;
+    }
+    timespec now{};
+    if (clock_gettime(CLOCK_REALTIME, &now) != 0) return -1;
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
 // Whole milliseconds still to wait, at least 1.
 int64_t remaining_ms(double wait, double elapsed) {
     double remaining = std::nearbyint(wait - elapsed);
@@ -99,18 +110,16 @@ void time_source_set(const time_source* source) {
 }
 
 void timer_base_init() {
-    time_t first = calendar_now();
-    time_t now = first;
-    if (first != static_cast<time_t>(-1)) {
-        // Align the base to the start of a second; poll gently rather than spin.
-        while ((now = calendar_now()) == first) sleep_ms(1);
-    } else {
-        now = 0;
-    }
+    // The real-time clock has milliseconds: no wait for the calendar second to change. Without a
+    // calendar the base is second 0 of the epoch in the local zone.
+    int64_t wall_ms = calendar_now_ms();
     timer_base_clock.store(static_cast<int32_t>(clock_ms()));
+    if (wall_ms < 0) wall_ms = 0;
+    time_t seconds = static_cast<time_t>(wall_ms / 1000);
     std::tm local{};
     int32_t day_ms = 0;
-    if (localtime_r(&now, &local)) day_ms = (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) * 1000;
+    if (localtime_r(&seconds, &local))
+        day_ms = (local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec) * 1000 + static_cast<int32_t>(wall_ms % 1000);
     timer_base_day_ms.store(day_ms);
 }
 

@@ -22,7 +22,7 @@ std::chrono::steady_clock::time_point clock_ms_moment(int64_t ms);
 // Sleeps the calling thread; 0 yields the processor once.
 void sleep_ms(int64_t ms);
 
-// Start-up: waits for the calendar second to change, then takes the clock and the time of day.
+// Start-up: the clock and the time of day to the millisecond, at once.
 void timer_base_init();
 
 constexpr int64_t day_ms_count = 86400000;

@@ -109,12 +109,12 @@ namespace {
 
 // A program that polls the buffer in a loop that does nothing else would keep a processor busy. A
 // read that follows an empty one within a few microseconds sleeps until a key, an event or
-// shutdown wakes it, or until a time limit that doubles from 1 ms to 32 ms while the loop goes on,
-// so that a loop also watching the clock still sees it move. A program that does work between its
-// reads never sleeps.
+// shutdown wakes it, or until a time limit that doubles from 1 ms to a quarter second while the
+// loop goes on, so that a loop also watching the clock still sees it move. A program that does
+// work between its reads never sleeps.
 constexpr auto tight_poll_gap = std::chrono::microseconds(50);
 constexpr int64_t idle_wait_first_ms = 1;
-constexpr int64_t idle_wait_longest_ms = 32;
+constexpr int64_t idle_wait_longest_ms = program_wake_guard_ms;
 
 bool read_has_news() { return !bios_ring_empty() || event_pending.load() != 0 || runtime_shutting_down(); }
 

@@ -5,6 +5,7 @@
 #include "core/errors.h"
 #include "display/frames.h"
 #include "display/gl_state.h"
+#include "display/window.h"
 
 std::atomic<double> display_fps{60.0};
 std::atomic<int32_t> display_fps_auto{0};
@@ -98,6 +99,7 @@ void display_order_set(int32_t a, int32_t b, int32_t c, int32_t d) {
         if (layers[i] != 0) order[layers[i] - 1] = i + 1;
     }
     layer_order_store(order);
+    main_loop_wake();  // the renderer draws with the new order
 }
 
 void display_order_preset(int32_t kind) {
@@ -113,6 +115,7 @@ void window_resize_mode_set(int32_t kind, int32_t stretch) {
     if (kind == 1) window_resize_locked.store(0);
     if (kind == 2) window_resize_locked.store(1);
     window_stretch_mode.store(stretch);
+    main_loop_wake();
 }
 
 int32_t window_resize_event_get() {

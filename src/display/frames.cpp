@@ -8,10 +8,12 @@
 
 #include "core/alerts.h"
 #include "core/errors.h"
+#include "core/program_wake.h"
 #include "core/shutdown.h"
 #include "core/timing.h"
 #include "display/display_control.h"
 #include "display/frame_builder.h"
+#include "display/hardware_images.h"
 #include "display/window.h"
 #include "screen/image_pool.h"
 #include "screen/palette.h"
@@ -67,6 +69,9 @@ struct frame_builder_state {
     // 32-bit pages: the slot holding the last built picture, compared against directly.
     int32_t last_slot = -1;
     int64_t last_number = 0;
+
+    // program_idle_token when the last build looked at the page.
+    uint64_t last_idle_token = 0;
 };
 frame_builder_state builder;
 
@@ -146,7 +151,7 @@ void mode10_palette_refresh(uint32_t* palette) {
     }
 }
 
-bool truecolour_page_build(const image_record* page, software_frame& f, bool forced) {
+bool truecolour_page_build(const image_record* page, software_frame& f, bool forced, bool program_slept) {
     const int32_t w = page->width, h = page->height;
     const size_t bytes = static_cast<size_t>(w) * h * 4;
     const software_frame* previous = nullptr;
@@ -159,7 +164,7 @@ bool truecolour_page_build(const image_record* page, software_frame& f, bool for
         }
     }
     if (!forced && previous && frame_compare_valid.load()) {
-        if (software_layer_hidden()) return false;
+        if (software_layer_hidden() || program_slept) return false;
         if (std::memcmp(page->pixels, previous->pixels, bytes) == 0) return false;
     }
     if (!slot_size(f, w, h)) return false;
@@ -167,7 +172,7 @@ bool truecolour_page_build(const image_record* page, software_frame& f, bool for
     return true;
 }
 
-bool palette_page_build(image_record* page, software_frame& f, bool forced) {
+bool palette_page_build(image_record* page, software_frame& f, bool forced, bool program_slept) {
     if (page->mode == 10) mode10_palette_refresh(page->palette);
     const int32_t w = page->width, h = page->height;
     const size_t n = static_cast<size_t>(w) * h;
@@ -181,7 +186,7 @@ bool palette_page_build(image_record* page, software_frame& f, bool forced) {
         builder.pixel_copy_height = h;
     } else if (!forced && frame_compare_valid.load() && builder.last_kind == page_kind::palette) {
         if (software_layer_hidden()) return false;
-        const bool unchanged = std::memcmp(page->pixels, builder.pixel_copy.data(), n) == 0 &&
+        const bool unchanged = (program_slept || std::memcmp(page->pixels, builder.pixel_copy.data(), n) == 0) &&
                                std::memcmp(page->palette, builder.palette_copy, colors * 4) == 0;
         if (unchanged) return false;
     }
@@ -222,7 +227,8 @@ void text_cell_paint(int32_t index, text_cell cell, int32_t phase, const cursor_
     }
 }
 
-bool text_page_build(const image_record* page, software_frame& f, int32_t w, int32_t h, bool forced) {
+bool text_page_build(const image_record* page, software_frame& f, int32_t w, int32_t h, bool forced,
+                     bool program_slept) {
     text_glyph_layout layout;
     if (!text_glyph_layout_of(page->font, &layout)) return false;
     const int32_t columns = page->width, rows = page->height;
@@ -245,7 +251,7 @@ bool text_page_build(const image_record* page, software_frame& f, int32_t w, int
     const bool blink_changed = phase != builder.last_phase;
     const bool cursor_changed = !(cursor == builder.last_cursor);
     const bool changed = !valid || forced || blink_changed || cursor_changed ||
-                         std::memcmp(page_cells, builder.cell_copy.data(), cells * sizeof(text_cell)) != 0;
+                         (!program_slept && std::memcmp(page_cells, builder.cell_copy.data(), cells * sizeof(text_cell)) != 0);
     if (!changed) return false;
     if (!slot_size(f, w, h)) return false;
     builder.text_picture.resize(static_cast<size_t>(w) * h);
@@ -275,6 +281,15 @@ page_kind kind_of(const image_record* page) {
     return page->bytes_per_pixel == 4 ? page_kind::truecolour : page_kind::palette;
 }
 
+// Only the program thread writes pages. While it has slept in an idle wait since the last build
+// looked at the page, the page's pixels or cells cannot have changed and need no compare.
+bool program_slept_since_last_look() {
+    const uint64_t token = program_idle_token();
+    const bool slept = (token & 1) != 0 && token == builder.last_idle_token;
+    builder.last_idle_token = token;
+    return slept;
+}
+
 // Builds the page into the slot; false when nothing changed or nothing can be shown.
 bool page_build(image_record* page, software_frame& f) {
     int32_t w, h;
@@ -286,12 +301,13 @@ bool page_build(image_record* page, software_frame& f) {
     const page_kind kind = kind_of(page);
     if (kind != page_kind::truecolour && !page->palette) return false;
     const bool forced = frame_rebuild_forced.exchange(0) != 0;
+    const bool program_slept = program_slept_since_last_look();
     bool built = false;
     try {
         switch (kind) {
-            case page_kind::text: built = text_page_build(page, f, w, h, forced); break;
-            case page_kind::truecolour: built = truecolour_page_build(page, f, forced); break;
-            default: built = palette_page_build(page, f, forced); break;
+            case page_kind::text: built = text_page_build(page, f, w, h, forced, program_slept); break;
+            case page_kind::truecolour: built = truecolour_page_build(page, f, forced, program_slept); break;
+            default: built = palette_page_build(page, f, forced, program_slept); break;
         }
     } catch (const std::bad_alloc&) {
         // A page too large for the builder's copies is not shown; the copies start afresh.
@@ -357,7 +373,8 @@ void software_frame_build() {
     const int64_t number = frame_number_next.fetch_add(1);
     f.number.store(number);
     image_record* page = display_image.load();
-    if (page && page_build(page, f)) {
+    const bool built = page && page_build(page, f);
+    if (built) {
         frame_compare_valid.store(1);
         builder.last_slot = slot;
         builder.last_number = number;
@@ -366,6 +383,8 @@ void software_frame_build() {
         f.state.store(frame_slot_free, std::memory_order_release);
     }
     frame_number_ready.store(number);
+    // The main loop sleeps while it has nothing to show.
+    if (built || !render_queue_idle(number)) main_loop_wake();
     build_end();
 }
 

@@ -18,6 +18,10 @@
 std::atomic<int64_t> frame_number_shown{0};
 
 namespace {
+std::atomic<int64_t> frame_timer_due{INT64_MAX};  // not armed before the window exists
+}
+
+namespace {
 
 struct renderer_state {
     window_fit_state fit;
@@ -196,14 +200,26 @@ void glut_display_callback() {
     r.busy = false;
 }
 
+bool renderer_has_work() {
+    return frame_number_ready.load() != frame_number_shown.load() || window_reshaped.load() != 0 ||
+           window_reshape_pending.load() != 0 || fullscreen_request.load() != -1 || r.redraw_after_reshape ||
+           (r.swap_skipped && !pause_active()) || display_settings() != r.settings_drawn;
+}
+
+void frame_timer_arm(int64_t after_ms) { frame_timer_due.store(clock_ms() + after_ms); }
+
+int64_t frame_timer_due_ms() { return frame_timer_due.load(); }
+
 void glut_frame_timer_callback(int) {
     glutPostRedisplay();
-    sleep_ms(4);
     double fps = display_fps.load();
     // A rate outside 1-200 (never stored by the setter) must not make the interval undefined.
     if (!(fps >= 1.0 && fps <= 200.0)) fps = 60.0;
-    int32_t interval = static_cast<int32_t>(1000.0 / fps) - 4;
-    glutTimerFunc(static_cast<unsigned>(interval > 0 ? interval : 1), glut_frame_timer_callback, 0);
+    // The period of a 4 ms pause plus trunc(1000 / fps) - 4 ms (at least 1), without the pause
+    // holding the main thread.
+    constexpr int32_t pause_ms = 4;
+    int32_t interval = static_cast<int32_t>(1000.0 / fps) - pause_ms;
+    frame_timer_arm(pause_ms + (interval > 0 ? interval : 1));
 }
 
 void redisplay_timer(int interval) {

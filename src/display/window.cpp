@@ -4,7 +4,10 @@
 #include <GL/freeglut.h>
 #include <GL/glx.h>
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <functional>
@@ -20,6 +23,7 @@
 #include "core/strings.h"
 #include "core/timing.h"
 #include "display/display_control.h"
+#include "display/renderer.h"
 #include "display/window_hooks.h"
 #include "platform/process.h"
 #include "platform/x11_window.h"
@@ -42,6 +46,8 @@ struct window_state {
     // What the program asked of its console window; nothing here shows one.
     std::string console_title;
     std::atomic<int32_t> console_shown{1};
+    // Written by other threads to wake the main loop for their requests.
+    int wake_fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
 };
 window_state ws;
 
@@ -53,8 +59,11 @@ void main_thread_run(std::function<void()> call) {
         call();
         return;
     }
-    std::lock_guard<std::mutex> guard(ws.lock);
-    ws.requests.push_back(std::move(call));
+    {
+        std::lock_guard<std::mutex> guard(ws.lock);
+        ws.requests.push_back(std::move(call));
+    }
+    main_loop_wake();
 }
 
 // A freeglut query from the program thread; the wait ends when the runtime shuts down.
@@ -122,14 +131,29 @@ void window_create() {
     window_exists.store(1);
 }
 
-// Waits for events of the window, the raw-motion connection or a freeglut timer (1 ms at most).
+// Sleeps until the window's or the raw-motion connection brings events, a request comes or the
+// frame timer is due.
 void events_wait() {
-    pollfd fd{platform::x11_window_connection_fd(), POLLIN, 0};
-    poll(&fd, fd.fd >= 0 ? 1 : 0, 1);
+    if (platform::x11_window_events_queued()) return;
+    constexpr int64_t longest_wait_ms = 1000;
+    int64_t wait = renderer_has_work() ? frame_timer_due_ms() - clock_ms() : longest_wait_ms;
+    if (wait <= 0) return;
+    pollfd fds[3] = {{platform::x11_window_connection_fd(), POLLIN, 0},
+                     {platform::x11_raw_motion_fd(), POLLIN, 0},
+                     {ws.wake_fd, POLLIN, 0}};
+    if (poll(fds, 3, static_cast<int>(std::min(wait, longest_wait_ms))) > 0 && (fds[2].revents & POLLIN)) {
+        uint64_t count;
+        [[maybe_unused]] ssize_t n = read(ws.wake_fd, &count, sizeof count);
+    }
+}
+
+void frame_timer_run_due() {
+    if (clock_ms() >= frame_timer_due_ms()) glut_frame_timer_callback(0);
 }
 
 [[noreturn]] void main_loop() {
     for (;;) {
+        frame_timer_run_due();
         glutMainLoopEvent();
         platform::x11_window_events_drain();
         requests_run();
@@ -150,6 +174,11 @@ void window_centre() {
 }
 
 }  // namespace
+
+void main_loop_wake() {
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(ws.wake_fd, &one, sizeof one);
+}
 
 void window_run(int argc, char** argv) {
     // 32. A program started hidden makes its window when it first shows it.

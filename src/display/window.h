@@ -20,6 +20,9 @@ extern std::atomic<int32_t> fbo_supported;
 // The last start-up steps: waits for permission, creates the window, registers the callbacks and
 // runs the main loop on the calling (main) thread; the process ends from another thread.
 [[noreturn]] void window_run(int argc, char** argv);
+// Any thread: the main loop, which sleeps while it has nothing to do, looks again at once (a frame
+// to show, a request, a changed display setting).
+void main_loop_wake();
 
 // Program thread.
 void window_title_set(string_descriptor* text);

@@ -77,7 +77,7 @@ void window_raw_key(bool press, uint32_t keycode, uint32_t modifier_state) {
 
 void glut_callbacks_register() {
     glutDisplayFunc(glut_display_callback);
-    glutTimerFunc(8, glut_frame_timer_callback, 0);
+    frame_timer_arm(8);
     glutKeyboardFunc(after_raw_keys<unsigned char, glut_keyboard_down_callback>);
     glutKeyboardUpFunc(after_raw_keys<unsigned char, glut_keyboard_up_callback>);
     glutSpecialFunc(after_raw_keys<int, glut_special_down_callback>);

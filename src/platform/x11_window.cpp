@@ -286,4 +286,11 @@ void x11_window_focus_take_once() {
 
 int x11_window_connection_fd() { return xs.display ? ConnectionNumber(xs.display) : -1; }
 
+int x11_raw_motion_fd() { return xs.raw_display ? ConnectionNumber(xs.raw_display) : -1; }
+
+bool x11_window_events_queued() {
+    bool queued = xs.display && XEventsQueued(xs.display, QueuedAfterFlush) > 0;
+    return queued || (xs.raw_display && XEventsQueued(xs.raw_display, QueuedAfterFlush) > 0);
+}
+
 }  // namespace platform

@@ -41,8 +41,13 @@ void x11_window_size_free();
 // the pointer is: the first time the window is shown it takes the focus itself.
 void x11_window_focus_take_once();
 
-// The connection's socket, for waiting on events.
+// The sockets of the window's connection and of the raw-motion connection (-1 when not open), for
+// waiting on events.
 int x11_window_connection_fd();
+int x11_raw_motion_fd();
+// Sends what is buffered and tells whether events already wait in either connection's queue, which
+// a wait on the sockets would not see.
+bool x11_window_events_queued();
 
 // A key as a PC keyboard's window message would carry it.
 struct key_message {

@@ -100,6 +100,23 @@ TEST_F(ControlTurn, FramesEverySecondTurnOnlyWithAutomaticDisplay) {
     EXPECT_EQ(turn_clock::now - 5000, 6 * 16);
 }
 
+// The retrace flags rise for the last millisecond of a 16 ms turn while a program reads the status
+// port (it takes the latch); while nobody does, a turn sleeps once.
+TEST_F(ControlTurn, RetraceTakesItsOwnMillisecondOnlyWhileTheStatusPortIsRead) {
+    retrace_latch = 0;
+    control_turn();
+    EXPECT_EQ(turn_clock::sleeps, (std::vector<int64_t>{15, 1}));
+    EXPECT_EQ(retrace_latch.load(), 1);
+    EXPECT_EQ(retrace_active.load(), 0);
+    turn_clock::sleeps.clear();
+    control_turn();  // the latch was not taken
+    EXPECT_EQ(turn_clock::sleeps, (std::vector<int64_t>{16}));
+    turn_clock::sleeps.clear();
+    retrace_latch = 0;  // a port read took it
+    control_turn();
+    EXPECT_EQ(turn_clock::sleeps, (std::vector<int64_t>{15, 1}));
+}
+
 TEST_F(ControlTurn, IdlesWhileAShellChildRuns) {
     int32_t ticks = frame_tick_count.load();
     shell_child_running = 1;

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <functional>
 #include <string>
@@ -244,15 +246,39 @@ TEST_F(Timing, DateWithoutCalendarIsError5AndEmpty) {
     EXPECT_EQ(error_number.load(), 5);
 }
 
-TEST_F(Timing, TimeBaseIsTheLocalTimeOfANewSecond) {
-    static time_t seconds;
-    seconds = local_time_of(2026, 3, 5, 9, 5, 7);
-    test_clock::calendar = seconds;
-    test_clock::on_sleep = [] { test_clock::calendar = seconds + 1; };  // the second changes
+TEST_F(Timing, TimeBaseIsTheLocalTimeNowWithoutWaiting) {
+    test_clock::calendar = local_time_of(2026, 3, 5, 9, 5, 7);
     test_clock::now = 4242;
     timer_base_init();
-    EXPECT_EQ(timer_base_clock.load(), 4243);  // after one 1 ms poll
-    EXPECT_EQ(timer_base_day_ms.load(), (9 * 3600 + 5 * 60 + 8) * 1000);
+    EXPECT_TRUE(test_clock::sleeps.empty());
+    EXPECT_EQ(timer_base_clock.load(), 4242);
+    EXPECT_EQ(timer_base_day_ms.load(), (9 * 3600 + 5 * 60 + 7) * 1000);
+}
+
+TEST(TimeBase, TheRealClockGivesTheMillisecondsOfTheSecond) {
+    std::vector<int32_t> seen;
+    for (int i = 0; i < 20; ++i) {
+        timer_base_init();
+        seen.push_back(timer_base_day_ms.load() % 1000);
+        std::this_thread::sleep_for(std::chrono::milliseconds(7));
+    }
+    timer_base_clock = 0;
+    timer_base_day_ms = 0;
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](int32_t ms) { return ms != 0; }));
+}
+
+// Without a calendar the base is the epoch's second 0 in the local zone: its offset, not midnight.
+TEST_F(Timing, WithoutACalendarTheTimeBaseIsTheZonesOffset) {
+    std::string old_tz = std::getenv("TZ") ? std::getenv("TZ") : "";
+    bool had_tz = std::getenv("TZ") != nullptr;
+    setenv("TZ", "EAST-3", 1);  // three hours east of Greenwich all year
+    tzset();
+    test_clock::calendar = static_cast<time_t>(-1);
+    timer_base_init();
+    EXPECT_EQ(timer_base_day_ms.load(), 3 * 3600 * 1000);
+    if (had_tz) setenv("TZ", old_tz.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
 }
 
 TEST(Clock, ClockMsIsElapsedTime) {
