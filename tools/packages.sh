@@ -3,7 +3,7 @@
 lumo_packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
                freeglut3-dev libglew-dev libglu1-mesa-dev libx11-dev libxi-dev libxtst-dev
                libgl1-mesa-dri libpixman-1-dev zlib1g-dev libx86emu-dev xvfb x11-apps x11-utils xdotool xauth netpbm
-               clang libclang-rt-14-dev)
+               clang libclang-rt-14-dev xclip)
 
 ensure_packages() {
     local missing=()
