@@ -17,6 +17,7 @@
 #include "display/hardware_images.h"
 #include "display/input_devices.h"
 #include "display/keyboard.h"
+#include "display/line_editor.h"
 #include "display/mouse.h"
 #include "display/renderer.h"
 #include "display/window.h"
@@ -139,6 +140,7 @@ void runtime_start(int argc, char** argv) {
     x86_registers_init();                                // 14
     file_print_blanks_init();                            // 15
     file_layer_init();                                   // the close of all files at the end
+    line_editor_init();                                  // the seed prompt reads through the editor
     scancode_queue_init();                               // 16
     local_stack_init();                                  // 17
     dos_memory_clear();                                  // 18
