@@ -20,6 +20,7 @@
 #include "platform/process.h"
 #include "screen/image_pool.h"
 #include "screen/modes.h"
+#include "screen/width.h"
 #include "screen/palette.h"
 #include "screen/text_output.h"
 #include "screen/text_view.h"
@@ -147,6 +148,7 @@ void program_restart_reset() {
     }
     key_dispatch_busy = 0;
     screen_mode_set(0, 0, 0, 0, 0, 13);
+    screen_width_set(width_target_screen, 80, 25, width_columns_given | width_rows_given);
     if (image_record* dest = dest_image) {
         palette_load_default(dest);
         dest->fore_color = 7;

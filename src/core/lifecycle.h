@@ -21,7 +21,7 @@ void program_run_file(string_descriptor* command);
 // The close requests so far (bit 0 close button, bit 1 Ctrl+Break); from now on the program
 // handles closing itself, until program_end.
 int32_t close_request_take();
-// Key traps cleared, screen mode 0, default palette, colours 7 on 0, random seed 0x50000.
+// Key traps cleared, screen mode 0 at 80 x 25, default palette, colours 7 on 0, random seed 0x50000.
 void program_restart_reset();
 
 // The words of a command line: blanks separate them, double quotes group blanks into a word (the

@@ -31,6 +31,7 @@
 #include "screen/image_pool.h"
 #include "screen/modes.h"
 #include "screen/palette.h"
+#include "screen/printer.h"
 
 extern char** environ;
 
@@ -141,6 +142,7 @@ void runtime_start(int argc, char** argv) {
     file_print_blanks_init();                            // 15
     file_layer_init();                                   // the close of all files at the end
     line_editor_init();                                  // the seed prompt reads through the editor
+    printer_init();                                      // the control thread's printer flush
     scancode_queue_init();                               // 16
     local_stack_init();                                  // 17
     dos_memory_clear();                                  // 18

@@ -114,6 +114,7 @@ void comma_proportional() {
 }  // namespace
 
 void print_position_seams_set(const print_position_seams& s) { seams = s; }
+void print_position_printer_seam_set(int32_t (*printer_page_handle)()) { seams.printer_page_handle = printer_page_handle; }
 
 void print_position_file_seam_set(int32_t (*file_print_column)(int32_t)) { seams.file_print_column = file_print_column; }
 

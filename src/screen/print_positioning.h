@@ -35,3 +35,5 @@ struct print_position_seams {
 void print_position_seams_set(const print_position_seams& seams);
 // Sets the file seam alone, leaving the printer's as it is (the file layer's start-up).
 void print_position_file_seam_set(int32_t (*file_print_column)(int32_t file_number));
+// The printer module's entry alone, leaving the file entry as it is.
+void print_position_printer_seam_set(int32_t (*printer_page_handle)());

@@ -12,6 +12,7 @@
 #include "screen/fonts.h"
 #include "screen/glyph_raster.h"
 #include "screen/image_pool.h"
+#include "screen/printer.h"
 #include "screen/text_view.h"
 
 int32_t control_chars_off = 0;
@@ -101,6 +102,10 @@ step_end character_step(uint32_t code, bool last, int32_t newline) {
     int32_t advance = prop ? glyph_advance(code) : 1;
     if (prop && r->cursor_column + advance > r->width) text_newline();
     glyph_draw(code);
+    if (printer_output_running() && printer_column_advance()) {
+        text_newline();
+        return step_end::wrapped;
+    }
     int64_t column = int64_t{r->cursor_column} + advance;
     column_set(r, column);
     bool fits;
@@ -116,6 +121,8 @@ step_end character_step(uint32_t code, bool last, int32_t newline) {
         r->pending_newline = 1;
         return step_end::deferred;
     }
+    // The page's own line end starts a new printer line too.
+    if (printer_output_running()) printer_column_home();
     text_newline();
     return step_end::wrapped;
 }
@@ -147,6 +154,7 @@ step_end tab_proportional() {
 }
 
 void cursor_right() {
+    if (printer_output_running()) printer_column_right();
     image_record* r = dest_image;
     int32_t last = last_column(r);
     if (r->cursor_row >= r->view_bottom && r->cursor_column >= last) return;
@@ -158,6 +166,7 @@ void cursor_right() {
 }
 
 void cursor_left() {
+    if (printer_output_running()) printer_column_left();
     image_record* r = dest_image;
     if (r->cursor_column == 1 && (r->cursor_row == r->view_top || r->cursor_row > r->view_bottom)) return;
     column_set(r, r->cursor_column - 1);
@@ -187,12 +196,20 @@ step_end control_do(uint32_t code, bool last, int32_t newline) {
         case 7: bell_pause(); break;
         case 9: return proportional(r) ? tab_proportional() : tab_fixed(last, newline);
         case 10:
-        case 13: text_newline(); break;
+        case 13:
+            text_newline();
+            if (printer_output_running()) printer_column_home();
+            break;
         case 11:
             r->cursor_column = 1;
             r->cursor_row = r->view_top;
+            if (printer_output_running()) printer_column_home();
             break;
-        case 12: dest_clear(0, 0, 0); break;
+        case 12:
+            if (printer_output_running()) printer_page_hand_on();
+            dest_clear(0, 0, 0);
+            if (printer_output_running()) printer_column_home();
+            break;
         case 28: cursor_right(); break;
         case 29: cursor_left(); break;
         case 30:
@@ -237,10 +254,12 @@ void print_string(string_descriptor* text, int32_t newline) {
     for (int32_t i = 0; i + unit <= length; i += unit) {
         uint32_t code = text->text[i];
         if (unit == 4) std::memcpy(&code, text->text + i, 4);  // little-endian code point
+        if (printer_output_running()) printer_page_mark_dirty();
         bool last = i + 2 * unit > length;
         end = codes_act && control_acts(code) ? control_do(code, last, newline) : character_step(code, last, newline);
     }
     if (newline && end != step_end::wrapped) text_newline();
+    if (newline && printer_output_running()) printer_column_home();
 }
 
 void print_prewrap(string_descriptor* text) {
@@ -273,6 +292,12 @@ void text_newline() {
     r->cursor_row = static_cast<int16_t>(r->cursor_row + 1);
     r->cursor_column = 1;
     if (r->cursor_row <= r->view_bottom) return;
+    if (printer_output_running()) {
+        // A full printer page is handed on and starts again white.
+        printer_page_hand_on();
+        dest_clear(0, 15, 2);
+        return;
+    }
     if (r->is_text) cells_scroll(r);
     else pixels_scroll(r);
     r->cursor_row = r->view_bottom;
