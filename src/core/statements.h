@@ -19,5 +19,9 @@ bool pause_end();
 void sleep_interrupt();
 
 void statement_hook(int32_t line);
+// Tests: called on the program thread with the line of every statement_hook call, after
+// event_pending was cleared (so it may set it again). Null removes it.
+using statement_hook_observer = void (*)(int32_t line);
+void statement_hook_observer_set(statement_hook_observer observer);
 // Runs the pending trap handlers (buttons, keys, timers); called only by statement_hook.
 void event_dispatch();

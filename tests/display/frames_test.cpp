@@ -189,6 +189,33 @@ TEST_F(Frames, ModeTenShowsTheLevelsOfItsPseudoColours) {
     }
 }
 
+int64_t test_now_ms = 0;
+int64_t test_clock_now() { return test_now_ms; }
+
+// Bit 9 of the clock chooses the levels: the phase turns at 512 ms, not at 256.
+TEST_F(Frames, ModeTenLevelsFollowBitNineOfTheTestClock) {
+    const time_source clock{test_clock_now, nullptr, nullptr};
+    time_source_set(&clock);
+    image_record& page = shown_image(4, 1, 10);
+    for (int i = 0; i < 4; ++i) page.pixels[i] = uint8_t(i);
+    const struct {
+        int64_t now;
+        uint32_t phase;
+    } moments[] = {{0, 0}, {256, 0}, {511, 0}, {512, 1}, {768, 1}, {1023, 1}, {1024, 0}, {1536, 1}};
+    for (const auto& m : moments) {
+        test_now_ms = m.now;
+        frame_rebuild_forced = 1;
+        software_frame_build();
+        const software_frame* f = software_frame_next_shown();
+        ASSERT_NE(f, nullptr);
+        for (int i = 0; i < 4; ++i)
+            EXPECT_EQ(f->pixels[i], mode10_level_table[m.phase * 9 + page.palette[i + 4]] | 0xFF000000u)
+                << "at " << m.now << " ms, attribute " << i;
+        renderer_take();
+    }
+    time_source_set(nullptr);
+}
+
 TEST_F(Frames, UnchangedPageFreesItsSlotAndStillAdvances) {
     image_record& page = shown_image(16, 16, 13);
     software_frame_build();

@@ -3,17 +3,20 @@
 // each is a death test whose exit code and messages are checked.
 #include <gtest/gtest.h>
 
+#include <semaphore.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 
 #include "core/fatal_signals.h"
 #include "core/shutdown.h"
 #include "core/startup.h"
+#include "core/statements.h"
 #include "display/frames.h"
 #include "display/keyboard.h"
 #include "display/window.h"
@@ -39,10 +42,12 @@ void note(const char* what) {
 
 // Start-up steps 1-31 with the program registered; no window is made, so the statements that would
 // wait for one find it there and leave their requests for a main thread that never takes them.
-void program_start() {
+void program_start(void (*thread_entry)() = nullptr) {
     unsetenv("DISPLAY");
     setenv("LUMO_MSGBOX", "auto", 1);
-    program_register(winding_program());
+    translated_program program = winding_program();
+    if (thread_entry) program.thread_entry = thread_entry;
+    program_register(program);
     window_exists.store(1);
     static char name[] = "winding";
     static char* argv[] = {name, nullptr};
@@ -110,19 +115,141 @@ TEST_F(WindingThreaded, ShowsTheScreenWaitsForAKeyPromptsAndEnds) {
         ::testing::ExitedWithCode(0), "key-wait screen shown\nend prompt shown");
 }
 
+// The program held inside the hook of line 16, while the table is being printed.
+struct held_program {
+    sem_t held;
+    sem_t go_on;
+};
+held_program hold;
+
+void hold_at_line_16(int32_t line) {
+    if (line != 16) {
+        event_pending.store(1);  // every statement up to it reaches the hook
+        return;
+    }
+    statement_hook_observer_set(nullptr);
+    sem_post(&hold.held);
+    while (sem_wait(&hold.go_on) != 0) {
+    }
+}
+
+void entry_held_at_line_16() {
+    statement_hook_observer_set(hold_at_line_16);
+    event_pending.store(1);
+    program_thread_entry();
+}
+
 TEST_F(WindingThreaded, AKeyTypedWhileDrawingEndsTheWaitAndLaterOnesAreDiscarded) {
     EXPECT_EXIT(
         {
-            program_start();
+            sem_init(&hold.held, 0, 0);
+            sem_init(&hold.go_on, 0, 0);
+            program_start(entry_held_at_line_16);
+            while (sem_wait(&hold.held) != 0) {
+            }
             for (int32_t c : {'k', 'l', 'm'}) key_type(c);
-            // The title is set at line 10: before it the screen is still being made.
-            if (window_title_get() == "EXPLANATION") note("the keys came late");
+            sem_post(&hold.go_on);
             screen_wait(expected_screen::at_end_prompt(), "end prompt");
             std::this_thread::sleep_for(400ms);
             note("still at the prompt");
             end_prompt_answer();
         },
         ::testing::ExitedWithCode(0), "^still at the prompt\n$");
+}
+
+// The lines that reached statement_hook, up to the first 96, kept without allocating.
+struct line_record {
+    int32_t lines[256];
+    int32_t count = 0;
+};
+line_record seen;
+
+void every_line_observed(int32_t line) {
+    if (line == 0) {  // a runtime wait inside a statement
+        event_pending.store(1);
+        return;
+    }
+    if (seen.count < 256) seen.lines[seen.count++] = line;
+    if (line != 96) {
+        event_pending.store(1);  // so that the next statement reaches the hook too
+        return;
+    }
+    statement_hook_observer_set(nullptr);
+    std::fprintf(stderr, "lines");
+    for (int32_t i = 0; i < seen.count; ++i) std::fprintf(stderr, " %d", seen.lines[i]);
+    std::fprintf(stderr, "\n");
+}
+
+void entry_observing_every_line() {
+    statement_hook_observer_set(every_line_observed);
+    event_pending.store(1);
+    program_thread_entry();
+}
+
+std::string statement_table_lines() {
+    std::string lines = "lines 1 3 6 7 10";
+    for (int32_t line = 16; line <= 45; ++line) lines += " " + std::to_string(line);
+    for (int32_t line : {48, 50, 51, 52, 53, 54, 56, 57, 58, 60, 61, 62, 63, 64, 66, 67, 68, 69})
+        lines += " " + std::to_string(line);
+    for (int32_t line = 71; line <= 92; ++line) lines += " " + std::to_string(line);
+    return lines + " 94 95 96\n";
+}
+
+TEST_F(WindingThreaded, EveryStatementReachesTheHookWithItsLineInOrder) {
+    EXPECT_EXIT(
+        {
+            program_start(entry_observing_every_line);
+            screen_wait(expected_screen::at_key_wait(), "key wait");
+            key_type('a');
+            screen_wait(expected_screen::at_end_prompt(), "end prompt");
+            end_prompt_answer();
+        },
+        ::testing::ExitedWithCode(0), statement_table_lines());
+}
+
+// An error at line 1 with a handler said to be set: the main routine is entered afresh, and its
+// prologue finds no handler to jump to.
+void error_with_handler_at_line_1(int32_t line) {
+    if (line != 1) return;
+    error_handler_set = 1;
+    error_raise(error_illegal_function_call);
+}
+
+void entry_error_at_line_1() {
+    statement_hook_observer_set(error_with_handler_at_line_1);
+    event_pending.store(1);
+    program_thread_entry();
+}
+
+TEST_F(WindingThreaded, TheHandlerJumpWithoutAHandlerEndsWithExitCode99) {
+    EXPECT_EXIT(
+        {
+            program_start(entry_error_at_line_1);
+            std::this_thread::sleep_for(20s);
+            fail("the program did not end");
+        },
+        ::testing::ExitedWithCode(99), "");
+}
+
+// The signal raised on the program thread once the prologue has installed its handler.
+void fpe_at_line_1(int32_t line) {
+    if (line == 1) std::raise(SIGFPE);
+}
+
+void entry_fpe_at_line_1() {
+    statement_hook_observer_set(fpe_at_line_1);
+    event_pending.store(1);
+    program_thread_entry();
+}
+
+TEST_F(WindingThreaded, AFloatingPointSignalOnTheProgramThreadEndsThroughThePrologueHandler) {
+    EXPECT_EXIT(
+        {
+            program_start(entry_fpe_at_line_1);
+            std::this_thread::sleep_for(20s);
+            fail("the program did not end");
+        },
+        ::testing::ExitedWithCode(70), "caption=\"Critical Error\" text=\"Division by zero\"");
 }
 
 TEST_F(WindingThreaded, ClosingTheWindowDuringTheWaitEnds) {

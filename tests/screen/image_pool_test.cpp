@@ -278,6 +278,16 @@ TEST_F(ImagePool, GrowingKeepsEveryRecordInPlace) {
     EXPECT_EQ(image_pool[4097].in_use, 1);
 }
 
+TEST_F(ImagePool, TheHandleJustPastAFullChunkIsInvalid) {
+    while (image_pool_used < image_pool_chunk_records) ASSERT_NE(image_new(1, 1, 13), 0);
+    ASSERT_EQ(image_pool_capacity, image_pool_chunk_records);  // full, not grown
+    const int32_t last = image_pool_chunk_records - 1;
+    EXPECT_EQ(image_handle_resolve(-last), last);
+    EXPECT_EQ(raised(), 0);
+    EXPECT_EQ(image_handle_resolve(-image_pool_chunk_records), 0);  // the chunk after it does not exist
+    EXPECT_EQ(raised(), 258);
+}
+
 TEST_F(ImagePool, ReleaseRetiresOnlyTheImagesOwnLock) {
     int32_t slot = image_new(2, 2, 32);
     memory_block b = memory_block_over_image(-slot, 1);
