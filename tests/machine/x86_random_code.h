@@ -1,10 +1,10 @@
 // Random straight-line code of the interpreter's subset, restricted to the forms where the
 // interpreter and a 386 in real mode agree (no PUSH SP, no 66 on segment pushes and pops or on 8C,
-// no 67 on moffs, no MOV CS, no ESP-based operand of 8F and FF, no write to SP other than pushes
+// no 67 on moffs, no MOV CS, no ESP-based operand of 8F and FF, no use of SP other than by pushes
 // and pops, no CS override, no INT or RETF). Every byte of an immediate or displacement is below
 // 0x40 and so is every byte of the data memory, so segment values stay below 0x4000 and 16-bit
-// sums never wrap. A sequence uses either 32-bit operands or
-// 32-bit addresses, never both, so 32-bit address sums stay below 0x10000 (scales 1 and 2 only).
+// sums never wrap. A sequence uses either 32-bit operands or 32-bit addresses, never both, so
+// 32-bit address sums stay below 0x10000 (scales 1 and 2 only).
 #pragma once
 
 #include <cstdint>
@@ -53,13 +53,14 @@ struct x86_random_code {
         if (mod == 2) disp32(out);
     }
 
-    // SP set to any value: a later stack access may cross offset FFFF, which faults on the processor.
-    static bool writes_sp(const std::vector<uint8_t>& body) {
+    // SP as an operand other than through pushes and pops: set to any value, a later stack access may
+    // cross offset FFFF (which faults on the processor); read, its value may reach a segment register.
+    static bool uses_sp(const std::vector<uint8_t>& body) {
         const uint8_t op = body[0];
         if (op == 0xBC) return true;
-        if (op != 0x8B && op != 0x89 && op != 0xC7 && op != 0x8C) return false;
+        if (op != 0x89 && op != 0x8B && op != 0x8C && op != 0x8E && op != 0xC7 && op != 0x8F && op != 0xFF) return false;
         const int mod = body[1] >> 6, reg = (body[1] >> 3) & 7, rm = body[1] & 7;
-        return op == 0x8B ? reg == 4 : mod == 3 && rm == 4;
+        return ((op == 0x89 || op == 0x8B) && reg == 4) || (mod == 3 && rm == 4);
     }
 
     // One instruction, prefixes included.
@@ -169,7 +170,7 @@ struct x86_random_code {
         }
         }
         if (address && !address_ok) return instruction(out);  // the operand was made for 32-bit addresses
-        if (writes_sp(body)) return instruction(out);
+        if (uses_sp(body)) return instruction(out);
         if (wide && wide_ok) out.push_back(0x66);
         if (override_ok && chance(4)) {
             // Not CS: the code's own bytes are not data here.
