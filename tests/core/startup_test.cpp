@@ -13,6 +13,7 @@
 #include "screen/image_handles.h"
 #include "screen/image_pool.h"
 #include "display/display_control.h"
+#include "display/input_devices.h"
 #include "platform/process.h"
 
 namespace {
@@ -58,6 +59,10 @@ void startup_state_program_thread() {
     std::fprintf(stderr, "command line [%.*s] opcode [%s] empty %d space [%.*s]\n", command_line_string->length,
                  reinterpret_cast<char*>(command_line_string->text), message.c_str(), string_empty->length,
                  string_space->length, reinterpret_cast<char*>(string_space->text));
+    string_descriptor* mouse = device_description_get(2, 1);
+    std::fprintf(stderr, "devices %d: keyboard buttons %d, mouse %d %d %d %.*s\n", device_count(),
+                 device_button_count(1, 1), device_button_count(2, 1), device_axis_count(2, 1),
+                 device_wheel_count(2, 1), mouse->length, reinterpret_cast<char*>(mouse->text));
     process_exit(0);
 }
 
@@ -95,7 +100,8 @@ TEST(StartupDeathTest, StartUpLeavesItsTablesForTheFirstStatement) {
         // Slots 0-1 are reserved, mode 0 makes eight text pages, the two 32-bit images take 10 and 11.
         ::testing::AllOf(::testing::HasSubstr("first image -12\n"),
                          ::testing::HasSubstr("F1 3B00 F12 8600 up 4800/100264\n"),
-                         ::testing::HasSubstr("command line [a b c] opcode [Unknown Opcode (  )] empty 0 space [ ]")));
+                         ::testing::HasSubstr("command line [a b c] opcode [Unknown Opcode (  )] empty 0 space [ ]"),
+                         ::testing::HasSubstr("devices 2: keyboard buttons 512, mouse 3 2 3 [MOUSE][BUTTON][AXIS][WHEEL]\n")));
 }
 
 // The box answered No stops the program; the control thread then ends the process with exit code 0.
