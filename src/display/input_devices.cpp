@@ -280,12 +280,16 @@ int32_t device_button_change_get(int32_t n, int32_t given) {
 
 float device_axis_get(int32_t n, int32_t given) {
     return current_read<float>(n, given, [](const input_device& d) { return d.axes; },
-                               [](const input_device& d, int32_t a) { return float_at(d.snapshot(1), d.axis_offset(a)); });
+                               [](const input_device& d, int32_t a) {
+                                   return float_at(d.snapshot(1), d.axis_offset(a));
+                               });
 }
 
 float device_wheel_get(int32_t n, int32_t given) {
     return current_read<float>(n, given, [](const input_device& d) { return d.wheels; },
-                               [](const input_device& d, int32_t w) { return float_at(d.snapshot(1), d.wheel_offset(w)); });
+                               [](const input_device& d, int32_t w) {
+                                   return float_at(d.snapshot(1), d.wheel_offset(w));
+                               });
 }
 
 int32_t device_button_count(int32_t n, int32_t given) {

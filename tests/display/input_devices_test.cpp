@@ -232,7 +232,8 @@ TEST_F(InputDevices, AButtonTrapOfARegisteredControllerIsDispatched) {
     static std::vector<std::pair<int32_t, int64_t>> calls;
     calls.clear();
     traps_tables_make();
-    program_register({nullptr, [] {}, [] {}, [](int32_t handler, int64_t argument) { calls.emplace_back(handler, argument); }});
+    auto record = [](int32_t handler, int64_t argument) { calls.emplace_back(handler, argument); };
+    program_register({nullptr, [] {}, [] {}, record});
     button_trap_set(4, 1, 1, 12, 34);  // button 2 of controller 1
     button_trap_state(4, 1, trap_action_on, 2);
     button_trap_table[1].pending = 1;
