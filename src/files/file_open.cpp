@@ -140,7 +140,9 @@ int32_t file_free_number() { return file_number_first_free(); }
 void files_close_all_quietly() {
     if (file_network.close_all) file_network.close_all();
     while (int32_t n = file_number_lowest_bound()) {
-        if (file_handle_close(file_number_slot(n)) != file_ok)
+        int32_t code = file_handle_close(file_number_slot(n));
+        if (code == file_bad_slot) file_number_unbind(n);  // never left bound, whatever happened
+        else if (code != file_ok)
             std::fprintf(stderr, "lumo: closing file #%d reported an error; its last writes may be lost\n", n);
     }
 }

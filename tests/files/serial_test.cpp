@@ -277,3 +277,23 @@ TEST_F(SerialPort, DevicesThatCannotServeAreUnavailable) {
 }
 
 }  // namespace
+
+#include "files/sequential.h"
+
+namespace {
+
+TEST_F(SerialPort, ByteTwentySixIsDataOnABinaryPortAndTheEndOnAText) {
+    ASSERT_EQ(open("COM3:9600,N,8,1,DS200", open_mode_input, 1), 0);
+    master_write("\x1a" "A");
+    EXPECT_EQ(file_read_byte(file_number_slot(1)), 26);
+    EXPECT_EQ(file_read_byte(file_number_slot(1)), 'A');
+    file_close(1, 1);
+    ASSERT_EQ(open("COM3:9600,N,8,1,ASC,DS200", open_mode_input, 1), 0);
+    master_write("\x1a");
+    int32_t slot = file_number_slot(1);
+    EXPECT_EQ(file_read_byte(slot), file_byte_end);
+    EXPECT_EQ(file_read_byte(slot), file_byte_end);  // the marker stays, kept by the port's slot
+    EXPECT_EQ(error_take(), 0);
+}
+
+}  // namespace
