@@ -38,18 +38,18 @@ struct string_store {
     uint32_t recycle_count = 0;
     uint32_t recycle_capacity = 0;
 
-    uint8_t* heap = nullptr;
-    size_t heap_size = 0;
-    size_t heap_used = 0;
-    descriptor_list heap_list;
+    uint8_t* string_heap = nullptr;
+    size_t string_heap_size = 0;
+    size_t string_heap_used = 0;
+    descriptor_list string_heap_list;
 
-    size_t segment_top = string_segment_text_start;
-    uint32_t segment_bottom = string_segment_size;
-    descriptor_list segment_list;
+    size_t string_segment_top = string_segment_text_start;
+    uint32_t string_segment_bottom = string_segment_size;
+    descriptor_list string_segment_list;
 
     // Entry 0 is never used, so a temp_slot of 0 means "not registered".
-    string_descriptor** temps = nullptr;
-    uint32_t temp_top = 1;
+    string_descriptor** string_temp_list = nullptr;
+    uint32_t string_temp_top = 1;
     uint32_t temp_capacity = 0;
 
     string_field_hooks field_hooks;
@@ -98,7 +98,7 @@ bool table_double(T*& table, uint32_t& capacity, uint32_t extra, int32_t error) 
 // ---- lists -------------------------------------------------------------------------------------
 
 descriptor_list& list_of(const string_descriptor* s) {
-    return s->in_segment ? store.segment_list : store.heap_list;
+    return s->in_segment ? store.string_segment_list : store.string_heap_list;
 }
 
 void list_compact(descriptor_list& l, int32_t error) {
@@ -137,26 +137,26 @@ string_descriptor* list_next_live(const descriptor_list& l, uint32_t slot) {
 // ---- temporaries -------------------------------------------------------------------------------
 
 void temp_register(string_descriptor* s) {
-    if (store.temp_top > store.temp_capacity) string_temp_list_grow();
-    store.temps[store.temp_top] = s;
-    s->temp_slot = static_cast<int32_t>(store.temp_top);
-    ++store.temp_top;
+    if (store.string_temp_top > store.temp_capacity) string_temp_list_grow();
+    store.string_temp_list[store.string_temp_top] = s;
+    s->temp_slot = static_cast<int32_t>(store.string_temp_top);
+    ++store.string_temp_top;
     s->temporary = 1;
 }
 
 // Drops the string's temporary entry; the top falls over every freed entry below it.
 void temp_unregister(string_descriptor* s) {
-    store.temps[s->temp_slot] = nullptr;
+    store.string_temp_list[s->temp_slot] = nullptr;
     s->temp_slot = 0;
     s->temporary = 0;
-    while (store.temp_top > 1 && !store.temps[store.temp_top - 1]) --store.temp_top;
+    while (store.string_temp_top > 1 && !store.string_temp_list[store.string_temp_top - 1]) --store.string_temp_top;
 }
 
 // ---- areas: the heap and the segment -------------------------------------------------------------
 
-uint8_t* area_base(const string_descriptor* s) { return s->in_segment ? segment_base() : store.heap; }
-size_t& area_top(const string_descriptor* s) { return s->in_segment ? store.segment_top : store.heap_used; }
-size_t area_limit(const string_descriptor* s) { return s->in_segment ? store.segment_bottom : store.heap_size; }
+uint8_t* area_base(const string_descriptor* s) { return s->in_segment ? segment_base() : store.string_heap; }
+size_t& area_top(const string_descriptor* s) { return s->in_segment ? store.string_segment_top : store.string_heap_used; }
+size_t area_limit(const string_descriptor* s) { return s->in_segment ? store.string_segment_bottom : store.string_heap_size; }
 size_t text_offset(const string_descriptor* s) { return static_cast<size_t>(s->text - area_base(s)); }
 size_t text_end(const string_descriptor* s) { return text_offset(s) + static_cast<size_t>(s->length); }
 
@@ -178,13 +178,13 @@ void segment_entry_write(const string_descriptor* s) {
 }
 
 void segment_entry_give(string_descriptor* s, int32_t error) {
-    if (store.segment_bottom < 4 || store.segment_bottom - 4 < store.segment_top) {
+    if (store.string_segment_bottom < 4 || store.string_segment_bottom - 4 < store.string_segment_top) {
         error_raise(error);
         return;
     }
-    store.segment_bottom -= 4;
-    s->segment_entry_offset = static_cast<uint16_t>(store.segment_bottom);
-    s->segment_entry = segment_base() + store.segment_bottom;
+    store.string_segment_bottom -= 4;
+    s->segment_entry_offset = static_cast<uint16_t>(store.string_segment_bottom);
+    s->segment_entry = segment_base() + store.string_segment_bottom;
     segment_entry_write(s);
 }
 
@@ -197,13 +197,13 @@ bool inside_segment(const void* address) {
 // Moves the text of every live heap string by the same distance as the block (new_base is the block
 // the texts were copied to); offsets are taken while the old block still exists.
 void heap_rebase(uint8_t* new_base) {
-    const descriptor_list& l = store.heap_list;
+    const descriptor_list& l = store.string_heap_list;
     for (uint32_t i = 0; i < l.count; ++i)
-        if (string_descriptor* s = l.entries[i]) s->text = new_base + (s->text - store.heap);
+        if (string_descriptor* s = l.entries[i]) s->text = new_base + (s->text - store.string_heap);
 }
 
 void heap_gaps_close() {
-    const descriptor_list& l = store.heap_list;
+    const descriptor_list& l = store.string_heap_list;
     size_t cursor = 0;
     for (uint32_t i = 0; i < l.count; ++i) {
         string_descriptor* s = l.entries[i];
@@ -211,33 +211,33 @@ void heap_gaps_close() {
         size_t at = text_offset(s);
         // A gap of up to the growth room stays: the string in front may still grow into it.
         if (at > cursor + string_heap_room) {
-            if (s->length > 0) std::memmove(store.heap + cursor, s->text, static_cast<size_t>(s->length));
-            s->text = store.heap + cursor;
+            if (s->length > 0) std::memmove(store.string_heap + cursor, s->text, static_cast<size_t>(s->length));
+            s->text = store.string_heap + cursor;
             at = cursor;
         }
         cursor = at + static_cast<size_t>(s->length);
     }
-    store.heap_used = cursor;
+    store.string_heap_used = cursor;
 }
 
 // Grows the block when the heap would be more than about half full after the request.
 void heap_grow_for(size_t request) {
-    if (request + 2 * store.heap_used + string_heap_room < store.heap_size) return;
-    if (store.heap_size > (SIZE_MAX - request) / 2) {
+    if (request + 2 * store.string_heap_used + string_heap_room < store.string_heap_size) return;
+    if (store.string_heap_size > (SIZE_MAX - request) / 2) {
         error_raise(error_string_heap);
         return;
     }
-    size_t size = request + 2 * store.heap_size;
+    size_t size = request + 2 * store.string_heap_size;
     auto* fresh = static_cast<uint8_t*>(std::malloc(size));
     if (!fresh) {
         error_raise(error_string_heap);
         return;
     }
-    if (store.heap_used > 0) std::memcpy(fresh, store.heap, store.heap_used);
+    if (store.string_heap_used > 0) std::memcpy(fresh, store.string_heap, store.string_heap_used);
     heap_rebase(fresh);
-    std::free(store.heap);
-    store.heap = fresh;
-    store.heap_size = size;
+    std::free(store.string_heap);
+    store.string_heap = fresh;
+    store.string_heap_size = size;
 }
 
 // Gives the target a fresh place of that length at its area's top; the old text is given up first,
@@ -317,10 +317,10 @@ void store_release() {
     for (string_descriptor* b : store.blocks) delete[] b;
     store.blocks.clear();
     std::free(store.recycle);
-    std::free(store.heap);
-    std::free(store.heap_list.entries);
-    std::free(store.segment_list.entries);
-    std::free(store.temps);
+    std::free(store.string_heap);
+    std::free(store.string_heap_list.entries);
+    std::free(store.string_segment_list.entries);
+    std::free(store.string_temp_list);
     store = string_store{};
 }
 
@@ -364,22 +364,22 @@ string_descriptor* string_new(uint32_t length, uint8_t temporary) {
         length = 0;
     }
     size_t reserve = size_t(length) + string_heap_room;
-    if (store.heap_used + reserve > store.heap_size) string_heap_compact(reserve);
+    if (store.string_heap_used + reserve > store.string_heap_size) string_heap_compact(reserve);
     string_descriptor* s = string_descriptor_alloc();
     s->length = static_cast<int32_t>(length);
-    s->text = store.heap + store.heap_used;
-    store.heap_used += reserve;
+    s->text = store.string_heap + store.string_heap_used;
+    store.string_heap_used += reserve;
     list_register(s);
     if (temporary) temp_register(s);
     return s;
 }
 
 string_descriptor* string_segment_new(uint32_t length, uint8_t temporary) {
-    if (store.segment_top + length > store.segment_bottom) string_segment_compact(length);
+    if (store.string_segment_top + length > store.string_segment_bottom) string_segment_compact(length);
     string_descriptor* s = string_descriptor_alloc();
     s->length = static_cast<int32_t>(length);
-    s->text = segment_base() + store.segment_top;
-    store.segment_top += length;
+    s->text = segment_base() + store.string_segment_top;
+    store.string_segment_top += length;
     s->in_segment = 1;
     list_register(s);
     if (temporary)
@@ -474,15 +474,15 @@ void string_free(string_descriptor* s) {
     }
     auto slot = static_cast<uint32_t>(s->list_slot);
     if (s->in_segment) {
-        descriptor_list& l = store.segment_list;
+        descriptor_list& l = store.string_segment_list;
         l.entries[slot] = nullptr;
         if (slot + 1 == l.count) --l.count;
     } else {
-        descriptor_list& l = store.heap_list;
+        descriptor_list& l = store.string_heap_list;
         l.entries[slot] = nullptr;
         while (l.count > 0 && !l.entries[l.count - 1]) --l.count;
-        store.heap_used =
-            l.count > 0 ? std::min(text_end(l.entries[l.count - 1]) + string_heap_room, store.heap_size) : 0;
+        store.string_heap_used =
+            l.count > 0 ? std::min(text_end(l.entries[l.count - 1]) + string_heap_room, store.string_heap_size) : 0;
     }
     string_descriptor_recycle(s);
 }
@@ -497,27 +497,27 @@ void string_swap(string_descriptor* a, string_descriptor* b) {
 
 // ---- temporaries ---------------------------------------------------------------------------------
 
-uint32_t string_temp_top() { return store.temp_top; }
+uint32_t string_temp_top() { return store.string_temp_top; }
 
 int32_t string_temps_release(uint32_t mark, int32_t value) {
     // Entry 0 is never used: nothing lies below 1.
     uint32_t floor = std::max(mark, 1u);
-    while (store.temp_top > floor) {
-        --store.temp_top;
-        if (string_descriptor* s = store.temps[store.temp_top]) string_free(s);
+    while (store.string_temp_top > floor) {
+        --store.string_temp_top;
+        if (string_descriptor* s = store.string_temp_list[store.string_temp_top]) string_free(s);
     }
     return value;
 }
 
 void string_temp_list_grow() {
-    if (store.temp_top >= store.temp_capacity / 2)
-        table_double(store.temps, store.temp_capacity, 1, error_string_temp_list);
+    if (store.string_temp_top >= store.temp_capacity / 2)
+        table_double(store.string_temp_list, store.temp_capacity, 1, error_string_temp_list);
 }
 
-uint32_t string_segment_bottom() { return store.segment_bottom; }
+uint32_t string_segment_bottom() { return store.string_segment_bottom; }
 
 void string_segment_bottom_restore(uint32_t bottom) {
-    store.segment_bottom = std::min(bottom, string_segment_size - segment_reserved);
+    store.string_segment_bottom = std::min(bottom, string_segment_size - segment_reserved);
 }
 
 // ---- compaction ----------------------------------------------------------------------------------
@@ -530,7 +530,7 @@ void string_heap_compact(size_t request) {
 
 void string_segment_compact(size_t request) {
     ++store.segment_compactions;
-    const descriptor_list& l = store.segment_list;
+    const descriptor_list& l = store.string_segment_list;
     size_t cursor = string_segment_text_start;
     for (uint32_t i = 0; i < l.count; ++i) {
         string_descriptor* s = l.entries[i];
@@ -542,18 +542,18 @@ void string_segment_compact(size_t request) {
         }
         cursor += static_cast<size_t>(s->length);
     }
-    store.segment_top = cursor;
-    if (store.segment_top + request > store.segment_bottom) error_raise(error_string_segment_full);
+    store.string_segment_top = cursor;
+    if (store.string_segment_top + request > store.string_segment_bottom) error_raise(error_string_segment_full);
 }
 
-void string_heap_list_compact() { list_compact(store.heap_list, error_string_heap_list); }
-void string_segment_list_compact() { list_compact(store.segment_list, error_string_segment_list); }
+void string_heap_list_compact() { list_compact(store.string_heap_list, error_string_heap_list); }
+void string_segment_list_compact() { list_compact(store.string_segment_list, error_string_segment_list); }
 
 // ---- start-up ------------------------------------------------------------------------------------
 
 void string_segment_init() {
-    store.segment_bottom -= segment_reserved;
-    std::memset(segment_base() + store.segment_bottom, 0, segment_reserved);
+    store.string_segment_bottom -= segment_reserved;
+    std::memset(segment_base() + store.string_segment_bottom, 0, segment_reserved);
     string_empty = string_segment_new(0, 0);
     string_empty->permanent = 1;
     string_space = string_segment_new(1, 0);
@@ -593,26 +593,26 @@ void string_store_reset(const string_store_sizes& sizes) {
     descriptor_block_take();
     store.recycle_capacity = std::max(sizes.recycle_capacity, 1u);
     table_resize(store.recycle, store.recycle_capacity, error_string_recycle_stack);
-    list_make(store.heap_list, sizes.list_capacity, error_string_heap_list);
-    list_make(store.segment_list, sizes.list_capacity, error_string_segment_list);
+    list_make(store.string_heap_list, sizes.list_capacity, error_string_heap_list);
+    list_make(store.string_segment_list, sizes.list_capacity, error_string_segment_list);
     store.temp_capacity = std::max(sizes.temp_capacity, 1u);
-    store.temps = static_cast<string_descriptor**>(std::calloc(size_t(store.temp_capacity) + 1, sizeof(void*)));
-    if (!store.temps) error_raise(error_string_temp_list);
-    store.heap_size = std::max<size_t>(sizes.heap_size, string_heap_room);
-    store.heap = static_cast<uint8_t*>(std::malloc(store.heap_size));
-    if (!store.heap) error_raise(error_string_heap);
+    store.string_temp_list = static_cast<string_descriptor**>(std::calloc(size_t(store.temp_capacity) + 1, sizeof(void*)));
+    if (!store.string_temp_list) error_raise(error_string_temp_list);
+    store.string_heap_size = std::max<size_t>(sizes.heap_size, string_heap_room);
+    store.string_heap = static_cast<uint8_t*>(std::malloc(store.string_heap_size));
+    if (!store.string_heap) error_raise(error_string_heap);
 }
 
 string_store_stats string_store_stats_get() {
-    return {store.heap_size,
-            store.heap_used,
-            store.heap_list.count,
-            store.heap_list.capacity,
-            static_cast<uint32_t>(store.segment_top),
-            store.segment_bottom,
-            store.segment_list.count,
-            store.segment_list.capacity,
-            store.temp_top,
+    return {store.string_heap_size,
+            store.string_heap_used,
+            store.string_heap_list.count,
+            store.string_heap_list.capacity,
+            static_cast<uint32_t>(store.string_segment_top),
+            store.string_segment_bottom,
+            store.string_segment_list.count,
+            store.string_segment_list.capacity,
+            store.string_temp_top,
             store.temp_capacity,
             store.recycle_count,
             store.heap_compactions,
@@ -623,7 +623,7 @@ namespace {
 
 std::string list_verify(const descriptor_list& l, bool segment, const std::unordered_set<const void*>& recycled) {
     size_t floor = segment ? string_segment_text_start : 0;
-    size_t top = segment ? store.segment_top : store.heap_used;
+    size_t top = segment ? store.string_segment_top : store.string_heap_used;
     auto fault = [segment](uint32_t i, const char* what) {
         return std::string(segment ? "segment" : "heap") + " entry " + std::to_string(i) + ": " + what;
     };
@@ -640,8 +640,8 @@ std::string list_verify(const descriptor_list& l, bool segment, const std::unord
         if (offset < floor) return fault(i, "text overlaps the one before or lies below the area");
         if (offset + static_cast<size_t>(s->length) > top) return fault(i, "text beyond the area's top");
         floor = offset + static_cast<size_t>(s->length);
-        if (s->temporary && (s->temp_slot <= 0 || static_cast<uint32_t>(s->temp_slot) >= store.temp_top ||
-                             store.temps[s->temp_slot] != s))
+        if (s->temporary && (s->temp_slot <= 0 || static_cast<uint32_t>(s->temp_slot) >= store.string_temp_top ||
+                             store.string_temp_list[s->temp_slot] != s))
             return fault(i, "temporary without its entry");
         if (s->segment_entry) {
             const uint8_t* e = s->segment_entry;
@@ -658,14 +658,14 @@ std::string list_verify(const descriptor_list& l, bool segment, const std::unord
 std::string string_store_verify() {
     std::unordered_set<const void*> recycled(store.recycle, store.recycle + store.recycle_count);
     if (recycled.size() != store.recycle_count) return "a descriptor is on the recycle stack twice";
-    if (store.heap_used > store.heap_size) return "heap used beyond its size";
-    if (store.segment_top > store.segment_bottom) return "segment top above its bottom";
+    if (store.string_heap_used > store.string_heap_size) return "heap used beyond its size";
+    if (store.string_segment_top > store.string_segment_bottom) return "segment top above its bottom";
     for (const bool segment : {false, true}) {
-        std::string fault = list_verify(segment ? store.segment_list : store.heap_list, segment, recycled);
+        std::string fault = list_verify(segment ? store.string_segment_list : store.string_heap_list, segment, recycled);
         if (!fault.empty()) return fault;
     }
-    for (uint32_t i = 1; i < store.temp_top; ++i) {
-        const string_descriptor* s = store.temps[i];
+    for (uint32_t i = 1; i < store.string_temp_top; ++i) {
+        const string_descriptor* s = store.string_temp_list[i];
         if (!s) continue;
         if (recycled.count(s)) return "temporary entry " + std::to_string(i) + " is recycled";
         if (!s->temporary || s->temp_slot != static_cast<int32_t>(i))

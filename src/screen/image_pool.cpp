@@ -14,12 +14,12 @@ namespace {
 // The first chunk is static, so the pool exists before start-up runs.
 image_record first_chunk[image_pool_chunk_records];
 
-struct free_stack_state {
+struct image_free_stack_state {
     int32_t* slots = nullptr;
     int32_t capacity = 0;
     int32_t top = -1;
 };
-free_stack_state free_stack;
+image_free_stack_state image_free_stack;
 
 constexpr int32_t free_stack_step = 4096;
 
@@ -36,11 +36,11 @@ bool pool_grow() {
 }
 
 bool free_stack_grow() {
-    int64_t capacity = int64_t{free_stack.capacity} + free_stack_step;
-    auto* slots = static_cast<int32_t*>(std::realloc(free_stack.slots, static_cast<size_t>(capacity) * sizeof(int32_t)));
+    int64_t capacity = int64_t{image_free_stack.capacity} + free_stack_step;
+    auto* slots = static_cast<int32_t*>(std::realloc(image_free_stack.slots, static_cast<size_t>(capacity) * sizeof(int32_t)));
     if (!slots) return false;
-    free_stack.slots = slots;
-    free_stack.capacity = static_cast<int32_t>(capacity);
+    image_free_stack.slots = slots;
+    image_free_stack.capacity = static_cast<int32_t>(capacity);
     return true;
 }
 
@@ -171,8 +171,8 @@ void image_graphics_state_copy(image_record* to, const image_record* from) {
 
 int32_t image_slot_take() {
     int32_t slot;
-    if (free_stack.top >= 0) {
-        slot = free_stack.slots[free_stack.top--];
+    if (image_free_stack.top >= 0) {
+        slot = image_free_stack.slots[image_free_stack.top--];
     } else {
         if (image_pool_used >= image_pool_capacity && !pool_grow()) {
             error_raise(error_image_pool_growth);
@@ -186,14 +186,14 @@ int32_t image_slot_take() {
 
 int32_t image_slot_release(int32_t slot) {
     if (!image_slot_in_use(slot)) return 0;
-    if (free_stack.top >= free_stack.capacity - 1 && !free_stack_grow()) {
+    if (image_free_stack.top >= image_free_stack.capacity - 1 && !free_stack_grow()) {
         error_raise(error_image_free_stack_growth);
         return 0;
     }
     image_record* r = &image_pool[slot];
     image_lock_retire(r);
     record_clear(r);
-    free_stack.slots[++free_stack.top] = slot;
+    image_free_stack.slots[++image_free_stack.top] = slot;
     return 1;
 }
 
@@ -322,8 +322,8 @@ void image_pool_reserve() {
         std::memset(static_cast<void*>(records), 0, sizeof(image_record) * image_pool_chunk_records);
     }
     image_pool_used = 0;
-    free_stack.top = -1;
-    if (!free_stack.slots && !free_stack_grow()) error_raise(error_image_free_stack_growth);
+    image_free_stack.top = -1;
+    if (!image_free_stack.slots && !free_stack_grow()) error_raise(error_image_free_stack_growth);
     image_pool[image_slot_take()].in_use = 0;
     image_pool[image_slot_take()].in_use = 0;
     dest_slot_select(0);
