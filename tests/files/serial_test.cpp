@@ -163,8 +163,8 @@ protected:
         ::unsetenv("LUMO_COM3");
         ::unsetenv("LUMO_COM4");
     }
-    int32_t open(std::string_view spec, int32_t mode, int32_t n) {
-        file_open(text(spec), mode, 0, 0, n, 0, 0);
+    int32_t open(std::string_view device, int32_t mode, int32_t n) {
+        file_open(text(device), mode, 0, 0, n, 0, 0);
         return error_take();
     }
     std::string stty() {
