@@ -206,50 +206,50 @@ int64_t distance(int64_t a, int64_t b) { return a > b ? a - b : b - a; }
 // Mirrored when one rectangle runs down the axis while the other runs up.
 bool mirrored(int64_t d1, int64_t d2, int64_t s1, int64_t s2) { return (d2 < d1 && s2 > s1) || (s2 < s1 && d2 > d1); }
 
+// The corners of one rectangle of a copy_corners.
+struct rect_corners {
+    int64_t &x1, &y1, &x2, &y2;
+};
+
+void whole_image_set(rect_corners r, int64_t width, int64_t height) {
+    r.x1 = r.y1 = 0;
+    r.x2 = width - 1;
+    r.y2 = height - 1;
+}
+
+// The other rectangle when one has both corners: from its own first corner at the same size, else
+// its whole image (resampled unless the sizes match).
+copy_transfer other_from_complete(rect_corners complete, rect_corners other, bool other_first, int64_t width,
+                                  int64_t height) {
+    int64_t across = distance(complete.x2, complete.x1), down = distance(complete.y2, complete.y1);
+    if (other_first) {
+        other.x2 = other.x1 + across;
+        other.y2 = other.y1 + down;
+        return copy_transfer::one_to_one;
+    }
+    whole_image_set(other, width, height);
+    return across + 1 == width && down + 1 == height ? copy_transfer::one_to_one : copy_transfer::resampled;
+}
+
 }  // namespace
 
 copy_transfer copy_defaults_apply(copy_corners& c, int32_t flags, int64_t dw, int64_t dh, int64_t sw, int64_t sh) {
     bool dest_second = has(flags, copy_dest_second), source_second = has(flags, copy_source_second);
+    rect_corners dest{c.dx1, c.dy1, c.dx2, c.dy2}, source{c.sx1, c.sy1, c.sx2, c.sy2};
     if (dest_second && source_second) {
         bool same = distance(c.dx2, c.dx1) == distance(c.sx2, c.sx1) && distance(c.dy2, c.dy1) == distance(c.sy2, c.sy1);
         return same ? copy_transfer::one_to_one : copy_transfer::resampled;
     }
-    if (dest_second) {
-        if (has(flags, copy_source_first)) {
-            c.sx2 = c.sx1 + distance(c.dx2, c.dx1);
-            c.sy2 = c.sy1 + distance(c.dy2, c.dy1);
-            return copy_transfer::one_to_one;
-        }
-        c.sx1 = c.sy1 = 0;
-        c.sx2 = sw - 1;
-        c.sy2 = sh - 1;
-        bool same = distance(c.dx2, c.dx1) + 1 == sw && distance(c.dy2, c.dy1) + 1 == sh;
-        return same ? copy_transfer::one_to_one : copy_transfer::resampled;
-    }
-    if (source_second) {
-        if (has(flags, copy_dest_first)) {
-            c.dx2 = c.dx1 + distance(c.sx2, c.sx1);
-            c.dy2 = c.dy1 + distance(c.sy2, c.sy1);
-            return copy_transfer::one_to_one;
-        }
-        c.dx1 = c.dy1 = 0;
-        c.dx2 = dw - 1;
-        c.dy2 = dh - 1;
-        bool same = distance(c.sx2, c.sx1) + 1 == dw && distance(c.sy2, c.sy1) + 1 == dh;
-        return same ? copy_transfer::one_to_one : copy_transfer::resampled;
-    }
+    if (dest_second) return other_from_complete(dest, source, has(flags, copy_source_first), sw, sh);
+    if (source_second) return other_from_complete(source, dest, has(flags, copy_dest_first), dw, dh);
     if (has(flags, copy_source_first)) return copy_transfer::refused;
-    c.sx1 = c.sy1 = 0;
-    c.sx2 = sw - 1;
-    c.sy2 = sh - 1;
+    whole_image_set(source, sw, sh);
     if (has(flags, copy_dest_first)) {
         c.dx2 = c.dx1 + sw - 1;
         c.dy2 = c.dy1 + sh - 1;
         return copy_transfer::one_to_one;
     }
-    c.dx1 = c.dy1 = 0;
-    c.dx2 = dw - 1;
-    c.dy2 = dh - 1;
+    whole_image_set(dest, dw, dh);
     return dw == sw && dh == sh ? copy_transfer::one_to_one : copy_transfer::resampled;
 }
 
