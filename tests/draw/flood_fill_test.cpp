@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <deque>
 #include <functional>
 #include <random>
 #include <string>
@@ -11,6 +10,7 @@
 
 #include "core/strings.h"
 #include "screen/blend.h"
+#include "draw_texts.h"
 #include "screen/image_fixture.h"
 
 namespace {
@@ -21,16 +21,7 @@ struct FloodFill : image_test {
         flood_fill_reset(65536);
     }
 
-    // A string over bytes the test keeps (the fills only read text and length).
-    std::deque<std::string> texts;
-    std::deque<string_descriptor> strings;
-    string_descriptor* text(std::string bytes) {
-        texts.push_back(std::move(bytes));
-        string_descriptor& s = strings.emplace_back();
-        s.text = reinterpret_cast<uint8_t*>(texts.back().data());
-        s.length = int32_t(texts.back().size());
-        return &s;
-    }
+    kept_strings text;
 
     struct box {
         int32_t x1, y1, x2, y2;
@@ -85,11 +76,6 @@ struct FloodFill : image_test {
             }
             s += '\n';
         }
-        return s;
-    }
-    static std::string rows(std::initializer_list<const char*> lines) {
-        std::string s;
-        for (const char* l : lines) s += std::string(l) + '\n';
         return s;
     }
 
@@ -172,7 +158,7 @@ TEST_F(FloodFill, TiledFillPaintsEachPixelWithItsTilePixel) {
 TEST_F(FloodFill, ADiagonalStaircaseHolds) {
     image_record& r = picture_new({"...#....", "..#.....", ".#......", "#......."});
     paint_fill(0, 0, 2, 1, nullptr, 0x6);
-    EXPECT_EQ(picture(r), rows({"222#....", "22#.....", "2#......", "#......."}));
+    EXPECT_EQ(picture(r), picture_rows({"222#....", "22#.....", "2#......", "#......."}));
 }
 
 TEST_F(FloodFill, OnlyTheBorderColourStops) {
@@ -180,9 +166,9 @@ TEST_F(FloodFill, OnlyTheBorderColourStops) {
     // flowed through and other colours painted over.
     image_record& r = picture_new({"..3..", "..3..", "33.33", "..3.."});
     paint_fill(0, 0, 3, 0, nullptr, 0x2);
-    EXPECT_EQ(picture(r), rows({"333..", "333..", "33.33", "..3.."}));
+    EXPECT_EQ(picture(r), picture_rows({"333..", "333..", "33.33", "..3.."}));
     paint_fill(4, 3, 2, 5, nullptr, 0x6);
-    EXPECT_EQ(picture(r), rows({"22222", "22222", "22222", "22222"}));
+    EXPECT_EQ(picture(r), picture_rows({"22222", "22222", "22222", "22222"}));
 }
 
 TEST_F(FloodFill, ASeedOnTheBorderOrOutsideTheClipBoxPaintsNothing) {
@@ -205,13 +191,13 @@ TEST_F(FloodFill, TheClipBoxBoundsTheFill) {
     image_record& r = picture_new({".....", ".....", ".....", "....."});
     clip(r, {1, 1, 3, 2});
     paint_fill(2, 2, 2, 1, nullptr, 0x6);
-    EXPECT_EQ(picture(r), rows({".....", ".222.", ".222.", "....."}));
+    EXPECT_EQ(picture(r), picture_rows({".....", ".222.", ".222.", "....."}));
     // An inverted clip box or one off the image draws nothing.
     clip(r, {3, 1, 1, 2});
     paint_fill(2, 1, 4, 1, nullptr, 0x6);
     clip(r, {3, 1, 70, 200});
     paint_fill(4, 3, 5, 1, nullptr, 0x6);
-    EXPECT_EQ(picture(r), rows({".....", ".2255", ".2255", "...55"}));
+    EXPECT_EQ(picture(r), picture_rows({".....", ".2255", ".2255", "...55"}));
 }
 
 TEST_F(FloodFill, RelativeSeedDefaultColourAndMask) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "draw_texts.h"
 #include "screen/image_fixture.h"
 #include "screen/pixels.h"
 
@@ -24,11 +25,6 @@ struct Lines : image_test {
         }
         return s;
     }
-    static std::string rows(std::initializer_list<const char*> lines) {
-        std::string s;
-        for (const char* l : lines) s += std::string(l) + '\n';
-        return s;
-    }
     static void clip(image_record& r, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
         r.clip_x1 = x1;
         r.clip_y1 = y1;
@@ -43,21 +39,21 @@ TEST_F(Lines, PixelTables) {
         std::string expected;
     };
     const line_case cases[] = {
-        {3, 2, 3, 2, rows({"........", "........", "...1....", "........"})},
-        {9, 2, 9, 2, rows({"........", "........", "........", "........"})},  // a point outside
-        {1, 1, 6, 1, rows({"........", ".111111.", "........", "........"})},
-        {6, 0, 6, 3, rows({"......1.", "......1.", "......1.", "......1."})},
-        {0, 0, 3, 3, rows({"1.......", ".1......", "..1.....", "...1...."})},
-        {7, 0, 0, 3, rows({"......11", "....11..", "..11....", "11......"})},
-        {0, 0, 7, 2, rows({"11......", "..1111..", "......11", "........"})},
-        {0, 3, 1, 0, rows({".1......", ".1......", "1.......", "1......."})},
+        {3, 2, 3, 2, picture_rows({"........", "........", "...1....", "........"})},
+        {9, 2, 9, 2, picture_rows({"........", "........", "........", "........"})},  // a point outside
+        {1, 1, 6, 1, picture_rows({"........", ".111111.", "........", "........"})},
+        {6, 0, 6, 3, picture_rows({"......1.", "......1.", "......1.", "......1."})},
+        {0, 0, 3, 3, picture_rows({"1.......", ".1......", "..1.....", "...1...."})},
+        {7, 0, 0, 3, picture_rows({"......11", "....11..", "..11....", "11......"})},
+        {0, 0, 7, 2, picture_rows({"11......", "..1111..", "......11", "........"})},
+        {0, 3, 1, 0, picture_rows({".1......", ".1......", "1.......", "1......."})},
         // Clipped at each edge and corner: the edge pixels are drawn.
-        {-5, 2, 20, 2, rows({"........", "........", "11111111", "........"})},
-        {4, -9, 4, 9, rows({"....1...", "....1...", "....1...", "....1..."})},
-        {-3, -3, 5, 5, rows({"1.......", ".1......", "..1.....", "...1...."})},
-        {10, 5, 5, 0, rows({".....1..", "......1.", ".......1", "........"})},
-        {-4, 6, -1, 0, rows({"........", "........", "........", "........"})},
-        {2, -1, 12, -1, rows({"........", "........", "........", "........"})},
+        {-5, 2, 20, 2, picture_rows({"........", "........", "11111111", "........"})},
+        {4, -9, 4, 9, picture_rows({"....1...", "....1...", "....1...", "....1..."})},
+        {-3, -3, 5, 5, picture_rows({"1.......", ".1......", "..1.....", "...1...."})},
+        {10, 5, 5, 0, picture_rows({".....1..", "......1.", ".......1", "........"})},
+        {-4, 6, -1, 0, picture_rows({"........", "........", "........", "........"})},
+        {2, -1, 12, -1, picture_rows({"........", "........", "........", "........"})},
     };
     for (const line_case& c : cases) {
         image_record& r = dest_new(8, 4, 13, true);
@@ -178,13 +174,13 @@ TEST_F(Lines, LineStatementPointsCursorAndColour) {
 TEST_F(Lines, BoxesAndFilledBoxes) {
     image_record& r = dest_new(8, 5, 13, true);
     line_draw(1, 1, 5, 3, 2, 1, 0, 0x9);
-    EXPECT_EQ(picture(r), rows({"........", ".22222..", ".2...2..", ".22222..", "........"}));
+    EXPECT_EQ(picture(r), picture_rows({"........", ".22222..", ".2...2..", ".22222..", "........"}));
     line_draw(2, 2, 4, 2, 3, 2, 0, 0x9);
-    EXPECT_EQ(picture(r), rows({"........", ".22222..", ".23332..", ".22222..", "........"}));
+    EXPECT_EQ(picture(r), picture_rows({"........", ".22222..", ".23332..", ".22222..", "........"}));
     // Each side starts its own style: 0x8000 draws the four corners.
     image_record& s = dest_new(8, 5, 13, true);
     line_draw(1, 1, 5, 3, 4, 1, 0x8000, 0x19);
-    EXPECT_EQ(picture(s), rows({"........", ".4...4..", "........", ".4...4..", "........"}));
+    EXPECT_EQ(picture(s), picture_rows({"........", ".4...4..", "........", ".4...4..", "........"}));
 }
 
 TEST_F(Lines, BoxCornersOfASemiTransparentColourBlendTwice) {
@@ -257,12 +253,12 @@ TEST_F(Lines, PixelSetResetAndQuery) {
     r.fore_color = 5;
     r.back_color = 2;
     pixel_set(10, 0, 0, 0);  // one past the last column: nothing
-    EXPECT_EQ(picture(r), rows({"..........", "..........", "..........", ".........."}));
+    EXPECT_EQ(picture(r), picture_rows({"..........", "..........", "..........", ".........."}));
     pixel_set(9, 0, 0, 0);
     pixel_set(-1, 1, 0, 1);  // relative: (8, 1)
     pixel_set(2, 2, 7, 2);
     pixel_reset(3, 3, 0, 0);
-    EXPECT_EQ(picture(r), rows({".........5", "........5.", "..7.......", "...2......"}));
+    EXPECT_EQ(picture(r), picture_rows({".........5", "........5.", "..7.......", "...2......"}));
     EXPECT_EQ(r.draw_color, 2u);
     EXPECT_EQ(r.cursor_x, 3);
     clip(r, 0, 0, 8, 3);

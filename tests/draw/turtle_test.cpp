@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <cstring>
-#include <deque>
 #include <string>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "draw/flood_fill.h"
 #include "draw/lines.h"
 #include "machine/memory.h"
+#include "draw_texts.h"
 #include "screen/image_fixture.h"
 
 namespace {
@@ -22,15 +22,7 @@ struct Turtle : image_test {
         dos_memory_clear();
     }
 
-    std::deque<std::string> texts;
-    std::deque<string_descriptor> strings;
-    string_descriptor* text(std::string bytes) {
-        texts.push_back(std::move(bytes));
-        string_descriptor& s = strings.emplace_back();
-        s.text = reinterpret_cast<uint8_t*>(texts.back().data());
-        s.length = int32_t(texts.back().size());
-        return &s;
-    }
+    kept_strings text;
     void run(const std::string& commands) { turtle_draw(text(commands)); }
 
     static void segment_put(uint16_t offset, const void* bytes, size_t n) {
@@ -50,8 +42,8 @@ struct Turtle : image_test {
     static std::vector<uint8_t> bytes(const image_record& r) { return {r.pixels, r.pixels + image_pixel_bytes(&r)}; }
 
     turtle_number read(const std::string& s, uint32_t* position = nullptr) {
-        texts.push_back(s);
-        turtle_text t{reinterpret_cast<const uint8_t*>(texts.back().data()), uint32_t(s.size()), 0};
+        const string_descriptor* kept = text(s);
+        turtle_text t{kept->text, uint32_t(kept->length), 0};
         turtle_number n = turtle_number_read(t);
         if (position) *position = t.position;
         return n;
