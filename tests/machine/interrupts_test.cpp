@@ -4,10 +4,14 @@
 
 #include "core/runtime_fixture.h"
 #include "display/mouse.h"
+#include "display/viewport.h"
 #include "display/window.h"
 #include "files/byte_span.h"
 #include "machine/interrupts.h"
 #include "machine/x86.h"
+#include "screen/fonts.h"
+#include "screen/image_pool.h"
+#include "screen/palette.h"
 
 namespace {
 
@@ -93,6 +97,26 @@ TEST_F(Interrupts, MouseDriverReadsTheNewestRecordAndLeavesTheQueriesTheirPlace)
     EXPECT_EQ(x86_registers.gpr[x86_eax], 4u);
     mouse_reset();
     window_hidden = 0;
+}
+
+// Through the mouse module: a 320 x 200 mode-13 display shown 2:1 in a 640 x 400 window.
+TEST_F(Interrupts, MouseDriverPositionOnAModeThirteenDisplay) {
+    font_metrics_init();
+    palettes_load();
+    image_pool_reserve();
+    display_slot_select(image_new(320, 200, 13));
+    viewport_record v;
+    ASSERT_TRUE(viewport_of(320, 200, 640, 400, 0, 0, 1, v));
+    viewport_publish(v);
+    mouse_reset();
+    mouse_motion_event(200, 100);  // over screen pixel (100, 50)
+    x86_registers.gpr[x86_eax] = 3;
+    interrupt_emulate(0x33);
+    EXPECT_EQ(x86_registers.gpr[x86_ecx], 200u);
+    EXPECT_EQ(x86_registers.gpr[x86_edx], 50u);
+    mouse_reset();
+    viewport_reset();
+    image_pool_reserve();
 }
 
 TEST(MouseDriverPosition, GraphicsAndTextDisplays) {
