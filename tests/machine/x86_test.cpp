@@ -332,3 +332,19 @@ TEST_F(MachineCode, MoreArgumentsThanTheArrayHoldsRunNothing) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(MachineCode, CodeThatNeverEndsStillParksAtShutdown) {
+    // MOV AL, 1 over a whole segment: the offset wraps and no far return or zero byte comes.
+    for (uint32_t i = 0; i < 65536; i += 2) {
+        dos_memory[0x30000 + i] = 0xB0;
+        dos_memory[0x30000 + i + 1] = 0x01;
+    }
+    segment_select(0x3000, 1);
+    shutdown_flag = 1;
+    EXPECT_THROW(machine_code_call(0, 0), parked);
+    EXPECT_EQ(x86_registers.gpr[x86_eax], 1u) << "the routine ran until the look at the flag";
+}
+
+}  // namespace
