@@ -52,12 +52,6 @@ void thread_start(void (*entry)(), const char* name) {
     t.detach();
 }
 
-std::string executable_path() {
-    std::vector<char> buffer(65536);
-    ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    return n > 0 ? std::string(buffer.data(), static_cast<size_t>(n)) : std::string();
-}
-
 void current_directory_to_executable() {
     std::string dir = executable_directory_of(executable_path());
     if (!dir.empty() && chdir(dir.c_str()) != 0) {
@@ -99,6 +93,12 @@ void program_static_init() {
     return_stack_init();
     input_device_table_make();
     traps_tables_make();
+}
+
+std::string executable_path() {
+    std::vector<char> buffer(65536);
+    ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    return n > 0 ? std::string(buffer.data(), static_cast<size_t>(n)) : std::string();
 }
 
 std::string executable_directory_of(const std::string& path) {

@@ -25,6 +25,8 @@ void exit_hook_empty();
 void runtime_static_init();
 void program_static_init();
 
+// The running program's executable file; empty when it cannot be read.
+std::string executable_path();
 // The current directory a program starts in: the executable's path cut at its last separator
 // ('\', '/' or ':'; a ':' is kept, a slash removed; the root stays "/").
 std::string executable_directory_of(const std::string& path);
