@@ -17,6 +17,7 @@
 #include "display/frames.h"
 #include "display/keyboard.h"
 #include "display/window.h"
+#include "files/environment.h"
 #include "platform/process.h"
 #include "screen/image_pool.h"
 #include "screen/modes.h"
@@ -24,8 +25,6 @@
 #include "screen/palette.h"
 #include "screen/text_output.h"
 #include "screen/text_view.h"
-
-extern char** environ;
 
 namespace {
 
@@ -71,7 +70,8 @@ bool program_spawn(const std::vector<std::string>& words) {
     for (const auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
     argv.push_back(nullptr);
     pid_t child;
-    return posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) == 0;
+    // The program's environment table, with its own changes.
+    return posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environment_envp().data()) == 0;
 }
 
 [[noreturn]] void program_stop() {

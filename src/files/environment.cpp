@@ -93,6 +93,13 @@ string_descriptor* clipboard_get() {
 
 const std::vector<std::string>& environment_entries_table() { return table(); }
 
+std::vector<char*> environment_envp() {
+    std::vector<char*> envp;
+    for (std::string& e : table()) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    return envp;
+}
+
 void environment_reset() {
     table().clear();
     for (char** e = environ; e && *e; ++e) table().emplace_back(*e);

@@ -22,7 +22,9 @@ int32_t env_set(string_descriptor* entry);
 int32_t clipboard_set(string_descriptor* text);
 string_descriptor* clipboard_get();
 
-// The table as NAME=value entries, in order, for a child's environment.
+// The table as NAME=value entries, in order.
 const std::vector<std::string>& environment_entries_table();
+// The table as a child's environment vector (null-terminated); valid until the next env_set.
+std::vector<char*> environment_envp();
 // Tests: the table copied again from the process environment.
 void environment_reset();

@@ -60,9 +60,7 @@ pid_t spawn(const std::vector<std::string>& args, bool hidden) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (const std::string& e : environment_entries_table()) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
+    std::vector<char*> envp = environment_envp();
 
     posix_spawnattr_t attr;
     posix_spawnattr_init(&attr);
