@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -125,14 +127,34 @@ void key_typed(int32_t c) {
     key_up_char(c);
 }
 
-// A key typed by another thread, as the window's callbacks do, after a while.
-std::thread key_typed_after(int ms, std::atomic<bool>& typed) {
-    return std::thread([ms, &typed] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-        typed = true;
-        key_typed('d');
-    });
-}
+// Keys typed by another thread, as the window's callbacks do: the first after a while, then one
+// every while until the prompt has ended, so a loaded machine that empties the pending keys late
+// still sees a key that answers the prompt.
+class late_keys {
+public:
+    late_keys(int ms, std::atomic<bool>& typed)
+        : typer_([this, ms, &typed] {
+              std::unique_lock lock(mutex_);
+              while (!ended_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return done_; })) {
+                  typed = true;
+                  key_typed('d');
+              }
+          }) {}
+    ~late_keys() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        ended_.notify_one();
+        typer_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    bool done_ = false;
+    std::thread typer_;
+};
 
 std::string text_row(const image_record& page, int32_t row) {
     std::string s;
@@ -148,14 +170,15 @@ TEST_F(Lifecycle, EndPromptIgnoresKeysTypedBeforeAndWaitsForANewOne) {
     for (int32_t c : {'a', 'b', 'c'}) key_typed(c);
     autodisplay_mode = 0;
     std::atomic<bool> typed{false};
-    std::thread late_key = key_typed_after(250, typed);
     bool ended_by_late_key = false;
-    try {
-        program_end();
-    } catch (const parked&) {
-        ended_by_late_key = typed.load();
+    {
+        late_keys keys(250, typed);
+        try {
+            program_end();
+        } catch (const parked&) {
+            ended_by_late_key = typed.load();
+        }
     }
-    late_key.join();
     EXPECT_TRUE(ended_by_late_key);  // the keys typed before the prompt did not end it
     EXPECT_EQ(text_row(shown, 25), "Press any key to continue" + std::string(55, ' '));
     EXPECT_EQ(autodisplay_mode.load(), 1);  // frames go on while it waits
@@ -172,9 +195,10 @@ TEST_F(Lifecycle, EndPromptSitsOnTheBottomRow) {
         screen_mode_set(r.mode, 0, 0, 0, 0, 1);
         stop_request = 0;
         std::atomic<bool> typed{false};
-        std::thread late_key = key_typed_after(20, typed);
-        EXPECT_THROW(program_end(), parked);
-        late_key.join();
+        {
+            late_keys keys(20, typed);
+            EXPECT_THROW(program_end(), parked);
+        }
         const image_record& shown = *display_image.load();
         EXPECT_EQ(dest_image, &shown) << r.mode;
         EXPECT_EQ(shown.cursor_row, r.bottom) << r.mode;
