@@ -20,6 +20,7 @@ namespace {
 
 struct control_state {
     int parity = 0;  // flips every full turn: frames on 1, lock keys on 0
+    sleep_waker waker;  // a page rebuild asks for the frame builder's answer
 };
 control_state control;
 
@@ -32,16 +33,26 @@ void seam_call(void (*seam)()) {
     if (seam) seam();
 }
 
+// Sleeps between turns; the frame builder (this thread) answers a page rebuild's request at once
+// instead of at its next frame turn, since it builds nothing while it sleeps.
+void control_sleep(int64_t ms) {
+    int64_t end = clock_ms() + ms;
+    while (sleep_ms_wakeable(end - clock_ms(), control.waker)) {
+        frame_build_suspend_answer();
+        if (clock_ms() >= end) return;
+    }
+}
+
 // The retrace flags rise for the last millisecond of a turn. While no program reads the status
 // port (the latch of the last turn is still set) the turn sleeps once instead of twice, which
 // nobody can tell apart, and costs half the wake-ups.
 void retrace_raise() {
     constexpr int64_t turn_ms = 16, retrace_ms = 1;
     bool watched = retrace_latch.load() == 0;
-    sleep_ms(watched ? turn_ms - retrace_ms : turn_ms);
+    control_sleep(watched ? turn_ms - retrace_ms : turn_ms);
     retrace_latch.store(1);
     retrace_active.store(1);
-    if (watched) sleep_ms(retrace_ms);
+    if (watched) control_sleep(retrace_ms);
 }
 
 bool close_requested() { return close_request_bits.load() != 0 && close_handled_by_program.load() == 0; }
@@ -76,6 +87,8 @@ void control_turn() {
     // Frame building and the lock keys stay on this one thread and never overlap.
     if (shell_child_running.load() == 0 && control.parity == 0) keyboard_lock_keys_sync();
 }
+
+void control_thread_wake() { sleep_waker_signal(control.waker); }
 
 void control_thread_entry() {
     for (;;) control_turn();

@@ -103,6 +103,25 @@ void sleep_ms(int64_t ms) {
         std::this_thread::yield();
 }
 
+void sleep_waker_signal(sleep_waker& waker) {
+    {
+        std::lock_guard guard(waker.lock);
+        waker.signalled = true;
+    }
+    waker.woken.notify_one();
+}
+
+bool sleep_ms_wakeable(int64_t ms, sleep_waker& waker) {
+    if (timing.sleep.load(std::memory_order_relaxed)) {
+        sleep_ms(ms);
+        return false;
+    }
+    std::unique_lock guard(waker.lock);
+    bool woken = waker.woken.wait_for(guard, std::chrono::milliseconds(ms > 0 ? ms : 0), [&] { return waker.signalled; });
+    waker.signalled = false;
+    return woken;
+}
+
 void time_source_set(const time_source* source) {
     timing.now_ms.store(source ? source->now_ms : nullptr);
     timing.sleep.store(source ? source->sleep : nullptr);

@@ -7,8 +7,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <ctime>
+#include <mutex>
 
 struct string_descriptor;
 
@@ -21,6 +23,17 @@ int64_t clock_ms();
 std::chrono::steady_clock::time_point clock_ms_moment(int64_t ms);
 // Sleeps the calling thread; 0 yields the processor once.
 void sleep_ms(int64_t ms);
+
+// A sleep that another thread may end early.
+struct sleep_waker {
+    std::mutex lock;
+    std::condition_variable woken;
+    bool signalled = false;
+};
+void sleep_waker_signal(sleep_waker& waker);
+// Sleeps ms, or less when signalled (true then, and the signal is used up). Under a test sleep
+// the whole sleep goes through it and nothing ends it early.
+bool sleep_ms_wakeable(int64_t ms, sleep_waker& waker);
 
 // Start-up: the clock and the time of day to the millisecond, at once.
 void timer_base_init();

@@ -351,6 +351,11 @@ void software_frames_reset() {
     builder.last_number = 0;
 }
 
+void frame_build_suspend_answer() {
+    std::lock_guard<std::mutex> hold(builder.building);
+    suspend_answer();
+}
+
 void software_frame_build() {
     std::lock_guard<std::mutex> hold(builder.building);
     suspend_answer();

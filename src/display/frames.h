@@ -72,6 +72,8 @@ void software_frames_reset();
 // Builds one frame of display_image into a slot (control thread with automatic display on, or the
 // program thread through display_now and display_frame_wait).
 void software_frame_build();
+// The builder's answer to a page rebuild's request, given between builds (control thread).
+void frame_build_suspend_answer();
 void autodisplay_on();
 // Shows the current page now; with automatic display on this turns it off.
 void display_now();

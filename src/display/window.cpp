@@ -18,6 +18,7 @@
 
 #include "core/alerts.h"
 #include "core/errors.h"
+#include "core/program_wake.h"
 #include "core/shutdown.h"
 #include "core/startup.h"
 #include "core/strings.h"
@@ -70,8 +71,11 @@ void main_thread_run(std::function<void()> call) {
 int32_t main_thread_query(int32_t (*query)()) {
     if (on_main_thread()) return query();
     auto answer = std::make_shared<std::atomic<int64_t>>(INT64_MIN);
-    main_thread_run([answer, query] { answer->store(query()); });
-    program_wait_until([&answer] { return answer->load() != INT64_MIN; }, 1);
+    main_thread_run([answer, query] {
+        answer->store(query());
+        program_wake();
+    });
+    program_wait_woken([&answer] { return answer->load() != INT64_MIN; });
     return static_cast<int32_t>(answer->load());
 }
 
@@ -85,7 +89,7 @@ void requests_run() {
 }
 
 void window_wait() {
-    program_wait_until([] { return window_exists.load() != 0; }, 100);
+    program_wait_woken([] { return window_exists.load() != 0; });
 }
 
 std::string text_of(string_descriptor* text) {
@@ -129,6 +133,7 @@ void window_create() {
     glutCreateWindow(ws.title_set ? ws.title.c_str() : "Untitled");
     ws.main_thread = std::this_thread::get_id();
     window_exists.store(1);
+    program_wake();
 }
 
 // Sleeps until the window's or the raw-motion connection brings events, a request comes or the

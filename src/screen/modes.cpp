@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "core/control.h"
 #include "core/errors.h"
 #include "core/shutdown.h"
 #include "display/frames.h"
@@ -226,6 +227,7 @@ void frame_suspend_begin() {
     if (!suspend.taken) return;
     int32_t idle = 0;
     frame_build_suspend.compare_exchange_strong(idle, 1);
+    control_thread_wake();  // the builder answers between its turns
     // Once the runtime shuts down the control thread builds no more frames: the pages are free to change.
     while (frame_build_suspend.load() != 2 && !shutdown_flag.load(std::memory_order_relaxed))
         std::this_thread::yield();

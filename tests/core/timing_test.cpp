@@ -281,6 +281,20 @@ TEST_F(Timing, WithoutACalendarTheTimeBaseIsTheZonesOffset) {
     tzset();
 }
 
+// The control thread's sleep between turns, which a page rebuild ends to get its answer at once.
+TEST(SleepWakeableThreaded, ASignalEndsTheSleepAndIsUsedUp) {
+    sleep_waker waker;
+    std::thread signaller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        sleep_waker_signal(waker);
+    });
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(sleep_ms_wakeable(5000, waker));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500));
+    signaller.join();
+    EXPECT_FALSE(sleep_ms_wakeable(1, waker));  // the signal was taken
+}
+
 TEST(Clock, ClockMsIsElapsedTime) {
     // Elapsed, not processor time: an idle wait still moves it.
     int64_t before = clock_ms();
