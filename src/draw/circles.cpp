@@ -56,7 +56,7 @@ struct outline_target {
     static int64_t truncated(double v) { return reach == outline_reach::far ? pixel_truncate(v) : static_cast<int64_t>(v); }
     void write(int64_t x, int64_t y, double angle) const {
         if (!whole_circle && !arc.contains(angle)) return;
-        if (reach != outline_reach::inside && !(x >= box.x1 && x <= box.x2 && y >= box.y1 && y <= box.y2)) return;
+        if (reach != outline_reach::inside && !box.contains(x, y)) return;
         pixels.write(static_cast<int32_t>(x), static_cast<int32_t>(y), colour);
     }
     // The four mirrors of one offset of the first quadrant, each with its own angle.

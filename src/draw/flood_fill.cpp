@@ -74,7 +74,7 @@ fill_seed fill_seed_place(image_record* r, float x, float y, bool relative) {
     r->cursor_y = p.y;
     int64_t px = image_map_x(r, p.x), py = image_map_y(r, p.y);
     pixel_box box = image_clip_box(r);
-    bool inside = !box.empty() && px >= box.x1 && px <= box.x2 && py >= box.y1 && py <= box.y2;
+    bool inside = box.contains(px, py);
     return {inside, static_cast<int32_t>(inside ? px : 0), static_cast<int32_t>(inside ? py : 0), box};
 }
 

@@ -131,11 +131,6 @@ float cursor_in_view(float value, float scale, float offset, uint8_t mode) {
     return mode == 2 ? static_cast<float>(static_cast<long double>(value) * scale + offset) : value;
 }
 
-bool in_clip_box(const image_record* r, int64_t x, int64_t y) {
-    pixel_box box = image_clip_box(r);
-    return !box.empty() && inside(x, y, box.x1, box.y1, box.x2, box.y2);
-}
-
 }  // namespace
 
 line_clip_result line_clip(int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64_t left, int64_t top, int64_t right,
@@ -163,7 +158,8 @@ line_clip_result line_clip(int64_t x1, int64_t y1, int64_t x2, int64_t y2, int64
 }
 
 void dest_pixel_write_clipped(int64_t x, int64_t y, uint32_t colour) {
-    if (in_clip_box(dest_image, x, y)) dest_pixel_write(static_cast<int32_t>(x), static_cast<int32_t>(y), colour);
+    if (image_clip_box(dest_image).contains(x, y))
+        dest_pixel_write(static_cast<int32_t>(x), static_cast<int32_t>(y), colour);
 }
 
 void line_pixels_draw(int64_t x1, int64_t y1, int64_t x2, int64_t y2, uint32_t colour) {
@@ -237,7 +233,7 @@ double pixel_query(float a, float b, int32_t point) {
             return 0;
         }
         int64_t x = image_map_x(s, a), y = image_map_y(s, b);
-        if (!in_clip_box(s, x, y)) return -1;
+        if (!image_clip_box(s).contains(x, y)) return -1;
         return source_pixel_read(static_cast<int32_t>(x), static_cast<int32_t>(y));
     }
     const image_record* d = dest_image;
@@ -273,7 +269,7 @@ void pixel_set(float x, float y, uint32_t colour, uint32_t flags) {
     int64_t px = cursor_pixel(d->cursor_x, d->scale_x, d->offset_x, d->view_origin_x, d->coord_mode);
     int64_t py = cursor_pixel(d->cursor_y, d->scale_y, d->offset_y, d->view_origin_y, d->coord_mode);
     bool visible = d->coord_mode == 0 ? (px >= 0 && px < d->width && py >= 0 && py < d->height)
-                                      : in_clip_box(d, px, py);
+                                      : image_clip_box(d).contains(px, py);
     if (visible) dest_pixel_write(static_cast<int32_t>(px), static_cast<int32_t>(py), colour);
 }
 

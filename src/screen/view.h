@@ -27,6 +27,7 @@ int64_t image_map_y(const image_record* r, float y);
 struct pixel_box {
     int64_t x1, y1, x2, y2;
     bool empty() const { return x1 > x2 || y1 > y2; }
+    bool contains(int64_t x, int64_t y) const { return x >= x1 && x <= x2 && y >= y1 && y <= y2; }
 };
 // The image's clip box cut to its pixels: empty when nothing of it lies inside the image.
 pixel_box image_clip_box(const image_record* r);
