@@ -136,21 +136,18 @@ struct never_stops {
     bool seed_stops(size_t, int32_t, int32_t) const { return false; }
 };
 
-struct palette_painter : never_stops {
-    uint8_t* pixels;
-    uint8_t colour, border;
-    bool is_border(size_t i) const { return pixels[i] == border; }
-    void paint(size_t i, int32_t, int32_t) const { pixels[i] = colour; }
-};
-
+// Palette pixels (uint8_t) and 32-bit pixels without blending take the colour as it is.
+template <class Pixel>
 struct store_painter : never_stops {
-    uint32_t* pixels;
-    uint32_t colour, border;
+    using pixel = Pixel;
+    Pixel* pixels;
+    Pixel colour, border;
     bool is_border(size_t i) const { return pixels[i] == border; }
     void paint(size_t i, int32_t, int32_t) const { pixels[i] = colour; }
 };
 
 struct blend_painter : never_stops {
+    using pixel = uint32_t;
     uint32_t* pixels;
     uint32_t colour, border;
     bool is_border(size_t i) const { return pixels[i] == border; }
@@ -169,21 +166,35 @@ struct tile_painter {
     void paint(size_t i, int32_t x, int32_t y) const { pixels[i] = at(x, y); }
 };
 
-// The 32-bit fills: no masking, draw_color is the paint colour.
+// The paint colour (else the foreground) and the border colour (else the paint colour).
+struct fill_colours {
+    uint32_t paint, border;
+};
+fill_colours fill_colours_of(const image_record* r, uint32_t paint, uint32_t border, uint32_t flags) {
+    uint32_t colour = flags & fill_paint_given ? paint : static_cast<uint32_t>(r->fore_color);
+    return {colour, flags & fill_border_given ? border : colour};
+}
+
+// A fill with one colour up to one border colour; the paint colour becomes draw_color.
+template <class Painter>
+void fill_solid(image_record* r, float x, float y, fill_colours c, uint32_t flags) {
+    using pixel = typename Painter::pixel;
+    r->draw_color = c.paint;
+    fill_seed seed = fill_seed_place(r, x, y, flags & fill_relative);
+    if (!seed.inside) return;
+    Painter painter;
+    painter.pixels = reinterpret_cast<pixel*>(r->pixels);
+    painter.colour = static_cast<pixel>(c.paint);
+    painter.border = static_cast<pixel>(c.border);
+    fill_walk(r, seed, painter);
+}
+
+// The 32-bit fills: no masking.
 template <class Painter>
 void fill_32(float x, float y, uint32_t paint, uint32_t border, uint32_t flags) {
     image_record* r = dest_image;
     assert(r->bytes_per_pixel == 4);
-    uint32_t colour = flags & fill_paint_given ? paint : static_cast<uint32_t>(r->fore_color);
-    uint32_t stop = flags & fill_border_given ? border : colour;
-    r->draw_color = colour;
-    fill_seed seed = fill_seed_place(r, x, y, flags & fill_relative);
-    if (!seed.inside) return;
-    Painter painter;
-    painter.pixels = reinterpret_cast<uint32_t*>(r->pixels);
-    painter.colour = colour;
-    painter.border = stop;
-    fill_walk(r, seed, painter);
+    fill_solid<Painter>(r, x, y, fill_colours_of(r, paint, border, flags), flags);
 }
 
 }  // namespace
@@ -200,18 +211,8 @@ void paint_fill(float x, float y, uint32_t paint, uint32_t border, string_descri
         else paint_fill_32_blend(x, y, paint, border, flags);
         return;
     }
-    uint32_t colour = flags & fill_paint_given ? paint : static_cast<uint32_t>(r->fore_color);
-    uint32_t stop = flags & fill_border_given ? border : colour;
-    colour &= r->color_mask;
-    stop &= r->color_mask;
-    r->draw_color = colour;
-    fill_seed seed = fill_seed_place(r, x, y, flags & fill_relative);
-    if (!seed.inside) return;
-    palette_painter painter;
-    painter.pixels = r->pixels;
-    painter.colour = static_cast<uint8_t>(colour);
-    painter.border = static_cast<uint8_t>(stop);
-    fill_walk(r, seed, painter);
+    fill_colours c = fill_colours_of(r, paint, border, flags);
+    fill_solid<store_painter<uint8_t>>(r, x, y, {c.paint & r->color_mask, c.border & r->color_mask}, flags);
 }
 
 void paint_fill_32_blend(float x, float y, uint32_t paint, uint32_t border, uint32_t flags) {
@@ -219,7 +220,7 @@ void paint_fill_32_blend(float x, float y, uint32_t paint, uint32_t border, uint
 }
 
 void paint_fill_32_store(float x, float y, uint32_t paint, uint32_t border, uint32_t flags) {
-    fill_32<store_painter>(x, y, paint, border, flags);
+    fill_32<store_painter<uint32_t>>(x, y, paint, border, flags);
 }
 
 tile_pattern tile_pattern_decode(const uint8_t* tile, int32_t length, int32_t bits) {
