@@ -8,8 +8,6 @@ namespace {
 constexpr uint8_t separator = ',';
 constexpr uint8_t quote = '"';
 
-bool letter_is(uint8_t c, char upper) { return (c | 0x20) == (upper | 0x20); }
-
 // After "&": "H" or "O" and their digits up to the comma; a comma or the end right after the "&"
 // is the value 0.
 int32_t based_item(const uint8_t* data, int32_t& i, int32_t length, number_lexer& lexer) {
@@ -18,8 +16,7 @@ int32_t based_item(const uint8_t* data, int32_t& i, int32_t length, number_lexer
         ++i;
         return data_lex_ok;
     }
-    if (!letter_is(data[i], 'H') && !letter_is(data[i], 'O')) return data_lex_syntax_error;
-    lexer.base_set(letter_is(data[i], 'H') ? digit_base::hex : digit_base::octal);
+    if (!lexer.base_letter(data[i])) return data_lex_syntax_error;
     for (++i; i < length; ++i) {
         if (data[i] == separator) {
             ++i;

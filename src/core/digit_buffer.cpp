@@ -125,7 +125,14 @@ lex_step number_lexer::decimal_digit(char c) {
     }
 }
 
-void number_lexer::base_set(digit_base base) { b_.base = base; }
+bool number_lexer::base_letter(int32_t c) {
+    if (c < 0) return false;
+    switch (c | 0x20) {
+    case 'h': b_.base = digit_base::hex; return true;
+    case 'o': b_.base = digit_base::octal; return true;
+    default: return false;
+    }
+}
 
 lex_step number_lexer::based(uint8_t c) {
     if (digit_value(c, b_.base) < 0) return lex_step::ends;

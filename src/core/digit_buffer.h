@@ -27,8 +27,10 @@ public:
     explicit number_lexer(digit_buffer& buffer);  // clears it
     // A decimal item: sign, digits, point, exponent letter and its sign and digits.
     lex_step decimal(uint8_t c);
-    // After "&H" or "&O" (base_set first): a digit of the base, or the end of the item.
-    void base_set(digit_base base);
+    // The byte after "&": H or O (either case) sets the base and answers true; any other byte,
+    // or a negative read code, answers false and leaves the item decimal.
+    bool base_letter(int32_t c);
+    // After the base letter: a digit of the base, or the end of the item.
     lex_step based(uint8_t c);
     // The end of the item: the exponent joins the digits' power of ten; no digit means 0.
     void finish();

@@ -18,7 +18,6 @@ int32_t no_file_layer(int32_t) {
 file_item_source installed{no_file_layer, nullptr, nullptr, nullptr};
 
 bool blank_or_tab(int32_t c) { return c == ' ' || c == '\t'; }
-bool letter_is(int32_t c, char upper) { return c >= 0 && (c | 0x20) == (upper | 0x20); }
 
 // The slot to read, or -1 once the error is raised.
 int32_t slot_of(int32_t file_number) {
@@ -105,10 +104,8 @@ int32_t file_number_lex(int32_t file_number, digit_buffer& buffer) {
     int32_t result = file_lex_ok;
     if (c == '&') {
         c = installed.read_byte(slot);
-        if (letter_is(c, 'H') || letter_is(c, 'O')) {
-            lexer.base_set(letter_is(c, 'H') ? digit_base::hex : digit_base::octal);
+        if (lexer.base_letter(c))
             c = item_read(slot, installed.read_byte(slot), [&](uint8_t b) { return lexer.based(b); }, result);
-        }
         // "&" followed by anything else is the value 0; that byte ends the item.
     } else {
         c = item_read(slot, c, [&](uint8_t b) { return lexer.decimal(b); }, result);

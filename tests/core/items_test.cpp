@@ -53,9 +53,12 @@ TEST_F(DataItems, Examples) {
         {"1 2", int16_type, 0, error_syntax, 0},
         {"", int16_type, 0, error_out_of_data, 0},
         {"&O177777", int16_type, -1, 0, 8},
+        {"&hff", uint16_type, 255, 0, 4},  // base letters in either case
+        {"&o17", uint16_type, 15, 0, 4},
         {"&", int16_type, 0, 0, 1},
         {"&,5", int16_type, 0, 0, 2},
         {"&X1", int16_type, 0, error_syntax, 0},
+        {"&\xC8", int16_type, 0, error_syntax, 0},  // 'H' with bit 7 set is no base letter
         {"&H1G", int16_type, 0, error_syntax, 0},
         {"-.5e1,", int32_type, -5, 0, 6},
         {"1.5.", double_type, 0, error_syntax, 0},
