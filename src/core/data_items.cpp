@@ -56,8 +56,16 @@ bool item_lexed(const uint8_t* data, int32_t& position, int32_t length, digit_bu
     return false;
 }
 
-template <typename T>
-T refused(int32_t& position, int32_t start) {
+// Lexes the item and converts it with convert(buffer, value); a value the target cannot hold is
+// error 6 with the position back at the item's start.
+template <typename T, typename Convert>
+T number_read(const uint8_t* data, int32_t& position, int32_t length, Convert convert) {
+    if (error_pending()) return 0;
+    int32_t start = position;
+    digit_buffer b;
+    if (!item_lexed(data, position, length, b)) return 0;
+    T value;
+    if (convert(b, value)) return value;
     position = start;
     error_raise(error_overflow);
     return 0;
@@ -76,33 +84,17 @@ int32_t data_number_lex(const uint8_t* data, int32_t& position, int32_t length, 
 }
 
 long double data_read_number(const uint8_t* data, int32_t& position, int32_t length, variable_type_code type) {
-    if (error_pending()) return 0;
-    int32_t start = position;
-    digit_buffer b;
-    if (!item_lexed(data, position, length, b)) return 0;
-    long double value;
-    if (!digit_buffer_to_type(b, type, value)) return refused<long double>(position, start);
-    return value;
+    return number_read<long double>(data, position, length, [type](const digit_buffer& b, long double& value) {
+        return digit_buffer_to_type(b, type, value);
+    });
 }
 
 int64_t data_read_int64(const uint8_t* data, int32_t& position, int32_t length) {
-    if (error_pending()) return 0;
-    int32_t start = position;
-    digit_buffer b;
-    if (!item_lexed(data, position, length, b)) return 0;
-    int64_t value;
-    if (!digit_buffer_to_int64(b, value)) return refused<int64_t>(position, start);
-    return value;
+    return number_read<int64_t>(data, position, length, digit_buffer_to_int64);
 }
 
 uint64_t data_read_uint64(const uint8_t* data, int32_t& position, int32_t length) {
-    if (error_pending()) return 0;
-    int32_t start = position;
-    digit_buffer b;
-    if (!item_lexed(data, position, length, b)) return 0;
-    uint64_t value;
-    if (!digit_buffer_to_uint64(b, value)) return refused<uint64_t>(position, start);
-    return value;
+    return number_read<uint64_t>(data, position, length, digit_buffer_to_uint64);
 }
 
 void data_read_string(const uint8_t* data, int32_t& position, int32_t length, string_descriptor* target) {

@@ -61,8 +61,15 @@ bool item_lexed(int32_t file_number, digit_buffer& b) {
     }
 }
 
-template <typename T>
-T refused() {
+// Lexes the next item and converts it with convert(buffer, value); a value the target cannot hold
+// is error 6.
+template <typename T, typename Convert>
+T number_read(int32_t file_number, Convert convert) {
+    if (error_pending()) return 0;
+    digit_buffer b;
+    if (!item_lexed(file_number, b)) return 0;
+    T value;
+    if (convert(b, value)) return value;
     error_raise(error_overflow);
     return 0;
 }
@@ -117,31 +124,14 @@ int32_t file_number_lex(int32_t file_number, digit_buffer& buffer) {
 }
 
 long double file_input_number(int32_t file_number, variable_type_code type) {
-    if (error_pending()) return 0;
-    digit_buffer b;
-    if (!item_lexed(file_number, b)) return 0;
-    long double value;
-    if (!digit_buffer_to_type(b, type, value)) return refused<long double>();
-    return value;
+    return number_read<long double>(file_number, [type](const digit_buffer& b, long double& value) {
+        return digit_buffer_to_type(b, type, value);
+    });
 }
 
-int64_t file_input_int64(int32_t file_number) {
-    if (error_pending()) return 0;
-    digit_buffer b;
-    if (!item_lexed(file_number, b)) return 0;
-    int64_t value;
-    if (!digit_buffer_to_int64(b, value)) return refused<int64_t>();
-    return value;
-}
+int64_t file_input_int64(int32_t file_number) { return number_read<int64_t>(file_number, digit_buffer_to_int64); }
 
-uint64_t file_input_uint64(int32_t file_number) {
-    if (error_pending()) return 0;
-    digit_buffer b;
-    if (!item_lexed(file_number, b)) return 0;
-    uint64_t value;
-    if (!digit_buffer_to_uint64(b, value)) return refused<uint64_t>();
-    return value;
-}
+uint64_t file_input_uint64(int32_t file_number) { return number_read<uint64_t>(file_number, digit_buffer_to_uint64); }
 
 void file_input_string(int32_t file_number, string_descriptor* target) {
     if (error_pending()) return;
