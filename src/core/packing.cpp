@@ -69,6 +69,18 @@ bool n_refused(int32_t n) {
 
 uint64_t bit_mask(int32_t n) { return n == bits_max ? ~uint64_t(0) : (uint64_t(1) << n) - 1; }
 
+// The IEEE value of the MBF bytes at the start of s (0 after error 5 when it is shorter). Bits is
+// the unsigned integer of the form's width.
+template <typename Ieee, typename Bits>
+Ieee mbf_unpacked(int32_t (*convert)(const uint8_t*, uint8_t*), const string_descriptor* s) {
+    static_assert(sizeof(Ieee) == sizeof(Bits));
+    uint8_t mbf[sizeof(Bits)], ieee[sizeof(Bits)];
+    Bits bits = unpacked<Bits>(s);
+    std::memcpy(mbf, &bits, sizeof bits);
+    convert(mbf, ieee);
+    return std::bit_cast<Ieee>(ieee);
+}
+
 string_descriptor* mbf_packed(int32_t (*convert)(const uint8_t*, uint8_t*), const void* ieee, size_t n) {
     uint8_t bytes[8];
     if (convert(static_cast<const uint8_t*>(ieee), bytes) != 0) {
@@ -129,22 +141,11 @@ long double unpack_float80(const string_descriptor* s) {
     return value;
 }
 
-float unpack_mbf_single(const string_descriptor* s) {
-    auto mbf = unpacked<uint32_t>(s);
-    uint8_t bytes[4], ieee[4];
-    store(bytes, mbf);
-    mbf_single_to_ieee(bytes, ieee);
-    return std::bit_cast<float>(bits32(ieee));
-}
+float unpack_mbf_single(const string_descriptor* s) { return mbf_unpacked<float, uint32_t>(mbf_single_to_ieee, s); }
 
-double unpack_mbf_double(const string_descriptor* s) {
-    auto mbf = unpacked<uint64_t>(s);
-    uint8_t bytes[8], ieee[8];
-    store(bytes, mbf);
-    // Files written by the older interpreters hold such bits in most doubles: they are dropped.
-    mbf_double_to_ieee(bytes, ieee);
-    return std::bit_cast<double>(bits64(ieee));
-}
+// Files written by the older interpreters hold fraction bits a double cannot in most doubles: they
+// are dropped without a complaint.
+double unpack_mbf_double(const string_descriptor* s) { return mbf_unpacked<double, uint64_t>(mbf_double_to_ieee, s); }
 
 uint64_t unpack_ubits(int32_t n, const string_descriptor* s) {
     if (n_refused(n)) return 0;
