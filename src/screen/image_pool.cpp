@@ -159,6 +159,10 @@ text_grid image_text_grid(const image_record* record) {
     return {advance > 0 ? record->width / advance : record->width, glyph > 0 ? record->height / glyph : 0};
 }
 
+bool image_proportional(const image_record* record) {
+    return !record->is_text && font_advance_width(record->font) == 0;
+}
+
 size_t image_pixel_bytes(const image_record* record) {
     return size_t{record->width} * record->height * record->bytes_per_pixel;
 }

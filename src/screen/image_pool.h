@@ -121,6 +121,8 @@ bool image_mode_valid(int32_t mode);
 // Text grid of an image: cells of a text image; width / advance by height / glyph height of a
 // graphics image (one-pixel columns with a proportional font).
 text_grid image_text_grid(const image_record* record);
+// A graphics image whose font has no fixed advance: it prints and positions in pixels.
+bool image_proportional(const image_record* record);
 // The cells of a text image.
 inline text_cell* cells_of(const image_record* record) { return reinterpret_cast<text_cell*>(record->pixels); }
 // Byte count of the pixels: width * height * bytes_per_pixel.

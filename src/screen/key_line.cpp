@@ -80,8 +80,6 @@ void text_print(const std::string& text, int32_t newline) {
     print_string(&s, newline);
 }
 
-bool proportional(const image_record* r) { return !r->is_text && font_advance_width(r->font) == 0; }
-
 // The bottom row of the page made blank in the current colours.
 void bottom_row_blank(image_record* r, const text_grid& grid) {
     if (r->is_text) {
@@ -133,7 +131,7 @@ void label_colours_invert(image_record* r) {
 }
 
 void labels_draw(image_record* r, const text_grid& grid) {
-    const bool prop = proportional(r);
+    const bool prop = image_proportional(r);
     const key_label_layout layout = key_label_layout_of(grid.columns, prop, font_glyph_height(r->font));
     const int32_t fore = r->fore_color;
     const uint32_t back = r->back_color;
@@ -264,7 +262,7 @@ void key_line_draw() {
 void key_list_print() {
     if (error_pending()) return;
     const image_record* r = dest_image;
-    const bool prop = proportional(r);
+    const bool prop = image_proportional(r);
     bool aligned = false;
     if (prop) {
         static const uint8_t paren = ')';

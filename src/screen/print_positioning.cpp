@@ -26,8 +26,6 @@ constexpr int64_t file_line_width = 2147483647;
 
 print_position_seams seams;
 
-bool proportional(const image_record* r) { return !r->is_text && font_advance_width(r->font) == 0; }
-
 // One print line of the destination: its width and the size of one space in the same unit
 // (columns, or pixels with a proportional font), and the cursor's column. An image narrower than
 // one character still has one column.
@@ -126,7 +124,7 @@ void print_comma() {
         r->pending_newline = 0;
         return;
     }
-    if (proportional(r)) return comma_proportional();
+    if (image_proportional(r)) return comma_proportional();
     comma_fixed(screen_line(r).width);
 }
 

@@ -20,8 +20,6 @@ int32_t key_line_drawing = 0;
 
 namespace {
 
-bool proportional(const image_record* r) { return !r->is_text && font_advance_width(r->font) == 0; }
-
 // The column the cursor stands on at the end of a line. An image narrower than one glyph still has
 // one column, so the cursor never goes left of the image.
 int32_t last_column(const image_record* r) { return std::max(image_text_grid(r).columns, 1); }
@@ -98,7 +96,7 @@ enum class step_end { fits, wrapped, deferred };
 // Draws one character, moves the cursor and wraps. last: the text's last character.
 step_end character_step(uint32_t code, bool last, int32_t newline) {
     image_record* r = dest_image;
-    bool prop = proportional(r);
+    bool prop = image_proportional(r);
     int32_t advance = prop ? glyph_advance(code) : 1;
     if (prop && r->cursor_column + advance > r->width) text_newline();
     glyph_draw(code);
@@ -194,7 +192,7 @@ step_end control_do(uint32_t code, bool last, int32_t newline) {
     image_record* r = dest_image;
     switch (code) {
         case 7: bell_pause(); break;
-        case 9: return proportional(r) ? tab_proportional() : tab_fixed(last, newline);
+        case 9: return image_proportional(r) ? tab_proportional() : tab_fixed(last, newline);
         case 10:
         case 13:
             text_newline();
@@ -270,7 +268,7 @@ void print_prewrap(string_descriptor* text) {
     if (r->is_text) {
         end = int64_t{r->cursor_column} + text->length - 1;
     } else {
-        int64_t w = proportional(r) ? 1 : font_advance_width(r->font);
+        int64_t w = image_proportional(r) ? 1 : font_advance_width(r->font);
         end = (r->cursor_column - 1) * w + text_pixel_width(text, 0, 0);
     }
     if (end > r->width) text_newline();
