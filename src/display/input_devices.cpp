@@ -23,10 +23,9 @@ constexpr int32_t latch_count = 256;
 constexpr int32_t controller_axis_neutral = 128;
 constexpr int32_t argument_max = 65535;
 
-struct input_device {
-    // Guards the queue: the main thread appends, the program thread steps and reads.
-    mutable std::mutex lock;
-    int32_t in_use = 0;
+// What a device record holds besides its lock; a record is registered while its number is at most
+// the device count.
+struct input_device_fields {
     int32_t kind = 0;
     std::string description;
     std::string name;
@@ -44,6 +43,11 @@ struct input_device {
     size_t axis_offset(int32_t axis) const { return size_t(buttons) + 4 * size_t(axis); }
     size_t wheel_offset(int32_t wheel) const { return axis_offset(axes + wheel); }
     size_t stamp_offset() const { return wheel_offset(wheels); }
+};
+
+struct input_device : input_device_fields {
+    // Guards the queue: the main thread appends, the program thread steps and reads.
+    mutable std::mutex lock;
 };
 
 struct input_device_state {
@@ -149,13 +153,7 @@ bool argument_valid(int32_t v) { return v >= 0 && v <= argument_max; }
 void input_device_table_make() {
     for (input_device& d : devices.table) {
         std::lock_guard<std::mutex> guard(d.lock);
-        d.in_use = d.kind = 0;
-        d.description.clear();
-        d.name.clear();
-        d.buttons = d.axes = d.wheels = d.queue_limit = d.event_size = d.capacity = d.count = 0;
-        d.buffer.clear();
-        std::fill(std::begin(d.press_latches), std::end(d.press_latches), 0);
-        d.dropped = 0;
+        static_cast<input_device_fields&>(d) = input_device_fields{};  // by value: no field forgotten
     }
     devices.count.store(0);
     devices.stamp.store(0);
@@ -176,7 +174,6 @@ int32_t input_device_register(const input_device_layout& layout) {
     input_device& d = devices.table[size_t(n)];
     {
         std::lock_guard<std::mutex> guard(d.lock);
-        d.in_use = 1;
         d.kind = layout.kind;
         d.description = layout.description;
         d.name = layout.name;
