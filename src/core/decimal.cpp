@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -37,8 +38,12 @@ uint64_t integer_of(std::string_view digits) {
 //
 // 10^k as a 128-bit significand F (top bit set) and a binary exponent e: 10^k = (F + d) x 2^e with
 // 0 <= d < 1, d = 0 for the exact entries. For m below 2^64 the product m x F lies less than 2^64
-// (2^65 once normalised) below m x 10^k in its last bits; when those bits do not straddle the rounding point, the top bits
-// rounded are the correctly rounded value. Otherwise the C library decides.
+// (2^65 once normalised) below m x 10^k in its last bits; when those bits do not straddle the
+// rounding point, the top bits rounded are the correctly rounded value. Otherwise the C library
+// decides.
+
+// The precisions the product rounds to: the x87 extended and the IEEE double significands.
+static_assert(std::numeric_limits<long double>::digits == 64 && std::numeric_limits<double>::digits == 53);
 
 constexpr int power_range = 350;  // |k| up to here: far from the extended and double limits
 constexpr int double_power_range = 290;
@@ -192,32 +197,30 @@ bool exact_path(std::string_view digits, int64_t exponent, const std::array<T, n
     return true;
 }
 
+// The exact path, else the 128-bit product for up to 19 digits and |k| within power_limit, else
+// the C library's from_text.
+template <typename T, size_t n>
+T decimal_to(std::string_view digits, int64_t exponent, bool negative, const std::array<T, n>& powers,
+             size_t exact_digits, int power_limit, T (*from_text)(const char*, char**)) {
+    T r;
+    if (exact_path(digits, exponent, powers, exact_digits, r)) return negative ? -r : r;
+    int64_t k = exponent - int64_t(digits.size() - 1);
+    uint64_t significand;
+    int binary_exponent;
+    if (digits.size() <= extended_exact_digits && k >= -power_limit && k <= power_limit &&
+        product_rounded(integer_of(digits), int(k), std::numeric_limits<T>::digits, significand, binary_exponent)) {
+        r = std::ldexp(static_cast<T>(significand), binary_exponent);
+        return negative ? -r : r;
+    }
+    return through_text<T>(digits, exponent, negative, from_text);
+}
+
 }  // namespace
 
 long double decimal_to_extended(std::string_view digits, int64_t exponent, bool negative) {
-    long double r;
-    if (exact_path(digits, exponent, extended_powers, extended_exact_digits, r)) return negative ? -r : r;
-    int64_t k = exponent - int64_t(digits.size() - 1);
-    uint64_t significand;
-    int binary_exponent;
-    if (digits.size() <= extended_exact_digits && k >= -power_range && k <= power_range &&
-        product_rounded(integer_of(digits), int(k), 64, significand, binary_exponent)) {
-        r = std::ldexp(static_cast<long double>(significand), binary_exponent);
-        return negative ? -r : r;
-    }
-    return through_text<long double>(digits, exponent, negative, std::strtold);
+    return decimal_to(digits, exponent, negative, extended_powers, extended_exact_digits, power_range, std::strtold);
 }
 
 double decimal_to_double(std::string_view digits, int64_t exponent, bool negative) {
-    double r;
-    if (exact_path(digits, exponent, double_powers, double_exact_digits, r)) return negative ? -r : r;
-    int64_t k = exponent - int64_t(digits.size() - 1);
-    uint64_t significand;
-    int binary_exponent;
-    if (digits.size() <= extended_exact_digits && k >= -double_power_range && k <= double_power_range &&
-        product_rounded(integer_of(digits), int(k), 53, significand, binary_exponent)) {
-        r = std::ldexp(static_cast<double>(significand), binary_exponent);
-        return negative ? -r : r;
-    }
-    return through_text<double>(digits, exponent, negative, std::strtod);
+    return decimal_to(digits, exponent, negative, double_powers, double_exact_digits, double_power_range, std::strtod);
 }
