@@ -263,8 +263,7 @@ int32_t mouse_display_pixel(const mouse_axis& a, int32_t window) {
     float p = static_cast<float>(window - a.offset);
     // Window coordinates are 16-bit, so the quotient stays far inside the integer range.
     int32_t pixel = float_to_int32((p + 0.5f) / scale - 0.5f);
-    pixel = std::min(std::max(pixel, 0), std::max(a.frame_size - 1, 0));
-    return std::min(pixel, std::max(a.display_size - 1, 0));
+    return std::clamp(pixel, 0, std::max(std::min(a.frame_size, a.display_size) - 1, 0));
 }
 
 float mouse_display_value(const mouse_axis& a, int32_t window) {
