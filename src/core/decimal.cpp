@@ -2,6 +2,7 @@
 
 #include <array>
 #include <bit>
+#include <cassert>
 #include <charconv>
 #include <cstdlib>
 #include <cmath>
@@ -223,4 +224,18 @@ long double decimal_to_extended(std::string_view digits, int64_t exponent, bool 
 
 double decimal_to_double(std::string_view digits, int64_t exponent, bool negative) {
     return decimal_to(digits, exponent, negative, double_powers, double_exact_digits, double_power_range, std::strtod);
+}
+
+int decimal_digits_of(double x, int count, char* digits, bool& negative) {
+    assert(count >= 1 && count <= decimal_digits_max);
+    char text[decimal_digits_max + 16];  // sign, point, exponent
+    char* end = std::to_chars(text, std::end(text), x, std::chars_format::scientific, count - 1).ptr;
+    negative = text[0] == '-';
+    const char* p = text + (negative ? 1 : 0);
+    digits[0] = *p;
+    if (count > 1) std::memcpy(digits + 1, p + 2, size_t(count - 1));  // after the point
+    const char* e = static_cast<const char*>(std::memchr(p, 'e', size_t(end - p))) + 1;
+    int exponent = 0;
+    std::from_chars(e + (*e == '+'), end, exponent);  // from_chars takes "-" but not "+"
+    return exponent;
 }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/decimal.h"
 #include "core/error_codes.h"
 #include "core/errors.h"
 #include "core/maths.h"
@@ -39,17 +40,9 @@ struct scientific_digits {
 
 // Correctly rounded (ties to even), as printf's "%.*E" gives them in the "C" locale.
 scientific_digits scientific_of(double x, int count) {
-    char text[48];
-    auto end = std::to_chars(text, std::end(text), x, std::chars_format::scientific, count - 1).ptr;
     scientific_digits s{};
     s.count = count;
-    s.negative = text[0] == '-';
-    const char* p = text + (s.negative ? 1 : 0);
-    s.digits[0] = *p++;
-    if (count > 1) std::memcpy(s.digits + 1, p + 1, size_t(count - 1));  // after the point
-    const char* e = static_cast<const char*>(std::memchr(p, 'e', size_t(end - p)));
-    const char* exponent_first = e + 1 + (e[1] == '+' ? 1 : 0);  // from_chars takes "-" but not "+"
-    std::from_chars(exponent_first, end, s.exponent);
+    s.exponent = decimal_digits_of(x, count, s.digits, s.negative);
     return s;
 }
 

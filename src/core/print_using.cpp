@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/decimal.h"
 #include "core/error_codes.h"
 #include "core/errors.h"
 #include "core/print_using_field.h"
@@ -15,7 +16,7 @@
 namespace {
 
 // The digits of a binary value as the language prints them: 256 significant digits.
-constexpr int full_digits = 256;
+constexpr int full_digits = decimal_digits_max;
 // Usually enough: a field that reads fewer digits than this, with a guard that shows no carry could
 // have reached them, writes exactly what the full digits would write.
 constexpr int short_digits = 15;  // held in place by std::string
@@ -67,17 +68,8 @@ void string_into_field(std::string_view value, size_t width, bool whole, std::st
 
 // Scientific digits of x, correctly rounded to `count` significant digits.
 void scientific_digits(double x, int count, print_using_digits& n) {
-    char text[full_digits + 16];
-    char* end = std::to_chars(text, std::end(text), x, std::chars_format::scientific, count - 1).ptr;
-    const char* p = text;
-    n.negative = *p == '-';
-    if (n.negative) ++p;
-    n.digits.assign(1, *p);
-    if (count > 1) n.digits.append(p + 2, size_t(count - 1));
-    int e = 0;
-    const char* exponent = static_cast<const char*>(std::memchr(p, 'e', size_t(end - p))) + 1;
-    std::from_chars(exponent + (*exponent == '+'), end, e);
-    n.exponent = e - (count - 1);
+    n.digits.resize(size_t(count));
+    n.exponent = decimal_digits_of(x, count, n.digits.data(), n.negative) - (count - 1);
 }
 
 // Whether x's exact decimal expansion has at most `count` significant digits, so that the short
