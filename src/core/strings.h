@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Binds a string to a record field of a random-access file; owned by the file layer.
 struct field_link;
@@ -56,6 +57,10 @@ string_descriptor* string_from_literal(const void* text, int32_t length);
 string_descriptor* string_from_cstring(const char* text);  // null gives the empty text
 // A fixed-length string over existing memory; inside the segment a non-temporary view gets an entry.
 string_descriptor* string_fixed_view(void* address, int32_t length, uint8_t temporary);
+// The text of a string as a view, valid while the string is neither changed nor freed.
+inline std::string_view string_text_view(const string_descriptor* s) {
+    return {reinterpret_cast<const char*>(s->text), static_cast<size_t>(s->length)};
+}
 // A new temporary heap string holding a copy of n bytes.
 string_descriptor* string_temp_from_bytes(const void* bytes, size_t n);
 // Registers an existing string as temporary (a string already registered stays as it is).

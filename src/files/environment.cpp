@@ -22,10 +22,6 @@ std::vector<std::string>& table() {
     return entries;
 }
 
-std::string_view view_of(const string_descriptor* s) {
-    return {reinterpret_cast<const char*>(s->text), static_cast<size_t>(s->length)};
-}
-
 string_descriptor* temp_of(std::string_view text) {
     string_descriptor* s = string_new(static_cast<uint32_t>(text.size()), 1);
     if (!text.empty()) std::memcpy(s->text, text.data(), text.size());
@@ -43,11 +39,11 @@ void count_update() { environment_count = static_cast<int32_t>(table().size()) +
 }  // namespace
 
 string_descriptor* command_line_get() {
-    return command_line_string ? temp_of(view_of(command_line_string)) : string_new(0, 1);
+    return command_line_string ? temp_of(string_text_view(command_line_string)) : string_new(0, 1);
 }
 
 string_descriptor* env_get(string_descriptor* name) {
-    std::string_view n = view_of(name);
+    std::string_view n = string_text_view(name);
     if (n.empty() || n.find('\0') != n.npos || n.find('=') != n.npos) return string_new(0, 1);
     auto it = entry_of(n);
     return it == table().end() ? string_new(0, 1) : temp_of(std::string_view(*it).substr(n.size() + 1));
@@ -63,7 +59,7 @@ string_descriptor* env_get_nth(int32_t n) {
 }
 
 int32_t env_set(string_descriptor* entry) {
-    std::string_view text = view_of(entry);
+    std::string_view text = string_text_view(entry);
     size_t equals = text.find('=');
     // No name, no '=' or a NUL: nothing the environment can hold.
     if (equals == 0 || equals == text.npos || text.find('\0') != text.npos) {
@@ -84,7 +80,7 @@ int32_t env_set(string_descriptor* entry) {
     return environment_count;
 }
 
-int32_t clipboard_set(string_descriptor* text) { return platform::clipboard_text_set(view_of(text)) ? 1 : 0; }
+int32_t clipboard_set(string_descriptor* text) { return platform::clipboard_text_set(string_text_view(text)) ? 1 : 0; }
 
 string_descriptor* clipboard_get() {
     std::string text = platform::clipboard_text_get();

@@ -19,10 +19,6 @@ namespace {
 
 constexpr uint8_t ctrl_z = 26;
 
-std::string_view text_of(const string_descriptor* s) {
-    return {reinterpret_cast<const char*>(s->text), static_cast<size_t>(s->length)};
-}
-
 // Input files: a first byte 26 marks an empty text file. Regular files only: a port's byte would
 // be lost. False when the byte cannot be read (the error is raised).
 bool input_first_byte_check(int32_t slot) {
@@ -88,7 +84,7 @@ void file_open(string_descriptor* name, int32_t mode, int32_t access, int32_t lo
     if (state < 0) return error_raise(error_bad_file_name_or_number);
     if (state == 1) return error_raise(error_file_already_open);
 
-    int32_t slot = file_handle_open(text_of(name), q.access, q.deny, q.kind);
+    int32_t slot = file_handle_open(string_text_view(name), q.access, q.deny, q.kind);
     if (slot < 0) return error_raise(file_open_error_of_result(slot));
     file_number_bind(file_number, slot);
     file_handle_record& r = file_handle_record_of(slot);

@@ -27,10 +27,6 @@ namespace {
 constexpr size_t cell_name_width = 12;
 constexpr size_t directory_name_max = 4096;
 
-std::string_view view_of(const string_descriptor* s) {
-    return {reinterpret_cast<const char*>(s->text), static_cast<size_t>(s->length)};
-}
-
 char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 
 std::string upper_of(std::string_view text) {
@@ -63,7 +59,7 @@ bool match_from(std::string_view p, std::string_view n) {
 
 // Maps a path argument: false with the error raised (64 for a NUL, 68 for another drive).
 bool mapped(const string_descriptor* text, std::string& path) {
-    int32_t code = file_name_fix(view_of(text), path);
+    int32_t code = file_name_fix(string_text_view(text), path);
     if (code == file_ok) return true;
     error_raise(code == file_bad_name ? error_bad_file_name : error_device_unavailable);
     return false;
@@ -193,7 +189,7 @@ std::string listing_cell(std::string_view name, bool directory) {
 void file_kill(string_descriptor* pattern_text) {
     if (error_pending()) return;
     pattern_parts parts;
-    if (!pattern_split(view_of(pattern_text), parts)) return;
+    if (!pattern_split(string_text_view(pattern_text), parts)) return;
     bool deleted = false;
     for (const std::string& name : matching_names(parts)) {
         std::string path = parts.directory + name;
@@ -208,7 +204,7 @@ void file_rename(string_descriptor* old_text, string_descriptor* new_text) {
     if (error_pending()) return;
     std::string from, to;
     if (!mapped(old_text, from)) return;
-    if (file_name_map(view_of(new_text), to) != file_ok) return error_raise(error_bad_file_name);
+    if (file_name_map(string_text_view(new_text), to) != file_ok) return error_raise(error_bad_file_name);
     struct stat st;
     if (::lstat(from.c_str(), &st) != 0) return error_raise(rename_error_of_errno(errno));
     if (file_locks_open_elsewhere(st)) return error_raise(error_path_file_access);
@@ -245,20 +241,20 @@ void dir_remove(string_descriptor* text) {
 
 int32_t file_exists(string_descriptor* text) {
     std::string path;
-    if (error_pending() || file_name_fix(view_of(text), path) != file_ok) return 0;
+    if (error_pending() || file_name_fix(string_text_view(text), path) != file_ok) return 0;
     struct stat st;
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) ? -1 : 0;
 }
 
 int32_t dir_exists(string_descriptor* text) {
     std::string path;
-    if (error_pending() || file_name_fix(view_of(text), path) != file_ok) return 0;
+    if (error_pending() || file_name_fix(string_text_view(text), path) != file_ok) return 0;
     return is_directory(path, true) ? -1 : 0;
 }
 
 void file_list(string_descriptor* pattern_text, int32_t pattern_given) {
     if (error_pending()) return;
-    std::string text = pattern_given ? std::string(view_of(pattern_text)) : std::string();
+    std::string text = pattern_given ? std::string(string_text_view(pattern_text)) : std::string();
     if (text.empty() || text.back() == '\\' || text.back() == '/') text += '*';
     pattern_parts parts;
     if (!pattern_split(text, parts)) return;

@@ -99,10 +99,6 @@ void socket_row_free(socket_row* s) {
     list_remove(socket_list, list_item_id(socket_list, s));
 }
 
-std::string_view text_of(const string_descriptor* s) {
-    return {reinterpret_cast<const char*>(s->text), static_cast<size_t>(s->length)};
-}
-
 string_descriptor* temporary_text(std::string_view text) {
     string_descriptor* s = string_new(static_cast<uint32_t>(text.size()), 1);
     if (!text.empty()) std::memcpy(s->text, text.data(), text.size());
@@ -289,12 +285,12 @@ void connection_send(connection_record* c, const uint8_t* bytes, int32_t count) 
 
 int32_t network_open_client(const string_descriptor* address) {
     if (error_pending()) return 0;
-    return handle_answer(network_open(network_kind_client, text_of(address), 0), error_illegal_function_call);
+    return handle_answer(network_open(network_kind_client, string_text_view(address), 0), error_illegal_function_call);
 }
 
 int32_t network_open_host(const string_descriptor* address) {
     if (error_pending()) return 0;
-    return handle_answer(network_open(network_kind_host, text_of(address), 0), error_illegal_function_call);
+    return handle_answer(network_open(network_kind_host, string_text_view(address), 0), error_illegal_function_call);
 }
 
 int32_t network_open_connection(int32_t host_handle) {
@@ -306,7 +302,7 @@ string_descriptor* network_connection_address(int32_t handle) {
     if (error_pending()) return temporary_text({});
     if (socket_row* host = host_socket(handle); host && host->protocol == socket_protocol_tcp_ip) {
         string_descriptor* own = public_ip_lookup();
-        std::string address = own->length ? std::string(text_of(own)) : "127.0.0.1";
+        std::string address = own->length ? std::string(string_text_view(own)) : "127.0.0.1";
         return temporary_text("TCP/IP:" + std::to_string(host->port) + ":" + address);
     }
     connection_record* c = open_stream(handle);

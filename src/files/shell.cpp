@@ -39,10 +39,6 @@ constexpr const char* internal_commands[] = {
     "PUSHD",  "RD",     "REM",     "REN",     "RENAME",   "RMDIR",  "SET",   "SETLOCAL", "SHIFT", "START",
     "TIME",   "TITLE",  "TYPE",    "VER",     "VERIFY",   "VOL"};
 
-std::string_view view_of(const string_descriptor* s) {
-    return {reinterpret_cast<const char*>(s->text), static_cast<size_t>(s->length)};
-}
-
 std::string program_on_path(std::string_view name) {
     const char* path = std::getenv("PATH");
     std::string_view dirs = path ? path : "/usr/bin:/bin";
@@ -196,20 +192,20 @@ int32_t shell_cmd_available() {
 }
 
 int32_t shell_is_internal_command(string_descriptor* text) {
-    std::string upper(view_of(text));
+    std::string upper(string_text_view(text));
     std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; });
     return std::find(std::begin(internal_commands), std::end(internal_commands), upper) != std::end(internal_commands);
 }
 
 int64_t shell_run_wait_result(string_descriptor* command) {
     if (error_pending()) return 1;
-    if (!command_ok(view_of(command))) return 1;
-    return launch_shown_waiting(view_of(command));
+    if (!command_ok(string_text_view(command))) return 1;
+    return launch_shown_waiting(string_text_view(command));
 }
 
 int64_t shell_run_hidden_wait_result(string_descriptor* command) {
     if (error_pending()) return 1;
-    std::string_view text = view_of(command);
+    std::string_view text = string_text_view(command);
     if (text.empty()) return error_raise(error_illegal_function_call), 1;
     if (!command_ok(text)) return 1;
     return launch(text, true, true, result_not_started);
@@ -217,14 +213,14 @@ int64_t shell_run_hidden_wait_result(string_descriptor* command) {
 
 void shell_run_wait(string_descriptor* command, int32_t command_given) {
     if (error_pending()) return;
-    std::string_view text = command_given ? view_of(command) : std::string_view{};
+    std::string_view text = command_given ? string_text_view(command) : std::string_view{};
     if (command_ok(text)) launch_shown_waiting(text);
 }
 
 void shell_run_hidden(string_descriptor* command, int32_t flags) {
     if (error_pending()) return;
     if (flags & shell_flag_hidden_nowait) return shell_run_hidden_nowait(command, flags & shell_flag_command_given);
-    std::string_view text = (flags & shell_flag_command_given) ? view_of(command) : std::string_view{};
+    std::string_view text = (flags & shell_flag_command_given) ? string_text_view(command) : std::string_view{};
     if (text.empty()) return error_raise(error_illegal_function_call);
     if (command_ok(text)) launch(text, true, true, result_not_started);
 }
@@ -232,12 +228,12 @@ void shell_run_hidden(string_descriptor* command, int32_t flags) {
 void shell_run_nowait(string_descriptor* command, int32_t flags) {
     if (error_pending()) return;
     if (flags & shell_flag_hidden_nowait) return shell_run_hidden_nowait(command, flags & shell_flag_command_given);
-    std::string_view text = (flags & shell_flag_command_given) ? view_of(command) : std::string_view{};
+    std::string_view text = (flags & shell_flag_command_given) ? string_text_view(command) : std::string_view{};
     if (command_ok(text)) launch(text, false, false, 0);
 }
 
 void shell_run_hidden_nowait(string_descriptor* command, int32_t flags) {
-    std::string_view text = (flags & shell_flag_command_given) ? view_of(command) : std::string_view{};
+    std::string_view text = (flags & shell_flag_command_given) ? string_text_view(command) : std::string_view{};
     if (text.empty()) return error_raise(error_illegal_function_call);
     if (command_ok(text)) launch(text, true, false, result_not_started);
 }
