@@ -63,6 +63,9 @@ inline std::string_view string_text_view(const string_descriptor* s) {
 }
 // A new temporary heap string holding a copy of n bytes.
 string_descriptor* string_temp_from_bytes(const void* bytes, size_t n);
+inline string_descriptor* string_temp_from_text(std::string_view text) {
+    return string_temp_from_bytes(text.data(), text.size());
+}
 // Registers an existing string as temporary (a string already registered stays as it is).
 string_descriptor* string_make_temp(string_descriptor* s);
 

@@ -1,7 +1,6 @@
 #include "files/environment.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "core/error_codes.h"
 #include "core/errors.h"
@@ -22,12 +21,6 @@ std::vector<std::string>& table() {
     return entries;
 }
 
-string_descriptor* temp_of(std::string_view text) {
-    string_descriptor* s = string_new(static_cast<uint32_t>(text.size()), 1);
-    if (!text.empty()) std::memcpy(s->text, text.data(), text.size());
-    return s;
-}
-
 std::vector<std::string>::iterator entry_of(std::string_view name) {
     return std::find_if(table().begin(), table().end(), [&](const std::string& e) {
         return e.size() > name.size() && e[name.size()] == '=' && std::string_view(e).substr(0, name.size()) == name;
@@ -39,14 +32,14 @@ void count_update() { environment_count = static_cast<int32_t>(table().size()) +
 }  // namespace
 
 string_descriptor* command_line_get() {
-    return command_line_string ? temp_of(string_text_view(command_line_string)) : string_new(0, 1);
+    return command_line_string ? string_temp_from_text(string_text_view(command_line_string)) : string_new(0, 1);
 }
 
 string_descriptor* env_get(string_descriptor* name) {
     std::string_view n = string_text_view(name);
     if (n.empty() || n.find('\0') != n.npos || n.find('=') != n.npos) return string_new(0, 1);
     auto it = entry_of(n);
-    return it == table().end() ? string_new(0, 1) : temp_of(std::string_view(*it).substr(n.size() + 1));
+    return it == table().end() ? string_new(0, 1) : string_temp_from_text(std::string_view(*it).substr(n.size() + 1));
 }
 
 string_descriptor* env_get_nth(int32_t n) {
@@ -55,7 +48,7 @@ string_descriptor* env_get_nth(int32_t n) {
         return string_new(0, 1);
     }
     if (static_cast<size_t>(n) > table().size()) return string_new(0, 1);
-    return temp_of(table()[static_cast<size_t>(n) - 1]);
+    return string_temp_from_text(table()[static_cast<size_t>(n) - 1]);
 }
 
 int32_t env_set(string_descriptor* entry) {
@@ -84,7 +77,7 @@ int32_t clipboard_set(string_descriptor* text) { return platform::clipboard_text
 
 string_descriptor* clipboard_get() {
     std::string text = platform::clipboard_text_get();
-    return temp_of(std::string_view(text).substr(0, text.find('\0')));
+    return string_temp_from_text(std::string_view(text).substr(0, text.find('\0')));
 }
 
 const std::vector<std::string>& environment_entries_table() { return table(); }

@@ -151,8 +151,7 @@ int32_t rename_error_of_errno(int err) {
 }
 
 void print_line(std::string_view text, int32_t newline) {
-    string_descriptor* s = string_new(static_cast<uint32_t>(text.size()), 1);
-    if (!text.empty()) std::memcpy(s->text, text.data(), text.size());
+    string_descriptor* s = string_temp_from_text(text);
     if (!newline) print_prewrap(s);
     print_string(s, newline);
     string_free(s);

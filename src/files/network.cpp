@@ -99,12 +99,6 @@ void socket_row_free(socket_row* s) {
     list_remove(socket_list, list_item_id(socket_list, s));
 }
 
-string_descriptor* temporary_text(std::string_view text) {
-    string_descriptor* s = string_new(static_cast<uint32_t>(text.size()), 1);
-    if (!text.empty()) std::memcpy(s->text, text.data(), text.size());
-    return s;
-}
-
 int32_t handle_answer(int32_t row, int32_t bad_error) {
     if (row == -1) {
         error_raise(bad_error);
@@ -170,7 +164,7 @@ void seam_get_string(int32_t handle, string_descriptor* target) {
     connection_record* c = transfer_stream(handle);
     if (!c) return;
     if (target->fixed) return take_bytes(c, target->text, target->length);
-    string_assign(target, temporary_text({reinterpret_cast<const char*>(c->receive_buffer), static_cast<size_t>(c->buffered)}));
+    string_assign(target, string_temp_from_text({reinterpret_cast<const char*>(c->receive_buffer), static_cast<size_t>(c->buffered)}));
     c->buffered = 0;
     c->short_read = 0;
 }
@@ -299,23 +293,23 @@ int32_t network_open_connection(int32_t host_handle) {
 }
 
 string_descriptor* network_connection_address(int32_t handle) {
-    if (error_pending()) return temporary_text({});
+    if (error_pending()) return string_temp_from_text({});
     if (socket_row* host = host_socket(handle); host && host->protocol == socket_protocol_tcp_ip) {
         string_descriptor* own = public_ip_lookup();
         std::string address = own->length ? std::string(string_text_view(own)) : "127.0.0.1";
-        return temporary_text("TCP/IP:" + std::to_string(host->port) + ":" + address);
+        return string_temp_from_text("TCP/IP:" + std::to_string(host->port) + ":" + address);
     }
     connection_record* c = open_stream(handle);
     if (!c || c->socket->protocol != socket_protocol_tcp_ip) {
         error_raise(error_bad_file_name_or_number);
-        return temporary_text({});
+        return string_temp_from_text({});
     }
     const socket_object& o = *c->socket->object;
     std::string peer = o.host_name;
     if (c->socket->kind == socket_kind_accepted)
         peer = std::to_string(o.address[0]) + "." + std::to_string(o.address[1]) + "." + std::to_string(o.address[2]) +
                "." + std::to_string(o.address[3]);
-    return temporary_text("TCP/IP:" + std::to_string(o.port) + ":" + peer);
+    return string_temp_from_text("TCP/IP:" + std::to_string(o.port) + ":" + peer);
 }
 
 int32_t network_connected(int32_t handle) {
@@ -343,10 +337,10 @@ std::string public_ip_in_reply(std::string_view reply) {
 }
 
 string_descriptor* public_ip_lookup() {
-    if (error_pending()) return temporary_text({});
+    if (error_pending()) return string_temp_from_text({});
     const std::string host(public_ip_service_host);
     int32_t row = network_open(network_kind_client, "TCP/IP:80:" + host, 0);
-    if (row <= 0) return temporary_text({});
+    if (row <= 0) return string_temp_from_text({});
     const int32_t handle = -(row + 1);
     const std::string request = "GET /ip.php HTTP/1.1\r\nHost: " + host + "\r\n\r\n";
     seam_put_bytes(handle, reinterpret_cast<const uint8_t*>(request.data()), static_cast<int32_t>(request.size()));
@@ -362,7 +356,7 @@ string_descriptor* public_ip_lookup() {
         answer = public_ip_in_reply(reply);
     }
     network_handle_close(row);
-    return temporary_text(answer);
+    return string_temp_from_text(answer);
 }
 
 void network_reset() {

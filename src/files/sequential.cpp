@@ -36,14 +36,8 @@ bool ctrl_z_ends(const file_handle_record& r) { return r.com.com_port == 0 || r.
 
 void step_back(int32_t slot, int32_t byte) { file_handle_unread_byte(slot, static_cast<uint8_t>(byte)); }
 
-string_descriptor* temp_of(const uint8_t* bytes, int64_t length) {
-    string_descriptor* s = string_new(static_cast<uint32_t>(length), 1);
-    if (length > 0) std::memcpy(s->text, bytes, static_cast<size_t>(length));
-    return s;
-}
-
 void assign_bytes(string_descriptor* target, const std::string& bytes) {
-    string_assign(target, temp_of(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int64_t>(bytes.size())));
+    string_assign(target, string_temp_from_text(bytes));
 }
 
 // A line that outgrows the longest string ends the input with 14, before the store is exhausted.
@@ -243,7 +237,7 @@ string_descriptor* input_chars(int64_t count, int32_t file_number, int32_t from_
     if (!from_file) {
         if (count < 0) error_raise(error_bad_file_name_or_number);
         else chars_from_keyboard(count, out);
-        return temp_of(reinterpret_cast<const uint8_t*>(out.data()), static_cast<int64_t>(out.size()));
+        return string_temp_from_text(out);
     }
     int32_t slot = bound_slot(file_number);
     if (slot < 0) return string_new(0, 1);
@@ -254,7 +248,7 @@ string_descriptor* input_chars(int64_t count, int32_t file_number, int32_t from_
     else if (r.mode == file_mode_input) chars_from_input_file(slot, count, out);
     else chars_from_binary_file(slot, count, out);
     // Only bytes really read: a cut-short input answers fewer.
-    return temp_of(reinterpret_cast<const uint8_t*>(out.data()), static_cast<int64_t>(out.size()));
+    return string_temp_from_text(out);
 }
 
 void file_line_input_text(int32_t slot, string_descriptor* target) {
