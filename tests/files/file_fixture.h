@@ -21,6 +21,13 @@
 #include "files/file_handles.h"
 #include "machine/memory.h"
 
+// The pending error, cleared.
+inline int32_t error_take() { return error_number.exchange(0); }
+
+// A temporary string holding text (valid for the test), and a string's text read back.
+inline string_descriptor* text(std::string_view t) { return string_temp_from_text(t); }
+inline std::string text_of(const string_descriptor* s) { return std::string(string_text_view(s)); }
+
 class file_test : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -52,19 +59,6 @@ protected:
     bool exists(std::string_view name) const {
         struct stat st;
         return ::stat(path(name).c_str(), &st) == 0;
-    }
-
-    // The pending error, cleared.
-    static int32_t error_take() { return error_number.exchange(0); }
-
-    // A temporary string over text (valid for the test).
-    static string_descriptor* text(std::string_view t) {
-        string_descriptor* s = string_new(static_cast<uint32_t>(t.size()), 1);
-        if (!t.empty()) std::memcpy(s->text, t.data(), t.size());
-        return s;
-    }
-    static std::string text_of(const string_descriptor* s) {
-        return {reinterpret_cast<const char*>(s->text), static_cast<size_t>(s->length)};
     }
 
     recorded_boxes boxes;

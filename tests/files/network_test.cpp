@@ -10,6 +10,7 @@
 #include "core/strings.h"
 #include "core/timing.h"
 #include "files/byte_span.h"
+#include "files/file_fixture.h"
 #include "files/network.h"
 #include "files/network_seam.h"
 #include "machine/memory.h"
@@ -69,15 +70,6 @@ protected:
         file_network = {};
         string_store_reset();
     }
-    static string_descriptor* text(std::string_view t) {
-        string_descriptor* s = string_new(static_cast<uint32_t>(t.size()), 1);
-        if (!t.empty()) std::memcpy(s->text, t.data(), t.size());
-        return s;
-    }
-    static std::string text_of(const string_descriptor* s) {
-        return {reinterpret_cast<const char*>(s->text), static_cast<size_t>(s->length)};
-    }
-    static int32_t error_take() { return error_number.exchange(0); }
     recorded_boxes boxes;
 };
 
