@@ -155,6 +155,18 @@ bool read_ahead_fill(file_handle_record& r, file_os_handle& os, int32_t& code) {
     return code == file_ok && done > 0;
 }
 
+bool ahead_holds(const file_os_handle& os, int64_t position) {
+    return position >= os.ahead_start && position - os.ahead_start < static_cast<int64_t>(os.ahead.size());
+}
+
+// The kept position's index in the read-ahead buffer, refilled first when the position lies outside
+// it; -1 at the end of the file or on an error (code says which).
+int64_t ahead_index(file_handle_record& r, file_os_handle& os, int32_t& code) {
+    code = file_ok;
+    if (ahead_holds(os, r.position)) return r.position - os.ahead_start;
+    return read_ahead_fill(r, os, code) ? 0 : -1;
+}
+
 int32_t range_arguments(int64_t& first, int64_t last) {
     if (first == -1) first = 0;
     if (first < 0 || last < -1 || (last != -1 && last < first)) return file_bad_argument;
@@ -250,11 +262,9 @@ int32_t file_handle_at_end(int32_t slot) {
     // A port is at its end while nothing waits to be read.
     if (file_handle_record_of(slot).com.com_port != 0) return file_handle_bytes_waiting(slot) == 0 ? 1 : 0;
     // Bytes still read ahead: not at the end, and no need to ask for the size.
-    const file_os_handle& os = file_os_of(slot);
-    int64_t ahead_end = os.ahead_start + static_cast<int64_t>(os.ahead.size());
     int64_t position = file_handle_record_of(slot).position;
-    if (position >= os.ahead_start && position < ahead_end) return 0;
-    return file_handle_record_of(slot).position >= file_handle_size(slot) ? 1 : 0;
+    if (ahead_holds(file_os_of(slot), position)) return 0;
+    return position >= file_handle_size(slot) ? 1 : 0;
 }
 
 int32_t file_handle_eof_flag(int32_t slot) {
@@ -305,15 +315,12 @@ int32_t file_handle_read_byte(int32_t slot) {
     int32_t byte = os.pushback;
     os.pushback = -1;
     if (byte < 0) {
-        int64_t at = r.position - os.ahead_start;
-        if (at < 0 || at >= static_cast<int64_t>(os.ahead.size())) {
-            int32_t code = file_ok;
-            if (!read_ahead_fill(r, os, code)) {
-                if (code != file_ok) return code;
-                r.eof_flag = 1;
-                return file_at_end;
-            }
-            at = 0;
+        int32_t code;
+        int64_t at = ahead_index(r, os, code);
+        if (at < 0) {
+            if (code != file_ok) return code;
+            r.eof_flag = 1;
+            return file_at_end;
         }
         byte = os.ahead[static_cast<size_t>(at)];
     }
@@ -328,12 +335,9 @@ file_bytes_view file_handle_ahead(int32_t slot) {
     file_handle_record& r = file_handle_record_of(slot);
     file_os_handle& os = file_os_of(slot);
     if (r.mode != file_mode_input || !os.seekable || !r.can_read || os.pushback >= 0) return {nullptr, 0};
-    int64_t at = r.position - os.ahead_start;
-    if (at < 0 || at >= static_cast<int64_t>(os.ahead.size())) {
-        int32_t code = file_ok;
-        if (!read_ahead_fill(r, os, code)) return {nullptr, 0};  // the byte reader answers the end or error
-        at = 0;
-    }
+    int32_t code;
+    int64_t at = ahead_index(r, os, code);
+    if (at < 0) return {nullptr, 0};  // the byte reader answers the end or error
     return {os.ahead.data() + at, static_cast<int64_t>(os.ahead.size()) - at};
 }
 
