@@ -193,6 +193,25 @@ bool port_continue(int fd, short events, int64_t deadline, int64_t& result) {
     }
 }
 
+// Moves up to count bytes by move (one read or write call at an offset), waiting for the port
+// between calls until the deadline: the bytes moved, or file_fault when the other end is gone.
+template <class Move>
+int64_t port_transfer(int fd, short events, int64_t count, int32_t timeout_ms, Move move) {
+    int64_t deadline = now_ms() + timeout_ms;
+    int64_t done = 0;
+    while (done < count) {
+        ssize_t n = move(done, static_cast<size_t>(std::min<int64_t>(count - done, SSIZE_MAX)));
+        if (n > 0) {
+            done += n;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN) return file_fault;  // EIO: the other end hung up
+        if (!port_continue(fd, events, deadline, done)) break;
+    }
+    return done;
+}
+
 }  // namespace
 
 int32_t com_spec_parse(std::string_view name, com_settings& s) {
@@ -281,35 +300,11 @@ int com_open(const com_settings& s, int32_t access) {
 }
 
 int64_t com_read(int fd, uint8_t* buffer, int64_t count, int32_t timeout_ms) {
-    int64_t deadline = now_ms() + timeout_ms;
-    int64_t got = 0;
-    while (got < count) {
-        ssize_t n = ::read(fd, buffer + got, static_cast<size_t>(std::min<int64_t>(count - got, SSIZE_MAX)));
-        if (n > 0) {
-            got += n;
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) return file_fault;  // EIO: the other end hung up
-        if (!port_continue(fd, POLLIN, deadline, got)) break;
-    }
-    return got;
+    return port_transfer(fd, POLLIN, count, timeout_ms, [&](int64_t at, size_t n) { return ::read(fd, buffer + at, n); });
 }
 
 int64_t com_write(int fd, const uint8_t* buffer, int64_t count, int32_t timeout_ms) {
-    int64_t deadline = now_ms() + timeout_ms;
-    int64_t done = 0;
-    while (done < count) {
-        ssize_t n = ::write(fd, buffer + done, static_cast<size_t>(std::min<int64_t>(count - done, SSIZE_MAX)));
-        if (n > 0) {
-            done += n;
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN) return file_fault;
-        if (!port_continue(fd, POLLOUT, deadline, done)) break;
-    }
-    return done;
+    return port_transfer(fd, POLLOUT, count, timeout_ms, [&](int64_t at, size_t n) { return ::write(fd, buffer + at, n); });
 }
 
 int64_t com_bytes_waiting(int fd) {
