@@ -518,6 +518,20 @@ TEST_F(KeyboardThreaded, KeysWhileLockKeysSyncAndProgramReads) {
     for (int c = 'a'; c <= 'z'; ++c) EXPECT_EQ(key_is_down(c), 0);
 }
 
+// A loop that works between its polls (a game loop) never sleeps in the read.
+TEST_F(keyboard_test, APollBetweenOtherWorkIsNotSlowed) {
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 200; ++i) {
+        EXPECT_EQ(bios_key_buffer_read()->length, 0);
+        string_temps_release(0, 0);
+        auto work_end = std::chrono::steady_clock::now() + std::chrono::microseconds(100);
+        while (std::chrono::steady_clock::now() < work_end) {
+        }
+    }
+    // 20 ms of work; reads that slept would sleep longer each time, up to a quarter second.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
 TEST_F(KeyboardThreaded, ATightPollWakesAtOnceForAKey) {
     for (int i = 0; i < 5; ++i) EXPECT_EQ(bios_key_buffer_read()->length, 0);
     std::thread typist([] {
