@@ -7,6 +7,7 @@
 #include "core/errors.h"
 #include "files/byte_span.h"
 #include "screen/image_pool.h"
+#include "screen/pixels.h"
 #include "screen/view.h"
 
 namespace {
@@ -62,12 +63,9 @@ bool has_array_form(const image_record* r) {
     }
 }
 
+// Pixels inside the image have coordinates that fit 32 bits.
 uint32_t pixel_get(const image_record* r, int64_t x, int64_t y) {
-    size_t i = size_t(y) * r->width + size_t(x);
-    if (r->bytes_per_pixel == 1) return r->pixels[i];
-    uint32_t v;
-    std::memcpy(&v, r->pixels + i * 4, 4);
-    return v;
+    return image_pixel_read(r, static_cast<int32_t>(x), static_cast<int32_t>(y));
 }
 
 void pixel_set(image_record* r, int64_t x, int64_t y, uint32_t v) {

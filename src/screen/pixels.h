@@ -1,6 +1,6 @@
 // Writing one colour value into one pixel of an image: palette images store the value AND the
 // colour mask, 32-bit images blend by alpha unless blending is off (blend.h); text cells are left
-// alone. Nothing here clips: the drawing statements do (draw/lines.h, draw/boxes.h). Inline: the
+// alone. Reading one pixel's stored value back. Nothing here clips: the drawing statements do (draw/lines.h, draw/boxes.h). Inline: the
 // drawing loops call it for every pixel.
 #pragma once
 
@@ -50,3 +50,12 @@ inline void image_pixel_write(image_record* record, int32_t x, int32_t y, uint32
     pixel_writer(record).write(x, y, colour);
 }
 inline void dest_pixel_write(int32_t x, int32_t y, uint32_t colour) { image_pixel_write(dest_image, x, y, colour); }
+
+// The stored value of a pixel of a graphics image, unmasked; no bounds test, as for the write.
+inline uint32_t image_pixel_read(const image_record* record, int32_t x, int32_t y) {
+    size_t i = size_t(y) * record->width + size_t(x);
+    if (record->bytes_per_pixel == 1) return record->pixels[i];
+    uint32_t v;
+    std::memcpy(&v, record->pixels + i * 4, 4);
+    return v;
+}

@@ -9,6 +9,7 @@
 #include "screen/fonts.h"
 #include "screen/image_pool.h"
 #include "screen/key_line.h"
+#include "screen/pixels.h"
 
 namespace {
 
@@ -138,14 +139,6 @@ bool is_ink(const image_record* image, uint32_t value) {
     return value != image->back_color && (value >> 24) != 0;
 }
 
-uint32_t pixel_value(const image_record* image, int32_t x, int32_t y) {
-    const size_t i = static_cast<size_t>(y) * image->width + x;
-    if (image->bytes_per_pixel == 1) return image->pixels[i];
-    uint32_t v;
-    std::memcpy(&v, image->pixels + i * 4, 4);
-    return v;
-}
-
 int32_t graphics_char_read(const image_record* image, int32_t row, int32_t column, bool colour_form) {
     const int32_t font = image->font;
     if (font != 8 && font != 14 && font != 16) {
@@ -163,7 +156,7 @@ int32_t graphics_char_read(const image_record* image, int32_t row, int32_t colum
     uint32_t first_ink = 0;
     for (int32_t y = 0; y < h; ++y) {
         for (int32_t x = 0; x < 8; ++x) {
-            const uint32_t v = pixel_value(image, x0 + x, y0 + y);
+            const uint32_t v = image_pixel_read(image, x0 + x, y0 + y);
             const bool ink = is_ink(image, v);
             if (ink && !any_ink) first_ink = v;
             any_ink |= ink;
