@@ -53,6 +53,13 @@ struct draw_image_test : image_test {
         else std::memcpy(r.pixels + i * 4, &v, 4);
     }
     static std::vector<uint8_t> bytes(const image_record& r) { return {r.pixels, r.pixels + image_pixel_bytes(&r)}; }
+    // A 32-bit image with every pixel set to value.
+    image_record& filled_image(int32_t width, int32_t height, uint32_t value) {
+        image_record& r = image(width, height, 4);
+        for (int32_t y = 0; y < height; ++y)
+            for (int32_t x = 0; x < width; ++x) put(r, x, y, value);
+        return r;
+    }
     // A 32-bit image whose pixel (x, y) holds 0xFF000000 | x << 8 | y, blending off.
     image_record& coordinates_image(int32_t width, int32_t height) {
         image_record& r = image(width, height, 4);

@@ -53,12 +53,8 @@ TEST_F(TriangleMap, IdentityTriangleTakesTheSourcePixelsInPlace) {
 }
 
 TEST_F(TriangleMap, SeamlessPairBlendsEveryPixelOfTheSquareOnce) {
-    image_record& from = image(16, 16, 4);
-    for (int32_t y = 0; y < 16; ++y)
-        for (int32_t x = 0; x < 16; ++x) put(from, x, y, 0x80FFFFFF);
-    image_record& to = image(14, 14, 4);
-    for (int32_t y = 0; y < 14; ++y)
-        for (int32_t x = 0; x < 14; ++x) put(to, x, y, 0xFF000000);
+    image_record& from = filled_image(16, 16, 0x80FFFFFF);
+    image_record& to = filled_image(14, 14, 0xFF000000);
     map_same(from, to, {0, 0}, {10, 0}, {0, 10}, triangle_seamless);
     // The slanted edge's pixel of each row and the bottom row are left out.
     for (int32_t y = 0; y <= 10; ++y)
@@ -72,12 +68,8 @@ TEST_F(TriangleMap, SeamlessPairBlendsEveryPixelOfTheSquareOnce) {
 }
 
 TEST_F(TriangleMap, SeamlessPairSharingASlantedEdge) {
-    image_record& from = image(16, 16, 4);
-    for (int32_t y = 0; y < 16; ++y)
-        for (int32_t x = 0; x < 16; ++x) put(from, x, y, 0x80FFFFFF);
-    image_record& to = image(12, 12, 4);
-    for (int32_t y = 0; y < 12; ++y)
-        for (int32_t x = 0; x < 12; ++x) put(to, x, y, 0xFF000000);
+    image_record& from = filled_image(16, 16, 0x80FFFFFF);
+    image_record& to = filled_image(12, 12, 0xFF000000);
     map_same(from, to, {0, 0}, {10, 0}, {3, 10}, triangle_seamless);
     map_same(from, to, {10, 0}, {10, 10}, {3, 10}, triangle_seamless);
     // Each row of the quadrilateral is one run of once-blended pixels up to column 9.
