@@ -249,7 +249,7 @@ turtle_number turtle_number_read(turtle_text& t) {
     double value = 0, place = 0;
     double sign = 1;
     bool fraction = false, missing = true, incomplete = false;
-    const turtle_number unfinished{0, true, missing};
+    constexpr turtle_number unfinished{0, true, true};  // a reference cut short or of no known type
     while (t.position < t.length) {
         uint8_t c = t.text[t.position];
         if (blank(c)) {
