@@ -50,7 +50,8 @@ bool decimal_value(std::string_view digits, uint64_t& value) {
     return true;
 }
 
-bool integer_small_check(std::string_view field, variable_type_code type, field_value& out) {
+// Integers of every checked size, up to 64 bits: decimal_value refuses what lies beyond 64 bits.
+bool integer_check(std::string_view field, variable_type_code type, field_value& out) {
     const uint32_t s = type_code_size(type);
     const bool is_unsigned = type_code_is_unsigned(type);
     const uint64_t max_unsigned = s >= 64 ? UINT64_MAX : (uint64_t{1} << s) - 1;
@@ -70,35 +71,6 @@ bool integer_small_check(std::string_view field, variable_type_code type, field_
     if (!decimal_magnitude_valid(digits) || !decimal_value(digits, value)) return false;
     uint64_t limit = is_unsigned ? max_unsigned : negative ? (max_unsigned >> 1) + 1 : max_unsigned >> 1;
     if (s == 0 || value > limit) return false;
-    out.bits = negative ? uint64_t(0) - value : value;
-    return true;
-}
-
-// Digit by digit from the left: a string of digits no greater than the limit of the same length.
-bool within_digits(std::string_view digits, std::string_view limit, size_t always_valid) {
-    if (digits.size() <= always_valid) return true;
-    if (digits.size() > limit.size()) return false;
-    return digits <= limit;
-}
-
-bool integer_64_check(std::string_view field, variable_type_code type, field_value& out) {
-    const bool is_unsigned = type_code_is_unsigned(type);
-    out.kind = field_kind::integer;
-    out.bits = 0;
-    uint64_t value = 0;
-    if (radix_literal_parse(field, value)) {
-        out.bits = value;
-        return true;
-    }
-    bool negative = field[0] == '-';
-    if (negative && is_unsigned) return false;
-    std::string_view digits = field.substr(negative ? 1 : 0);
-    if (digits.empty()) return true;
-    if (!decimal_magnitude_valid(digits)) return false;
-    bool fits = is_unsigned ? within_digits(digits, "18446744073709551615", 19)
-                            : within_digits(digits, negative ? "9223372036854775808" : "9223372036854775807", 18);
-    if (!fits) return false;
-    decimal_value(digits, value);
     out.bits = negative ? uint64_t(0) - value : value;
     return true;
 }
@@ -309,7 +281,6 @@ bool field_check(std::string_view field, variable_type_code type, int32_t fixed_
     if (type_code_is_float(type)) return float_check(field, type, value);
     uint32_t size = type_code_size(type);
     // An empty field reads as the radix literal "" (0), so the decimal checks always see a character.
-    if (size <= 32) return integer_small_check(field, type, value);
-    if (size == 64) return integer_64_check(field, type, value);
+    if (size <= 32 || size == 64) return integer_check(field, type, value);
     return true;  // other sizes: nothing is checked or stored
 }
