@@ -160,6 +160,9 @@ struct decoder {
         if (s != x86_cs) cpu.base[s] = static_cast<uint32_t>(v) * 16;
     }
 
+    // An immediate of the operand size.
+    uint32_t immediate() { return operand32 ? fetch32() : fetch16(); }
+
     uint32_t moffs() { return address32 ? fetch32() & 0xFFFF : fetch16(); }
 };
 
@@ -220,8 +223,8 @@ x86_result x86_step(x86_cpu& cpu, const x86_bus& bus) {
     case 0xA2: d.write(d.data_base + d.moffs(), d.reg(x86_eax, 1), 1); return next;
     case 0xA3: d.write(d.data_base + d.moffs(), d.reg(x86_eax, w), w); return next;
     case 0xC6: { operand o = d.modrm(reg_field); d.set(o, d.fetch8(), 1); return next; }
-    case 0xC7: { operand o = d.modrm(reg_field); d.set(o, w == 4 ? d.fetch32() : d.fetch16(), w); return next; }
-    case 0x68: d.push(w == 4 ? d.fetch32() : d.fetch16(), w); return next;
+    case 0xC7: { operand o = d.modrm(reg_field); d.set(o, d.immediate(), w); return next; }
+    case 0x68: d.push(d.immediate(), w); return next;
     // PUSH imm8 sign-extends to the operand size, as the processor does.
     case 0x6A: d.push(static_cast<uint32_t>(static_cast<int8_t>(d.fetch8())), w); return next;
     case 0x06: d.push(d.r().sreg[x86_es], 2); return next;
@@ -257,7 +260,7 @@ x86_result x86_step(x86_cpu& cpu, const x86_bus& bus) {
         return next;
     }
     if (op >= 0xB8 && op <= 0xBF) {
-        d.reg_set(op & 7, w == 4 ? d.fetch32() : d.fetch16(), w);
+        d.reg_set(op & 7, d.immediate(), w);
         return next;
     }
     if (op >= 0x50 && op <= 0x57) {
