@@ -132,7 +132,7 @@ void machine_code_call(int32_t n, int32_t offset) {
     }
     x86_register_file& r = x86_registers;
     r = x86_register_file{};
-    r.sreg[x86_cs] = static_cast<uint16_t>((current_segment_base() - dos_memory) / 16);
+    r.sreg[x86_cs] = current_segment();
     r.ip = static_cast<uint16_t>(offset);
     r.sreg[x86_ss] = 0xFFFF;
     r.sreg[x86_ds] = dos_default_segment;

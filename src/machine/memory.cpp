@@ -24,9 +24,6 @@ struct memory_state {
 
 memory_state state;
 
-// Segments and offsets of the byte statements: -65536..65535, taken modulo 65536.
-bool word_in_range(int32_t v) { return v >= -65536 && v <= 65535; }
-
 uint32_t current_linear(int32_t offset) { return state.segment_base + (static_cast<uint32_t>(offset) & 0xFFFF); }
 
 }  // namespace
@@ -44,7 +41,7 @@ void segment_select(int32_t segment, int32_t segment_given) {
         state.segment_base = dos_default_segment * 16;
         return;
     }
-    if (!word_in_range(segment)) {
+    if (!segment_word_in_range(segment)) {
         error_raise(error_overflow);
         return;
     }
@@ -53,7 +50,7 @@ void segment_select(int32_t segment, int32_t segment_given) {
 
 int32_t segment_byte_read(int32_t offset) {
     if (error_pending()) return 0;
-    if (!word_in_range(offset)) {
+    if (!segment_word_in_range(offset)) {
         error_raise(error_overflow);
         return 0;
     }
@@ -62,7 +59,7 @@ int32_t segment_byte_read(int32_t offset) {
 
 void segment_byte_write(int32_t offset, int32_t value) {
     if (error_pending()) return;
-    if (!word_in_range(offset)) {
+    if (!segment_word_in_range(offset)) {
         error_raise(error_overflow);
         return;
     }
@@ -70,6 +67,7 @@ void segment_byte_write(int32_t offset, int32_t value) {
 }
 
 uint8_t* current_segment_base() { return dos_memory + state.segment_base; }
+uint16_t current_segment() { return static_cast<uint16_t>(state.segment_base / 16); }
 
 uint8_t* dos_block_alloc(uint32_t size) {
     if (size > dos_block_size_max) {

@@ -35,8 +35,11 @@ inline void dos_byte_write(uint32_t linear, uint8_t value) {
 void segment_select(int32_t segment, int32_t segment_given);
 int32_t segment_byte_read(int32_t offset);
 void segment_byte_write(int32_t offset, int32_t value);
-// Start of the current segment inside dos_memory.
+// Start of the current segment inside dos_memory, and its number.
 uint8_t* current_segment_base();
+uint16_t current_segment();
+// The range the byte statements accept for a segment or an offset.
+constexpr bool segment_word_in_range(int32_t v) { return v >= -65536 && v <= 65535; }
 
 // Blocks of conventional memory, first fit from the top of the heap down; sizes are rounded up to
 // 16. Size 0 gives the start of mode-13 pixel memory and allocates nothing. A size above 64 KB, a

@@ -24,10 +24,6 @@ bool host_path_of(const string_descriptor* name, std::string& path) {
     return file_name_fix(text, path) == file_ok;
 }
 
-bool offset_in_range(int32_t v) { return v >= -65536 && v <= 65535; }
-
-uint32_t current_segment() { return static_cast<uint32_t>(current_segment_base() - dos_memory) / 16; }
-
 // Byte i of a stretch lies at base + ((offset + i) AND 0xFFFF).
 void stretch_read(uint32_t base, uint32_t offset, uint8_t* to, uint32_t n) {
     for (uint32_t i = 0; i < n; ++i) to[i] = dos_byte_read(base + ((offset + i) & 0xFFFF));
@@ -46,7 +42,7 @@ uint32_t word_at(const uint8_t* p) { return p[0] | p[1] << 8; }
 
 void segment_save_file(string_descriptor* name, int32_t offset, int32_t length) {
     if (error_pending()) return;
-    if (!offset_in_range(offset) || length < -65536 || length > 65536) {
+    if (!segment_word_in_range(offset) || length < -65536 || length > 65536) {
         error_raise(error_overflow);
         return;
     }
@@ -73,7 +69,7 @@ void segment_save_file(string_descriptor* name, int32_t offset, int32_t length) 
 
 void segment_load_file(string_descriptor* name, int32_t offset, int32_t offset_given) {
     if (error_pending()) return;
-    if (offset_given && !offset_in_range(offset)) {
+    if (offset_given && !segment_word_in_range(offset)) {
         error_raise(error_overflow);
         return;
     }

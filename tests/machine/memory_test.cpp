@@ -64,6 +64,7 @@ TEST_F(SegmentBytes, BadSegmentRaisesSixAndKeepsTheCurrentSegment) {
         segment_select(bad, 1);
         EXPECT_EQ(error_number.load(), 6) << bad;
         EXPECT_EQ(linear_of(current_segment_base()), 0x12340u) << bad;
+        EXPECT_EQ(current_segment(), 0x1234) << bad;
     }
 }
 
@@ -74,6 +75,7 @@ TEST_F(SegmentBytes, NothingHappensWhileAnErrorIsPending) {
     segment_select(0x3000, 1);
     segment_select(0, 0);
     EXPECT_EQ(linear_of(current_segment_base()), 0x20000u);
+    EXPECT_EQ(current_segment(), 0x2000);
     segment_byte_write(6, 42);
     EXPECT_EQ(dos_memory[0x20006], 0);
     EXPECT_EQ(segment_byte_read(5), 0);
