@@ -33,12 +33,6 @@ constexpr int32_t record_size = 2 * record_words;
 constexpr int32_t record_size_segments = record_size + 4;  // and DS, ES
 constexpr x86_segment record_segments[] = {x86_ds, x86_es};
 
-uint16_t word_at(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-void word_store(uint8_t* p, uint16_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-
 void call_with_records(int32_t number, const byte_span* in, const byte_span* out, bool segments) {
     if (error_pending()) return;
     const int32_t size = segments ? record_size_segments : record_size;
@@ -50,9 +44,9 @@ void call_with_records(int32_t number, const byte_span* in, const byte_span* out
     uint8_t record[record_size_segments];
     std::memcpy(record, byte_span_data(*in), size);
     x86_register_file& r = x86_registers;
-    for (int i = 0; i < 7; ++i) x86_reg16_set(r, record_registers[i], word_at(record + 2 * i));
+    for (int i = 0; i < 7; ++i) x86_reg16_set(r, record_registers[i], word_load(record + 2 * i));
     if (segments)
-        for (int i = 0; i < 2; ++i) r.sreg[record_segments[i]] = word_at(record + record_size + 2 * i);
+        for (int i = 0; i < 2; ++i) r.sreg[record_segments[i]] = word_load(record + record_size + 2 * i);
 
     interrupt_emulate(number);
 

@@ -29,6 +29,13 @@ inline void dos_byte_write(uint32_t linear, uint8_t value) {
     std::atomic_ref<uint8_t>(dos_memory[linear]).store(value, std::memory_order_relaxed);
 }
 
+// A 16-bit word in the machine's byte order (low byte first), in any byte buffer.
+inline uint16_t word_load(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline void word_store(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+
 // The current segment (program thread). Without a segment: segment 0x50. Segments and offsets
 // are accepted from -65536 to 65535 and taken modulo 65536; outside that, error 6 and nothing
 // changes.

@@ -32,12 +32,6 @@ void stretch_write(uint32_t base, uint32_t offset, const uint8_t* from, uint32_t
     for (uint32_t i = 0; i < n; ++i) dos_byte_write(base + ((offset + i) & 0xFFFF), from[i]);
 }
 
-void word_put(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-}
-uint32_t word_at(const uint8_t* p) { return p[0] | p[1] << 8; }
-
 }  // namespace
 
 void segment_save_file(string_descriptor* name, int32_t offset, int32_t length) {
@@ -57,9 +51,9 @@ void segment_save_file(string_descriptor* name, int32_t offset, int32_t length) 
     }
     std::vector<uint8_t> image(header_size + n);
     image[0] = image_marker;
-    word_put(&image[1], current_segment());
-    word_put(&image[3], at);
-    word_put(&image[5], n & 0xFFFF);  // 65536 is written as 0
+    word_store(&image[1], current_segment());
+    word_store(&image[3], static_cast<uint16_t>(at));
+    word_store(&image[5], static_cast<uint16_t>(n));  // 65536 is written as 0
     stretch_read(current_segment() * 16, at, image.data() + header_size, n);
     file.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
     file.close();
@@ -85,15 +79,15 @@ void segment_load_file(string_descriptor* name, int32_t offset, int32_t offset_g
         error_raise(error_bad_file_mode);
         return;
     }
-    uint32_t n = word_at(&header[5]);
+    uint32_t n = word_load(&header[5]);
     if (n == 0) {
         // An empty image, or a full one: never more than one segment, whatever the file holds.
         file.seekg(0, std::ios::end);
         n = static_cast<uint64_t>(file.tellg()) - header_size >= segment_bytes ? segment_bytes : 0;
         file.seekg(header_size);
     }
-    const uint32_t base = offset_given ? current_segment() * 16 : word_at(&header[1]) * 16;
-    const uint32_t at = offset_given ? static_cast<uint32_t>(offset) & 0xFFFF : word_at(&header[3]);
+    const uint32_t base = offset_given ? current_segment() * 16 : word_load(&header[1]) * 16;
+    const uint32_t at = offset_given ? static_cast<uint32_t>(offset) & 0xFFFF : word_load(&header[3]);
     std::vector<uint8_t> body(n);
     file.read(reinterpret_cast<char*>(body.data()), n);
     const uint32_t got = static_cast<uint32_t>(file.gcount());
