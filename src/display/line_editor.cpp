@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "core/error_codes.h"
 #include "core/errors.h"
@@ -118,7 +119,7 @@ bool line_check(editor& e) {
     return true;
 }
 
-void print_bytes(const std::string& text) {
+void print_bytes(std::string_view text) {
     uint32_t mark = string_temp_top();
     print_string(string_temp_from_bytes(text.data(), text.size()), 0);
     string_temps_release(mark, 0);
@@ -322,9 +323,7 @@ void input_line_edit(int32_t n, uint8_t newline) {
 namespace {
 
 int16_t seed_prompt(const char* prompt) {
-    uint32_t mark = string_temp_top();
-    print_string(string_from_cstring(prompt), 0);
-    string_temps_release(mark, 0);
+    print_bytes(prompt);
     int16_t answer = 0;
     input_target_list[1] = &answer;
     input_type_list[1] = 16;
