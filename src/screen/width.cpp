@@ -39,7 +39,6 @@ void further_pages_drop() {
 // A 32-bit or free-size 8-bit image takes the grid's size in pixels and is cleared.
 void free_image_resize(bool columns_given, int32_t columns, bool rows_given, int32_t rows) {
     image_record* r = dest_image;
-    if ((columns_given && columns < 1) || (rows_given && rows < 1)) return fail();
     int64_t advance = std::max(font_advance_width(r->font), 1), height = font_glyph_height(r->font);
     int64_t w = columns_given ? columns * advance : r->width, h = rows_given ? rows * height : r->height;
     if (w < 1 || h < 1 || w > record_size_max || h > record_size_max) return fail();
@@ -68,7 +67,6 @@ void free_image_resize(bool columns_given, int32_t columns, bool rows_given, int
 
 void text_screen_resize(bool columns_given, int32_t columns, bool rows_given, int32_t rows) {
     const image_record* r = dest_image;
-    if ((columns_given && columns < 1) || (rows_given && rows < 1)) return fail();
     int32_t c = columns_given ? columns : r->width, n = rows_given ? rows : r->height;
     if (c > record_size_max || n > record_size_max || int64_t{c} * n > width_text_cells_max) return fail();
     int32_t font = width_text_font(c, n);
@@ -122,7 +120,6 @@ void graphics_to_text(bool columns_given, int32_t columns, bool rows_given, int3
 
 void graphics_grid_set(bool columns_given, int32_t columns, bool rows_given, int32_t rows) {
     const image_record* r = dest_image;
-    if ((columns_given && columns < 1) || (rows_given && rows < 1)) return fail();
     int32_t font = width_font_search(r->mode, r->width, r->height, font_glyph_height(r->font),
                                      columns_given ? columns : 0, rows_given ? rows : 0);
     if (!font) return graphics_to_text(columns_given, columns, rows_given, rows);
@@ -171,6 +168,7 @@ void screen_width_set(int32_t target, int32_t columns, int32_t rows, int32_t fla
     row50_switch_armed = 0;
     bool columns_given = flags & width_columns_given, rows_given = flags & width_rows_given;
     if (!columns_given && !rows_given) return fail();
+    if ((columns_given && columns < 1) || (rows_given && rows < 1)) return fail();
     const image_record* r = dest_image;
     if (r->mode == 32 || r->mode == 256) return free_image_resize(columns_given, columns, rows_given, rows);
     if (r->is_text) return text_screen_resize(columns_given, columns, rows_given, rows);

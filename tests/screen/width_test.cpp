@@ -125,6 +125,24 @@ TEST_F(width_test, Errors) {
     EXPECT_EQ(page(0).height, 25);
 }
 
+TEST_F(width_test, CountsBelowOneFailOnEveryKindOfScreen) {
+    const int32_t cases[][3] = {{-1, 0, 1}, {0, 0, 2}, {80, -3, 3}, {0, 25, 3}};
+    mode(12);
+    const int32_t handle = image_handle_new(640, 480, 32, 1);
+    for (int32_t screen : {0, 12, handle}) {
+        screen_mode_set(screen, 0, 0, 0, 0, 1);
+        const image_record before = *dest_image;
+        for (const auto& c : cases) {
+            screen_width_set(0, c[0], c[1], c[2]);
+            EXPECT_EQ(raised(), 5) << screen << ": " << c[0] << " " << c[1] << " " << c[2];
+            EXPECT_EQ(dest_image->mode, before.mode) << screen;
+            EXPECT_EQ(dest_image->width, before.width) << screen;
+            EXPECT_EQ(dest_image->height, before.height) << screen;
+            EXPECT_EQ(dest_image->font, before.font) << screen;
+        }
+    }
+}
+
 TEST_F(width_test, PrinterWidth) {
     screen_width_set(2, 20, 0, 1);
     EXPECT_EQ(raised(), 0);
