@@ -25,15 +25,53 @@ constexpr int32_t image_side_max = 65535;
 
 // ---- the record layout ----
 
-template <class T>
-void put(uint8_t* out, int32_t offset, T value) {
-    std::memcpy(out + offset, &value, sizeof value);
-}
-template <class T>
-T get(const uint8_t* in, int32_t offset) {
-    T value;
-    std::memcpy(&value, in + offset, sizeof value);
-    return value;
+// Each stored field at its offset, in the field's own type: one list serves writing and reading.
+template <class Record, class Visit>
+void record_fields(Record& r, Visit&& visit) {
+    visit(16, r.in_use);
+    visit(17, r.is_text);
+    visit(18, r.is_console);
+    visit(20, r.width);
+    visit(22, r.height);
+    visit(24, r.bytes_per_pixel);
+    visit(25, r.bits_per_pixel);
+    visit(28, r.color_mask);
+    visit(32, r.mode);
+    visit(36, r.fore_color);
+    visit(40, r.back_color);
+    visit(44, r.draw_color);
+    visit(48, r.font);
+    visit(52, r.view_top);
+    visit(54, r.view_bottom);
+    visit(56, r.cursor_column);
+    visit(58, r.cursor_row);
+    visit(60, r.cursor_visible);
+    visit(61, r.cursor_start_line);
+    visit(62, r.cursor_stop_line);
+    visit(68, r.image_flags);
+    visit(76, r.clear_color);
+    visit(80, r.blend_off);
+    visit(81, r.pending_newline);
+    visit(82, r.print_mode);
+    visit(84, r.clip_x1);
+    visit(88, r.clip_y1);
+    visit(92, r.clip_x2);
+    visit(96, r.clip_y2);
+    visit(100, r.view_origin_x);
+    visit(104, r.view_origin_y);
+    visit(108, r.cursor_x);
+    visit(112, r.cursor_y);
+    visit(116, r.coord_mode);
+    visit(120, r.scale_x);
+    visit(124, r.scale_y);
+    visit(128, r.offset_x);
+    visit(132, r.offset_y);
+    visit(136, r.window_x1);
+    visit(140, r.window_y1);
+    visit(144, r.window_x2);
+    visit(148, r.window_y2);
+    visit(152, r.turtle_angle);
+    visit(160, r.turtle_scale);
 }
 
 // ---- writing ----
@@ -151,97 +189,11 @@ bool file_source_read(void* context, void* buffer, int64_t count) {
 
 void screen_state_record_put(const image_record& r, uint8_t* out) {
     std::memset(out, 0, screen_state_record_bytes);
-    put<uint8_t>(out, 16, r.in_use);
-    put<uint8_t>(out, 17, r.is_text);
-    put<uint8_t>(out, 18, r.is_console);
-    put<uint16_t>(out, 20, r.width);
-    put<uint16_t>(out, 22, r.height);
-    put<uint8_t>(out, 24, r.bytes_per_pixel);
-    put<uint8_t>(out, 25, r.bits_per_pixel);
-    put<uint32_t>(out, 28, r.color_mask);
-    put<uint16_t>(out, 32, r.mode);
-    put<int32_t>(out, 36, r.fore_color);
-    put<uint32_t>(out, 40, r.back_color);
-    put<uint32_t>(out, 44, r.draw_color);
-    put<int32_t>(out, 48, r.font);
-    put<int16_t>(out, 52, r.view_top);
-    put<int16_t>(out, 54, r.view_bottom);
-    put<int16_t>(out, 56, r.cursor_column);
-    put<int16_t>(out, 58, r.cursor_row);
-    put<uint8_t>(out, 60, r.cursor_visible);
-    put<uint8_t>(out, 61, r.cursor_start_line);
-    put<uint8_t>(out, 62, r.cursor_stop_line);
-    put<uint32_t>(out, 68, r.image_flags);
-    put<int32_t>(out, 76, r.clear_color);
-    put<uint8_t>(out, 80, r.blend_off);
-    put<uint8_t>(out, 81, r.pending_newline);
-    put<uint8_t>(out, 82, r.print_mode);
-    put<int32_t>(out, 84, r.clip_x1);
-    put<int32_t>(out, 88, r.clip_y1);
-    put<int32_t>(out, 92, r.clip_x2);
-    put<int32_t>(out, 96, r.clip_y2);
-    put<int32_t>(out, 100, r.view_origin_x);
-    put<int32_t>(out, 104, r.view_origin_y);
-    put<float>(out, 108, r.cursor_x);
-    put<float>(out, 112, r.cursor_y);
-    put<uint8_t>(out, 116, r.coord_mode);
-    put<float>(out, 120, r.scale_x);
-    put<float>(out, 124, r.scale_y);
-    put<float>(out, 128, r.offset_x);
-    put<float>(out, 132, r.offset_y);
-    put<float>(out, 136, r.window_x1);
-    put<float>(out, 140, r.window_y1);
-    put<float>(out, 144, r.window_x2);
-    put<float>(out, 148, r.window_y2);
-    put<double>(out, 152, r.turtle_angle);
-    put<double>(out, 160, r.turtle_scale);
+    record_fields(r, [out](int32_t offset, const auto& field) { std::memcpy(out + offset, &field, sizeof field); });
 }
 
 void screen_state_record_get(const uint8_t* in, image_record& r) {
-    r.in_use = get<uint8_t>(in, 16);
-    r.is_text = get<uint8_t>(in, 17);
-    r.is_console = get<uint8_t>(in, 18);
-    r.width = get<uint16_t>(in, 20);
-    r.height = get<uint16_t>(in, 22);
-    r.bytes_per_pixel = get<uint8_t>(in, 24);
-    r.bits_per_pixel = get<uint8_t>(in, 25);
-    r.color_mask = get<uint32_t>(in, 28);
-    r.mode = get<uint16_t>(in, 32);
-    r.fore_color = get<int32_t>(in, 36);
-    r.back_color = get<uint32_t>(in, 40);
-    r.draw_color = get<uint32_t>(in, 44);
-    r.font = get<int32_t>(in, 48);
-    r.view_top = get<int16_t>(in, 52);
-    r.view_bottom = get<int16_t>(in, 54);
-    r.cursor_column = get<int16_t>(in, 56);
-    r.cursor_row = get<int16_t>(in, 58);
-    r.cursor_visible = get<uint8_t>(in, 60);
-    r.cursor_start_line = get<uint8_t>(in, 61);
-    r.cursor_stop_line = get<uint8_t>(in, 62);
-    r.image_flags = get<uint32_t>(in, 68);
-    r.clear_color = get<int32_t>(in, 76);
-    r.blend_off = get<uint8_t>(in, 80);
-    r.pending_newline = get<uint8_t>(in, 81);
-    r.print_mode = get<uint8_t>(in, 82);
-    r.clip_x1 = get<int32_t>(in, 84);
-    r.clip_y1 = get<int32_t>(in, 88);
-    r.clip_x2 = get<int32_t>(in, 92);
-    r.clip_y2 = get<int32_t>(in, 96);
-    r.view_origin_x = get<int32_t>(in, 100);
-    r.view_origin_y = get<int32_t>(in, 104);
-    r.cursor_x = get<float>(in, 108);
-    r.cursor_y = get<float>(in, 112);
-    r.coord_mode = get<uint8_t>(in, 116);
-    r.scale_x = get<float>(in, 120);
-    r.scale_y = get<float>(in, 124);
-    r.offset_x = get<float>(in, 128);
-    r.offset_y = get<float>(in, 132);
-    r.window_x1 = get<float>(in, 136);
-    r.window_y1 = get<float>(in, 140);
-    r.window_x2 = get<float>(in, 144);
-    r.window_y2 = get<float>(in, 148);
-    r.turtle_angle = get<double>(in, 152);
-    r.turtle_scale = get<double>(in, 160);
+    record_fields(r, [in](int32_t offset, auto& field) { std::memcpy(&field, in + offset, sizeof field); });
 }
 
 std::vector<uint8_t> screen_state_bytes() {
