@@ -79,6 +79,7 @@ private:
         targets_ = XInternAtom(display_, "TARGETS", False);
         text_atom_ = XInternAtom(display_, "TEXT", False);
         property_ = XInternAtom(display_, "LUMO_CLIPBOARD", False);
+        incr_ = XInternAtom(display_, "INCR", False);
         XFlush(display_);
         wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         std::thread([this] { run(); }).detach();
@@ -151,6 +152,11 @@ private:
     void ask_start() {
         asking_ = true;
         ask_deadline_ = std::chrono::steady_clock::now() + get_time_out;
+        ask_send();
+    }
+
+    // Asks the owner for the selection in the form ask_target_.
+    void ask_send() {
         XConvertSelection(display_, clipboard_, ask_target_, property_, window_, CurrentTime);
         XFlush(display_);
     }
@@ -172,9 +178,7 @@ private:
                 // No UTF-8 form: ask for the plain one once.
                 if (ask_target_ == utf8_) {
                     ask_target_ = XA_STRING;
-                    XConvertSelection(display_, clipboard_, ask_target_, property_, window_, CurrentTime);
-                    XFlush(display_);
-                    return;
+                    return ask_send();
                 }
                 return ask_finish("");
             }
@@ -191,7 +195,7 @@ private:
         std::string text;
         if (XGetWindowProperty(display_, window_, property_, 0, 0x1FFFFFFF, True, AnyPropertyType, &type, &format,
                                &items, &after, &data) == Success && data && format == 8 &&
-            type != XInternAtom(display_, "INCR", False))
+            type != incr_)
             text.assign(reinterpret_cast<char*>(data), items);
         if (data) XFree(data);
         return text;
@@ -226,7 +230,7 @@ private:
 
     Display* display_;
     Window window_;
-    Atom clipboard_, utf8_, targets_, text_atom_, property_;
+    Atom clipboard_, utf8_, targets_, text_atom_, property_, incr_;
     int wake_ = -1;
     // Shared with the program thread, under mutex_.
     std::mutex mutex_;
