@@ -274,10 +274,10 @@ void key_list_print() {
         if (prop) line += aligned && k <= 9 ? ")  " : ") ";
         else line += k <= 9 ? "  " : " ";
         if (const string_descriptor* text = label_text(k)) {
+            // The codes the label line shows as other glyphs are blanks in the list.
             for (int32_t i = 0; i < text->length; ++i) {
                 uint8_t c = text->text[i];
-                bool control = (c >= 7 && c <= 13) || (c >= 28 && c <= 31);
-                line += control ? ' ' : char(c);
+                line += key_label_glyph(c) != c ? ' ' : char(c);
             }
         }
         text_print(line, 1);
