@@ -91,7 +91,8 @@ void comma_fixed(int64_t width) {
     for (;;) {
         print_string(string_space, 0);
         int64_t c = r->cursor_column;
-        if (c == 1 || ((c - 1) % zone_columns == 0 && c <= width - 13) || c >= width || error_pending()) return;
+        bool zone_fits = width - c + 1 >= zone_columns;  // a whole zone left from this column
+        if (c == 1 || ((c - 1) % zone_columns == 0 && zone_fits) || c >= width || error_pending()) return;
     }
 }
 
