@@ -125,7 +125,8 @@ TEST_F(NumberText, ShortFormOfRandomValuesAgreesWithPrintf) {
         }
         ASSERT_EQ(taken(string_from_double(x)), reference_double(x)) << std::hexfloat << x;
         for (float f : {std::bit_cast<float>(uint32_t(random())), float(x)}) {
-            if (std::isfinite(f)) ASSERT_EQ(taken(string_from_single(f)), reference_single(f)) << std::hexfloat << f;
+            if (!std::isfinite(f)) continue;
+            ASSERT_EQ(taken(string_from_single(f)), reference_single(f)) << std::hexfloat << f;
         }
     }
 }
