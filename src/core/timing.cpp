@@ -150,7 +150,14 @@ int64_t day_ms_now() {
     return ms < 0 ? ms + day_ms_count : ms;
 }
 
+namespace {
+std::atomic<uint64_t> timer_read_count{0};
+}  // namespace
+
+uint64_t timer_reads() { return timer_read_count.load(std::memory_order_relaxed); }
+
 double timer_seconds(double accuracy, int32_t accuracy_given) {
+    timer_read_count.fetch_add(1, std::memory_order_relaxed);
     if (error_pending()) return 0;
     double s = static_cast<double>(day_ms_now()) / 1000;
     if (!accuracy_given) return static_cast<float>(round_to_grid(s, 18.2));

@@ -45,6 +45,8 @@ int64_t day_ms_now();
 // Seconds since midnight on the 1/18.2 s grid as a 32-bit float, or rounded to the accuracy given
 // (seconds; not above 0: error 5 and 0). 0 while an error is pending.
 double timer_seconds(double accuracy, int32_t accuracy_given);
+// How often the program has read the clock: a key poll that watches the clock must not sleep long.
+uint64_t timer_reads();
 // Waits the seconds (0 to 2147483.647, else error 5), calling statement_hook(0) every 9 ms.
 void delay_seconds(double seconds);
 // Paces a loop to passes per second (the period 1000 / n ms must be above 0 and at most 60000,

@@ -7,6 +7,7 @@
 
 #include "core/errors.h"
 #include "core/program_wake.h"
+#include "core/timing.h"
 #include "core/strings.h"
 #include "display/key_table.h"
 #include "display/keyboard_internal.h"
@@ -38,6 +39,7 @@ struct bios_read_state {
     std::chrono::steady_clock::time_point last_empty_read{};
     bool last_read_empty = false;
     int64_t idle_wait_ms = 0;
+    uint64_t timer_reads_seen = 0;
 };
 bios_read_state reader;
 
@@ -110,8 +112,8 @@ namespace {
 // A program that polls the buffer in a loop that does nothing else would keep a processor busy. A
 // read that follows an empty one within a few microseconds sleeps until a key, an event or
 // shutdown wakes it, or until a time limit that doubles from 1 ms to a quarter second while the
-// loop goes on, so that a loop also watching the clock still sees it move. A program that does
-// work between its reads never sleeps.
+// loop goes on; a loop that also reads the clock keeps the 1 ms limit, so it sees every tick. A
+// program that does work between its reads never sleeps.
 constexpr auto tight_poll_gap = std::chrono::microseconds(50);
 constexpr int64_t idle_wait_first_ms = 1;
 constexpr int64_t idle_wait_longest_ms = program_wake_guard_ms;
@@ -125,8 +127,12 @@ void wait_before_read() {
         sched_yield();
         return;
     }
-    reader.idle_wait_ms =
-        reader.idle_wait_ms == 0 ? idle_wait_first_ms : std::min(reader.idle_wait_ms * 2, idle_wait_longest_ms);
+    uint64_t clock_reads = timer_reads();
+    bool watches_clock = clock_reads != reader.timer_reads_seen;
+    reader.timer_reads_seen = clock_reads;
+    reader.idle_wait_ms = reader.idle_wait_ms == 0 || watches_clock
+                              ? idle_wait_first_ms
+                              : std::min(reader.idle_wait_ms * 2, idle_wait_longest_ms);
     uint32_t ticket = program_wake_ticket();
     if (!read_has_news()) program_wake_wait(ticket, reader.idle_wait_ms);
 }

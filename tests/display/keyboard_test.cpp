@@ -4,6 +4,7 @@
 
 #include "core/shutdown.h"
 #include "core/statements.h"
+#include "core/timing.h"
 #include "core/traps.h"
 #include "display/display_control.h"
 #include "display/frames.h"
@@ -530,6 +531,19 @@ TEST_F(keyboard_test, APollBetweenOtherWorkIsNotSlowed) {
     }
     // 20 ms of work; reads that slept would sleep longer each time, up to a quarter second.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+// A loop that polls for a key until the clock reaches a time sees the clock move in its own steps:
+// its reads sleep at most about a millisecond, not a growing quarter second.
+TEST_F(keyboard_test, APollThatWatchesTheClockSleepsShortly) {
+    auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 40; ++i) {
+        EXPECT_EQ(bios_key_buffer_read()->length, 0);
+        string_temps_release(0, 0);
+        timer_seconds(0, 0);
+    }
+    // Doubling limits would sleep 1 + 2 + 4 + ... + 250 ms, several seconds in all.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 TEST_F(KeyboardThreaded, ATightPollWakesAtOnceForAKey) {
