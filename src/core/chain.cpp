@@ -98,8 +98,7 @@ std::vector<char*> pointers_of(std::vector<std::string>& words) {
 
 // Starts argv[0] in the directory with the runtime's environment; the child's id, or -1.
 pid_t spawn_in(const std::string& directory, std::vector<std::string> argv) {
-    std::vector<std::string> env = environment_entries_table();
-    std::vector<char*> a = pointers_of(argv), e = pointers_of(env);
+    std::vector<char*> a = pointers_of(argv), e = environment_envp();
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
