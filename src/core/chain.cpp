@@ -1,7 +1,6 @@
 #include "core/chain.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +22,7 @@
 #include "core/strings.h"
 #include "core/timing.h"
 #include "files/environment.h"
+#include "platform/process.h"
 #include "files/file_open.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
@@ -89,23 +89,10 @@ std::string directory_joined(const std::string& dir, const std::string& name) {
     return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
-std::vector<char*> pointers_of(std::vector<std::string>& words) {
-    std::vector<char*> p;
-    for (auto& w : words) p.push_back(w.data());
-    p.push_back(nullptr);
-    return p;
-}
-
 // Starts argv[0] in the directory with the runtime's environment; the child's id, or -1.
-pid_t spawn_in(const std::string& directory, std::vector<std::string> argv) {
-    std::vector<char*> a = pointers_of(argv), e = environment_envp();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
-    pid_t child = -1;
-    int rc = posix_spawn(&child, a[0], &actions, nullptr, a.data(), e.data());
-    posix_spawn_file_actions_destroy(&actions);
-    return rc == 0 ? child : -1;
+pid_t spawn_in(const std::string& directory, const std::vector<std::string>& argv) {
+    std::vector<char*> envp = environment_envp();
+    return process_spawn(argv, envp.data(), {.directory = directory});
 }
 
 // The exe text's program in the directory: without ".exe" when that file exists, else as given.

@@ -1,7 +1,6 @@
 #include "core/lifecycle.h"
 
 #include <poll.h>
-#include <spawn.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -66,12 +65,9 @@ bool console_char_take() {
 
 // Starts argv[0] (searched on the path) with the words as its arguments; true when it runs.
 bool program_spawn(const std::vector<std::string>& words) {
-    std::vector<char*> argv;
-    for (const auto& w : words) argv.push_back(const_cast<char*>(w.c_str()));
-    argv.push_back(nullptr);
-    pid_t child;
     // The program's environment table, with its own changes.
-    return posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environment_envp().data()) == 0;
+    std::vector<char*> envp = environment_envp();
+    return process_spawn(words, envp.data(), {.directory = {}, .stdin_null = false, .search_path = true}) > 0;
 }
 
 [[noreturn]] void program_stop() {

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -23,6 +22,7 @@
 #include "core/strings.h"
 #include "display/display_control.h"
 #include "files/environment.h"
+#include "platform/process.h"
 #include "files/path_names.h"
 
 namespace {
@@ -53,28 +53,8 @@ std::string program_on_path(std::string_view name) {
 
 // A started child: its process id, or -1 when nothing was started.
 pid_t spawn(const std::vector<std::string>& args, bool hidden) {
-    std::vector<char*> argv;
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
     std::vector<char*> envp = environment_envp();
-
-    posix_spawnattr_t attr;
-    posix_spawnattr_init(&attr);
-    sigset_t all, none;
-    sigfillset(&all);
-    sigemptyset(&none);
-    // The child starts with default signal actions and nothing blocked, whatever the runtime set.
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (hidden) posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, &attr, argv.data(), envp.data()) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    return pid;
+    return process_spawn(args, envp.data(), {.directory = {}, .stdin_null = hidden});
 }
 
 // Waits for the child: its exit code. The runtime's shutdown does not wait for it.

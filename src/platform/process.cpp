@@ -1,8 +1,11 @@
 #include "platform/process.h"
 
 #include <atomic>
+#include <csignal>
 #include <cstdio>
 #include <mutex>
+#include <fcntl.h>
+#include <spawn.h>
 #include <unistd.h>
 
 namespace {
@@ -48,4 +51,30 @@ void process_exit(int code) {
         n->hook();
     std::fflush(nullptr);
     _exit(code);
+}
+
+pid_t process_spawn(const std::vector<std::string>& args, char* const* envp, const process_spawn_options& options) {
+    if (args.empty()) return -1;
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr, &all);
+    posix_spawnattr_setsigmask(&attr, &none);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!options.directory.empty()) posix_spawn_file_actions_addchdir_np(&actions, options.directory.c_str());
+    if (options.stdin_null) posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    pid_t pid = -1;
+    auto start = options.search_path ? posix_spawnp : posix_spawn;
+    if (start(&pid, argv[0], &actions, &attr, argv.data(), envp) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    return pid;
 }

@@ -4,6 +4,10 @@
 // inside freeglut crashes on Linux).
 #pragma once
 
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
 namespace platform {
 
 // Exit codes of the runtime.
@@ -24,3 +28,15 @@ using process_flush_hook = void (*)();
 void process_flush_hook_add(process_flush_hook hook);
 
 [[noreturn]] void process_exit(int code);
+
+// Starting another program. The child starts with default signal actions and nothing blocked,
+// whatever the runtime set, and with the environment it is given.
+
+struct process_spawn_options {
+    std::string directory;    // where the child starts; empty: here
+    bool stdin_null = false;  // standard input from /dev/null
+    bool search_path = false; // a name without '/' is looked for on PATH
+};
+
+// The child's process id, or -1 when nothing was started. envp ends with a null pointer.
+pid_t process_spawn(const std::vector<std::string>& args, char* const* envp, const process_spawn_options& options);
