@@ -6,7 +6,7 @@
 #include "core/error_codes.h"
 #include "core/errors.h"
 #include "draw/lines.h"
-#include "draw/mode_aspect.h"
+#include "draw/pixel_shape.h"
 #include "draw/pixel_space.h"
 #include "screen/image_pool.h"
 #include "screen/pixels.h"

@@ -10,7 +10,7 @@
 #include "core/strings.h"
 #include "draw/flood_fill.h"
 #include "draw/lines.h"
-#include "draw/mode_aspect.h"
+#include "draw/pixel_shape.h"
 #include "draw/pixel_space.h"
 #include "machine/memory.h"
 #include "screen/image_pool.h"

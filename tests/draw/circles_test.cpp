@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "draw/mode_aspect.h"
+#include "draw/pixel_shape.h"
 #include "screen/blend.h"
 #include "screen/image_fixture.h"
 
