@@ -112,12 +112,6 @@ void synth_body() {
     }
 }
 
-struct scenario {
-    const char* name;
-    void (*body)();
-    void (*options)();
-};
-
 const scenario scenarios[] = {
     {"mouse", mouse_body, nullptr},
     {"stretched_mouse", stretched_mouse_body, window_resizable_set},
@@ -127,9 +121,8 @@ const scenario scenarios[] = {
 }  // namespace
 
 TEST(input_child, DISABLED_run) {
+    scenario_run(scenarios);
     const char* wanted = std::getenv("LUMO_WINDOW_SCENARIO");
-    for (const scenario& s : scenarios)
-        if (wanted && std::string(wanted) == s.name) child_run(s.body, s.options);
     FAIL() << "no scenario " << (wanted ? wanted : "(none)");
 }
 

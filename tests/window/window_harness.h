@@ -7,7 +7,9 @@
 
 #include <X11/Xlib.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <optional>
 #include <string>
@@ -19,6 +21,19 @@ namespace window_test {
 
 // Registers body as the program thread and runs the runtime; never returns.
 [[noreturn]] void child_run(void (*body)(), void (*options)() = nullptr);
+// A named child program: its program thread and the options set before the runtime starts.
+struct scenario {
+    const char* name;
+    void (*body)();
+    void (*options)();
+};
+// Runs the scenario that LUMO_WINDOW_SCENARIO names; returns only when none has that name.
+template <size_t n>
+void scenario_run(const scenario (&scenarios)[n]) {
+    const char* wanted = std::getenv("LUMO_WINDOW_SCENARIO");
+    for (const scenario& s : scenarios)
+        if (wanted && std::string(wanted) == s.name) child_run(s.body, s.options);
+}
 // One report line "@text" on standard output.
 void report(const std::string& text);
 // Waits until the window exists.

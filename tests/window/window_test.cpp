@@ -238,12 +238,6 @@ void stop_body() {
 
 }  // namespace
 
-struct scenario {
-    const char* name;
-    void (*body)();
-    void (*options)();
-};
-
 const scenario scenarios[] = {
     {"text_page", text_page_body, nullptr},   {"colour_page", colour_page_body, nullptr},
     {"title_early", title_early_body, start_hidden}, {"title_late", title_late_body, nullptr},
@@ -258,9 +252,8 @@ const scenario scenarios[] = {
 
 // The child's entry: runs the scenario LUMO_WINDOW_SCENARIO names and never returns.
 TEST(window_child, DISABLED_run) {
+    scenario_run(scenarios);
     const char* wanted = std::getenv("LUMO_WINDOW_SCENARIO");
-    for (const scenario& s : scenarios)
-        if (wanted && std::string(wanted) == s.name) child_run(s.body, s.options);
     FAIL() << "no scenario " << (wanted ? wanted : "(none)");
 }
 
