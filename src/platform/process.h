@@ -1,7 +1,7 @@
 // Ending the process. Every path that ends the process goes through process_exit: it runs the
 // registered flush hooks (open files, the debug log), flushes the C streams and calls _exit, so no
 // static destructor runs while other threads still use the runtime (exit() while the main thread is
-// inside freeglut crashes on Linux).
+// inside freeglut crashes on Linux). Starting another program: process_spawn.
 #pragma once
 
 #include <string>
@@ -31,7 +31,6 @@ void process_flush_hook_add(process_flush_hook hook);
 
 // Starting another program. The child starts with default signal actions and nothing blocked,
 // whatever the runtime set, and with the environment it is given.
-
 struct process_spawn_options {
     std::string directory;    // where the child starts; empty: here
     bool stdin_null = false;  // standard input from /dev/null
