@@ -2,6 +2,7 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -12,37 +13,13 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/clipboard_text.h"
+
 namespace platform {
 
 namespace {
 
 constexpr auto get_time_out = std::chrono::milliseconds(500);
-
-// Latin-1 bytes as UTF-8, and back ('?' for what Latin-1 cannot hold).
-std::string utf8_of_latin1(std::string_view text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c < 0x80) out += static_cast<char>(c);
-        else out += {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
-    }
-    return out;
-}
-
-std::string latin1_of_utf8(std::string_view text) {
-    std::string out;
-    for (size_t i = 0; i < text.size();) {
-        auto c = static_cast<unsigned char>(text[i]);
-        size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
-        if (length == 2 && i + 1 < text.size()) {
-            unsigned code = (c & 0x1F) << 6 | (static_cast<unsigned char>(text[i + 1]) & 0x3F);
-            out += code < 0x100 ? static_cast<char>(code) : '?';
-        } else {
-            out += length == 1 && c < 0x80 ? static_cast<char>(c) : '?';
-        }
-        i += std::min(length, text.size() - i);
-    }
-    return out;
-}
 
 // The selection owner and asker: a thread of its own with its own connection and an unmapped
 // window. The program thread hands it requests and waits for the answers.
@@ -78,6 +55,7 @@ private:
         utf8_ = XInternAtom(display_, "UTF8_STRING", False);
         targets_ = XInternAtom(display_, "TARGETS", False);
         text_atom_ = XInternAtom(display_, "TEXT", False);
+        compound_text_ = XInternAtom(display_, "COMPOUND_TEXT", False);
         property_ = XInternAtom(display_, "LUMO_CLIPBOARD", False);
         incr_ = XInternAtom(display_, "INCR", False);
         XFlush(display_);
@@ -143,7 +121,9 @@ private:
             owning_ = XGetSelectionOwner(display_, clipboard_) == window_;
             answer(owning_);
         } else if (kind == request_get) {
-            if (owning_) return ask_finish(owned_);
+            // The server, not a SelectionClear still on its way, says whether another program
+            // has taken the clipboard since.
+            if (owning_ && XGetSelectionOwner(display_, clipboard_) == window_) return ask_finish(owned_);
             ask_target_ = utf8_;
             ask_start();
         }
@@ -182,22 +162,50 @@ private:
                 }
                 return ask_finish("");
             }
-            std::string text = property_read();
-            ask_finish(ask_target_ == utf8_ ? latin1_of_utf8(text) : text);
+            ask_finish(reply_text(property_read()));
         }
     }
 
-    std::string property_read() {
-        Atom type;
+    struct reply {
+        Atom type = None;
+        std::string bytes;
+    };
+
+    reply property_read() {
         int format;
         unsigned long items, after;
         unsigned char* data = nullptr;
-        std::string text;
-        if (XGetWindowProperty(display_, window_, property_, 0, 0x1FFFFFFF, True, AnyPropertyType, &type, &format,
+        reply r;
+        if (XGetWindowProperty(display_, window_, property_, 0, 0x1FFFFFFF, True, AnyPropertyType, &r.type, &format,
                                &items, &after, &data) == Success && data && format == 8 &&
-            type != incr_)
-            text.assign(reinterpret_cast<char*>(data), items);
+            r.type != incr_)
+            r.bytes.assign(reinterpret_cast<char*>(data), items);
         if (data) XFree(data);
+        return r;
+    }
+
+    // The owner's bytes in the program's 8-bit form, read by the type the owner gave them, which
+    // need not be the form asked for. STRING, and TEXT (no encoding of its own), are Latin-1.
+    std::string reply_text(const reply& r) {
+        if (r.type == XA_STRING || r.type == text_atom_) return r.bytes;
+        if (r.type == utf8_) return latin1_of_utf8(r.bytes);
+        if (r.type == compound_text_) return latin1_of_utf8(utf8_of_compound_text(r.bytes));
+        return ask_target_ == utf8_ ? latin1_of_utf8(r.bytes) : r.bytes;  // an unknown type: as asked
+    }
+
+    // Xlib's conversion, to UTF-8 whatever the locale; text it cannot convert is read as its
+    // initial Latin-1 state.
+    std::string utf8_of_compound_text(const std::string& bytes) {
+        XTextProperty property{reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data())), compound_text_, 8,
+                               bytes.size()};
+        char** list = nullptr;
+        int count = 0;
+        std::string text;
+        if (Xutf8TextPropertyToTextList(display_, &property, &list, &count) >= Success && count > 0)
+            text = list[0];
+        else
+            text = utf8_of_latin1(bytes);
+        if (list) XFreeStringList(list);
         return text;
     }
 
@@ -230,7 +238,7 @@ private:
 
     Display* display_;
     Window window_;
-    Atom clipboard_, utf8_, targets_, text_atom_, property_, incr_;
+    Atom clipboard_, utf8_, targets_, text_atom_, compound_text_, property_, incr_;
     int wake_ = -1;
     // Shared with the program thread, under mutex_.
     std::mutex mutex_;
