@@ -27,6 +27,7 @@
 #include "display/renderer.h"
 #include "display/window_hooks.h"
 #include "platform/process.h"
+#include "platform/x11_raw_motion.h"
 #include "platform/x11_window.h"
 
 std::atomic<int32_t> window_hidden{0};

@@ -10,6 +10,7 @@
 #include "display/keyboard.h"
 #include "display/mouse.h"
 #include "display/renderer.h"
+#include "platform/x11_raw_motion.h"
 #include "platform/x11_window.h"
 
 namespace {

@@ -3,10 +3,10 @@
 #include <X11/XKBlib.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <X11/extensions/XInput2.h>
 
-#include <cmath>
 #include <string>
+
+#include "platform/x11_raw_motion.h"
 
 // Xlib's event-conversion hooks; that header defines min and max as macros.
 #include <X11/Xlibint.h>
@@ -45,10 +45,6 @@ struct x11_window_state {
     int ring_read = 0;
     int ring_write = 0;
     int ring_keys = 0;  // key events among the recorded ones
-
-    Display* raw_display = nullptr;
-    bool raw_tried = false;  // opened once: a server without XInput2 is not asked again
-    int xi_opcode = 0;
 };
 x11_window_state xs;
 
@@ -204,49 +200,6 @@ void x11_window_events_drain() {
     }
 }
 
-bool x11_raw_motion_open() {
-    if (xs.raw_display || xs.raw_tried) return xs.raw_display != nullptr;
-    xs.raw_tried = true;
-    Display* d = XOpenDisplay(nullptr);
-    if (!d) return false;
-    int event = 0, error = 0;
-    int major = 2, minor = 0;
-    if (!XQueryExtension(d, "XInputExtension", &xs.xi_opcode, &event, &error) ||
-        XIQueryVersion(d, &major, &minor) != Success) {
-        XCloseDisplay(d);
-        return false;
-    }
-    unsigned char mask_bits[XIMaskLen(XI_LASTEVENT)] = {};
-    XISetMask(mask_bits, XI_RawMotion);
-    XIEventMask mask{XIAllMasterDevices, static_cast<int>(sizeof mask_bits), mask_bits};
-    XISelectEvents(d, DefaultRootWindow(d), &mask, 1);
-    XFlush(d);
-    xs.raw_display = d;
-    return true;
-}
-
-void x11_raw_motion_poll(void (*motion)(int32_t dx, int32_t dy)) {
-    Display* d = xs.raw_display;
-    if (!d) return;
-    while (XPending(d)) {
-        XEvent event;
-        XNextEvent(d, &event);
-        XGenericEventCookie* cookie = &event.xcookie;
-        if (cookie->type != GenericEvent || cookie->extension != xs.xi_opcode || !XGetEventData(d, cookie)) continue;
-        if (cookie->evtype == XI_RawMotion) {
-            auto* raw = static_cast<XIRawEvent*>(cookie->data);
-            double delta[2] = {0, 0};
-            const double* value = raw->raw_values;
-            for (int axis = 0; axis < 2 && axis < raw->valuators.mask_len * 8; ++axis)
-                if (XIMaskIsSet(raw->valuators.mask, axis)) delta[axis] = *value++;
-            auto dx = static_cast<int32_t>(std::lround(delta[0]));
-            auto dy = static_cast<int32_t>(std::lround(delta[1]));
-            if (dx != 0 || dy != 0) motion(dx, dy);
-        }
-        XFreeEventData(d, cookie);
-    }
-}
-
 namespace {
 
 // The window manager's size hints: fixed at width x height when fixed, else none.
@@ -286,11 +239,9 @@ void x11_window_focus_take_once() {
 
 int x11_window_connection_fd() { return xs.display ? ConnectionNumber(xs.display) : -1; }
 
-int x11_raw_motion_fd() { return xs.raw_display ? ConnectionNumber(xs.raw_display) : -1; }
-
 bool x11_window_events_queued() {
     bool queued = xs.display && XEventsQueued(xs.display, QueuedAfterFlush) > 0;
-    return queued || (xs.raw_display && XEventsQueued(xs.raw_display, QueuedAfterFlush) > 0);
+    return queued || x11_raw_motion_queued();
 }
 
 }  // namespace platform

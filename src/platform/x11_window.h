@@ -3,10 +3,10 @@
 // connection to see every raw key press and release, to take the window manager's close message
 // (the window then stays), to notice exposures and the first pointer motion. The hooks only record:
 // the events are handed on by x11_window_events_drain, outside Xlib, in the order they came.
-// Also here: detectable auto-repeat (a held key repeats presses only), relative pointer motion from
-// XInput2 raw events on a connection of its own, a fixed-size frame for a window that may not be
-// resized, and the translation of X key codes into the scan words of a PC keyboard.
-// It neither makes nor draws the window (freeglut does). Main thread only.
+// Also here: detectable auto-repeat (a held key repeats presses only), a fixed-size frame for a
+// window that may not be resized, and the translation of X key codes into the scan words of a PC
+// keyboard. It neither makes nor draws the window (freeglut does), nor reads raw pointer motion
+// (x11_raw_motion.h). Main thread only.
 #pragma once
 
 #include <cstdint>
@@ -27,12 +27,6 @@ void x11_window_hooks_install(void* display, unsigned long window, const x11_win
 // the one that caused it.
 void x11_window_events_drain();
 
-// Relative motion of every pointer, from XInput2 raw events; false when there is no XInput2. Only
-// the first call tries.
-bool x11_raw_motion_open();
-// Hands each relative movement (not zero) to motion.
-void x11_raw_motion_poll(void (*motion)(int32_t dx, int32_t dy));
-
 // Keeps the window at this size (no sizing frame) or lets the user size it again.
 void x11_window_size_fix(int32_t width, int32_t height);
 void x11_window_size_free();
@@ -41,10 +35,8 @@ void x11_window_size_free();
 // the pointer is: the first time the window is shown it takes the focus itself.
 void x11_window_focus_take_once();
 
-// The sockets of the window's connection and of the raw-motion connection (-1 when not open), for
-// waiting on events.
+// The socket of the window's connection (-1 when not open), for waiting on events.
 int x11_window_connection_fd();
-int x11_raw_motion_fd();
 // Sends what is buffered and tells whether events already wait in either connection's queue, which
 // a wait on the sockets would not see.
 bool x11_window_events_queued();

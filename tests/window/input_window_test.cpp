@@ -112,8 +112,28 @@ void synth_body() {
     }
 }
 
+// Clicks at (200, 100) through the program's own synthesised input once raw movement arrives.
+void raw_click_body() {
+    window_wait();
+    report("ready " + std::to_string(shown_frame_dump()));
+    bool clicked = false;
+    for (;;) {
+        while (mouse_input_next()) {
+            mouse_record_report();
+            mouse_event e = mouse_event_current();
+            if (!clicked && (e.movement_x || e.movement_y)) {
+                input_synth_click(200, 100);
+                report("clicked");
+                clicked = true;
+            }
+        }
+        sleep_ms(1);
+    }
+}
+
 const scenario scenarios[] = {
     {"mouse", mouse_body, nullptr},
+    {"raw_click", raw_click_body, nullptr},
     {"stretched_mouse", stretched_mouse_body, window_resizable_set},
     {"synth", synth_body, nullptr},
 };
@@ -205,6 +225,37 @@ TEST_F(input_window, relative_movement_is_a_record_with_the_movement_and_one_wit
     std::optional<std::string> next = child.await("mouse ", 3000);
     ASSERT_TRUE(next);
     EXPECT_EQ(next->find(" moved "), std::string::npos) << *next;
+}
+
+// XTest passes an absolute move's position as raw values, on a device whose axes say relative.
+TEST_F(input_window, an_absolute_move_is_no_movement_and_a_relative_move_after_it_is) {
+    child_process child("raw_click", true, entry);
+    Window w = window_of(child.await("ready "));
+    ASSERT_NE(w, 0u);
+    x.move(w, 0, 0);
+    xdotool("mousemove 300 200");  // the first motion starts raw input
+    std::optional<std::string> clicked;
+    for (int i = 0; i < 20 && !clicked; ++i) {
+        xdotool("mousemove_relative -- 3 -2");
+        clicked = child.await("clicked", 300);
+    }
+    ASSERT_TRUE(clicked) << "no raw movement arrived";
+    // The click's records, then the movement of a relative move made after it; the rest of the
+    // first relative move may come between.
+    std::vector<std::string> moved;
+    bool released = false;
+    for (std::optional<std::string> r; (r = child.await("mouse ", 3000));) {
+        size_t at = r->find(" moved ");
+        if (at != std::string::npos) moved.push_back(r->substr(at + 1));
+        if (!released && r->rfind("200 100 0 ", 0) == 0) {
+            released = true;
+            xdotool("mousemove_relative -- 5 7");
+        }
+        if (!moved.empty() && moved.back() != "moved 3 -2") break;
+    }
+    EXPECT_TRUE(released);
+    ASSERT_FALSE(moved.empty());
+    EXPECT_EQ(moved.back(), "moved 5 7");
 }
 
 TEST_F(input_window, positions_follow_a_stretched_window) {
