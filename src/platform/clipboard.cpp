@@ -189,22 +189,20 @@ private:
     std::string reply_text(const reply& r) {
         if (r.type == XA_STRING || r.type == text_atom_) return r.bytes;
         if (r.type == utf8_) return latin1_of_utf8(r.bytes);
-        if (r.type == compound_text_) return latin1_of_utf8(utf8_of_compound_text(r.bytes));
+        if (r.type == compound_text_) return latin1_of_compound_text(r.bytes);
         return ask_target_ == utf8_ ? latin1_of_utf8(r.bytes) : r.bytes;  // an unknown type: as asked
     }
 
-    // Xlib's conversion, to UTF-8 whatever the locale; text it cannot convert is read as its
-    // initial Latin-1 state.
-    std::string utf8_of_compound_text(const std::string& bytes) {
+    // Xlib's conversion, to UTF-8 whatever the locale; text it cannot convert is read in its
+    // initial state, Latin-1.
+    std::string latin1_of_compound_text(const std::string& bytes) {
         XTextProperty property{reinterpret_cast<unsigned char*>(const_cast<char*>(bytes.data())), compound_text_, 8,
                                bytes.size()};
         char** list = nullptr;
         int count = 0;
-        std::string text;
+        std::string text = bytes;
         if (Xutf8TextPropertyToTextList(display_, &property, &list, &count) >= Success && count > 0)
-            text = list[0];
-        else
-            text = utf8_of_latin1(bytes);
+            text = latin1_of_utf8(list[0]);
         if (list) XFreeStringList(list);
         return text;
     }

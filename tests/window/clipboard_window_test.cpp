@@ -140,6 +140,7 @@ TEST(ClipboardWindow, WeReadEachTypeOfReplyInItsOwnEncoding) {
         {"UTF8_STRING", "\xe2\x82\xac 5 \xe9t\xe9 ok", "? 5 ?t? ok"},
         {"COMPOUND_TEXT", all, all},
         {"TEXT", all, all},
+        {"text/plain;charset=utf-8", "caf\xc3\xa9", "caf\xe9"},  // a type of no rule: read as asked, UTF-8
     };
     for (const reply_case& c : cases) {
         clipboard_watch watch;
