@@ -18,7 +18,7 @@ struct locked_range {
 
 struct file_os_handle {
     int fd = -1;
-    int lock_fd = -1;          // the side lock file of the file's identity (file_locks.h), or -1
+    int lock_fd = -1;          // the side lock file of the file's identity (file_locks_internal.h), or -1
     uint32_t* lock_count = nullptr;  // the side file's count of range locks held, shared by every process
     bool seekable = false;     // transfers at the kept position (regular files, block devices)
     std::vector<locked_range> ranges;

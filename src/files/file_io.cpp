@@ -11,7 +11,7 @@
 #include <string>
 
 #include "files/file_internal.h"
-#include "files/file_locks.h"
+#include "files/file_locks_internal.h"
 #include "files/path_names.h"
 #include "files/serial.h"
 

@@ -1,4 +1,4 @@
-#include "files/file_locks.h"
+#include "files/file_locks_internal.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

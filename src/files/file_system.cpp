@@ -17,7 +17,7 @@
 #include "core/errors.h"
 #include "core/strings.h"
 #include "files/file_handles.h"
-#include "files/file_locks.h"
+#include "files/file_locks_internal.h"
 #include "files/path_names.h"
 #include "screen/print_positioning.h"
 #include "screen/text_output.h"

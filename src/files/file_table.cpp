@@ -6,7 +6,7 @@
 
 #include "core/error_codes.h"
 #include "files/file_internal.h"
-#include "files/file_locks.h"
+#include "files/file_locks_internal.h"
 
 file_table_state file_table;
 uint64_t file_handle_serial = 1;
