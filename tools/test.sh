@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the runtime and runs every test: the unit and threaded tests, the unit tests again under
+# Builds the runtime and runs every test: the unit and threaded tests, the example program built
+# against the installed runtime (tools/check_example.sh), the unit tests again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer, a
 # short bounded run of each libFuzzer harness (clang, with both sanitizers), and the window tests
 # under a private Xvfb. Installs missing Debian packages first.
@@ -23,6 +24,8 @@ run_tests() {  # folder, ctest arguments...
 
 build build ""
 run_tests build -LE window
+# The runtime installed into a temporary prefix, and the example built against it both ways.
+tools/check_example.sh build
 
 build build-asan "address,undefined"
 run_tests build-asan -LE window

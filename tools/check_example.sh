@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs the runtime of a build folder (default: build) into a temporary prefix, compiles every
+# installed header in one unit against the installed include path, builds the example program out
+# of tree once with find_package(lumo) and once with pkg-config, runs both without a display and
+# compares the files they write with the expected text beside the example.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+example=examples/stock
+flags=(-std=c++20 -Wall -Wextra -Werror -ffp-contract=off)
+
+prefix=$(mktemp -d)
+trap 'rm -rf "$prefix"' EXIT
+cmake --install "$build" --prefix "$prefix" >/dev/null
+export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
+
+# A header that needs one that was not installed, or is not whole on its own terms, fails here.
+(cd "$prefix/include" && find lumo -name '*.h' | sort | sed 's/.*/#include <&>/') >"$prefix/headers.cpp"
+g++ "${flags[@]}" -fsyntax-only $(pkg-config --cflags lumo) "$prefix/headers.cpp"
+
+cmake -S "$example" -B "$prefix/with-cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_FLAGS=-Werror >/dev/null
+ninja -C "$prefix/with-cmake" >/dev/null
+mkdir "$prefix/with-pkg-config"
+g++ "${flags[@]}" -o "$prefix/with-pkg-config/stock" "$example/stock.cpp" $(pkg-config --cflags --libs lumo)
+
+# The program writes its files beside itself; nothing may reach standard error (a message box).
+for way in with-cmake with-pkg-config; do
+    dir="$prefix/$way"
+    code=0
+    env -u DISPLAY "$dir/stock" 2>"$dir/stderr" || code=$?
+    if [ "$code" -ne 0 ] || [ -s "$dir/stderr" ]; then
+        echo "example built $way: exit code $code, standard error:" >&2
+        cat "$dir/stderr" >&2
+        exit 1
+    fi
+    for file in "$example"/expected/*; do
+        diff "$file" "$dir/${file##*/}" || { echo "example built $way: ${file##*/} differs" >&2; exit 1; }
+    done
+    echo "example built $way: same output"
+done
