@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -181,6 +182,9 @@ void cursor_show(editor& e, bool shown) {
 
 // One character of standard input (10 read as 13); at the end of the input it tries again later.
 int32_t console_key() {
+    // The console page flushes only at a line end: what was printed before the line, the prompt
+    // above all, is shown before the wait.
+    std::fflush(stdout);
     for (;;) {
         if (runtime_shutting_down()) return key_shutdown;
         pollfd input{STDIN_FILENO, POLLIN, 0};

@@ -2,6 +2,9 @@
 // through the keyboard into the BIOS buffer, its echo and redraw checked on the page.
 #include <gtest/gtest.h>
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -352,6 +355,55 @@ TEST_F(LineEditorThreaded, KeysFromAnotherThreadEndTheWait) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     program.join();
+    EXPECT_EQ(n, 42);
+}
+
+// Standard input and output through pipes for one test; the old descriptors come back afterwards.
+struct piped_console {
+    int input[2] = {-1, -1}, output[2] = {-1, -1};
+    int saved_in = -1, saved_out = -1;
+    piped_console() {
+        std::fflush(stdout);
+        EXPECT_EQ(::pipe(input), 0);
+        EXPECT_EQ(::pipe(output), 0);
+        saved_in = ::dup(STDIN_FILENO);
+        saved_out = ::dup(STDOUT_FILENO);
+        ::dup2(input[0], STDIN_FILENO);
+        ::dup2(output[1], STDOUT_FILENO);
+    }
+    ~piped_console() {
+        std::fflush(stdout);
+        ::dup2(saved_in, STDIN_FILENO);
+        ::dup2(saved_out, STDOUT_FILENO);
+        for (int fd : {input[0], input[1], output[0], output[1], saved_in, saved_out}) ::close(fd);
+    }
+    // What reached standard output within the time.
+    std::string written(int timeout_ms) {
+        pollfd ready{output[0], POLLIN, 0};
+        if (::poll(&ready, 1, timeout_ms) <= 0) return {};
+        char buffer[64];
+        ssize_t n = ::read(output[0], buffer, sizeof buffer);
+        return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
+    }
+};
+
+// On the console page the prompt reaches standard output before the editor waits for the line.
+TEST_F(LineEditorThreaded, ConsolePromptIsShownBeforeTheLineIsRead) {
+    dest_new(80, 25, 0).is_console = 1;
+    piped_console console;
+    int16_t n = 0;
+    input_target_list[1] = &n;
+    input_type_list[1] = int16;
+    std::thread program([] {
+        uint32_t mark = string_temp_top();
+        print_string(string_from_cstring("Count? "), 0);
+        string_temps_release(mark, 0);
+        input_line_edit(1, 1);
+    });
+    std::string prompt = console.written(2000);
+    ASSERT_EQ(::write(console.input[1], "42\n", 3), 3);
+    program.join();
+    EXPECT_EQ(prompt, "Count? ");
     EXPECT_EQ(n, 42);
 }
 
