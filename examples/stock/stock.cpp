@@ -1,7 +1,7 @@
 // The stock list: a small BASIC program translated by hand into calls of the lumo runtime, each
 // BASIC line quoted above its calls. It prints a table with print zones, TAB, SPC and PRINT USING,
 // tries string functions, reads DATA, writes a sequential file and reads it back, handles one
-// error, draws a circle and fills it on a graphics screen, and writes what the screen shows into
+// error, sleeps until a timer handler has run, draws a circle and fills it on a graphics screen, and writes what the screen shows into
 // SCREEN.TXT beside STOCK.TXT. It runs without a window and ends with exit code 0.
 // docs/translating.md tells the rules these calls follow.
 #include <lumo/core/data_items.h>
@@ -15,6 +15,8 @@
 #include <lumo/core/statements.h>
 #include <lumo/core/chain.h>
 #include <lumo/core/string_functions.h>
+#include <lumo/core/timing.h>
+#include <lumo/core/traps.h>
 #include <lumo/core/strings.h>
 #include <lumo/core/type_codes.h>
 #include <lumo/draw/circles.h>
@@ -54,6 +56,7 @@ struct variables {
     string_descriptor* n = nullptr;  // N$
     string_descriptor* l = nullptr;  // L$
     int16_t i = 0, c = 0, r = 0, k = 0, x = 0, y = 0;  // DEFINT I-N, and R, X, Y
+    int16_t f = 0;                                     // F%
     float p = 0, t = 0;  // P!, T!
     int32_t h[16] = {};  // H&(15)
 };
@@ -149,6 +152,20 @@ void error_handler() {
     });
     // 510 RESUME NEXT: back into the failing statement's hook, which goes on after it.
     error_handler_active = 0;
+}
+
+// Lines 600-610: the timer's handler, a subroutine called between two statements.
+void timer_handler() {
+    routine_entry entry;
+    // 600 F% = F% + 1
+    statement(600, [] { ++v.f; });
+    // 610 RETURN
+}
+
+// The program's trap handlers by the numbers given to the trap statements.
+constexpr int32_t handler_line_600 = 1;
+void trap_handler_call(int32_t handler, int64_t) {
+    if (handler == handler_line_600) timer_handler();
 }
 
 void fpe_signal_handler(int) { fatal_signal_error(error_division_by_zero); }
@@ -289,6 +306,19 @@ void main_routine() {
     }
     // 280 CLOSE #1
     statement(280, [] { file_close(1, 1); });
+    // 282 ON TIMER(.05) GOSUB 600: TIMER ON
+    statement(282, [] { timer_trap_set(0, 0.05, handler_line_600, 0); });
+    statement(282, [] { timer_trap_state(0, trap_action_on, 0); });
+    // 284 SLEEP 5
+    statement(284, [] { sleep_seconds(5, 1); });
+    // 286 TIMER OFF
+    statement(286, [] { timer_trap_state(0, trap_action_off, 0); });
+    // 288 IF F% > 0 THEN PRINT "Timer handler ran"
+    statement(288, [] {
+        if (v.f <= 0) return;
+        print_item(literal("Timer handler ran"));
+        print_end();
+    });
     // 290 OPEN "SCREEN.TXT" FOR OUTPUT AS #2
     statement(290, [] { file_open(literal("SCREEN.TXT"), open_mode_output, open_access_none, open_lock_none, 2, 0, 0); });
     // 300 FOR R = 1 TO 12
@@ -383,7 +413,7 @@ void window_options() { start_hidden_option = 1; }
 }  // namespace
 
 int main(int argc, char** argv) {
-    program_register({window_options, program_thread_entry, main_routine, nullptr});
+    program_register({window_options, program_thread_entry, main_routine, trap_handler_call});
     runtime_start(argc, argv);
     // The process ends from the control thread once the program has stopped.
     for (;;) pause();
