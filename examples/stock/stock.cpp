@@ -1,9 +1,10 @@
 // The stock list: a small BASIC program translated by hand into calls of the lumo runtime, each
 // BASIC line quoted above its calls. It prints a table with print zones, TAB, SPC and PRINT USING,
 // tries string functions, reads DATA, writes a sequential file and reads it back, handles one
-// error, sleeps until a timer handler has run, draws a circle and fills it on a graphics screen, and writes what the screen shows into
-// SCREEN.TXT beside STOCK.TXT. It runs without a window and ends with exit code 0.
-// docs/translating.md tells the rules these calls follow.
+// error, sleeps until a timer handler has run, draws a circle and fills it on a graphics screen,
+// and writes what the screen shows into SCREEN.TXT beside STOCK.TXT. It runs without a window and
+// ends with exit code 0. docs/translating.md tells the rules these calls follow.
+#include <lumo/core/chain.h>
 #include <lumo/core/data_items.h>
 #include <lumo/core/errors.h>
 #include <lumo/core/fatal_signals.h>
@@ -13,11 +14,10 @@
 #include <lumo/core/program_interface.h>
 #include <lumo/core/startup.h>
 #include <lumo/core/statements.h>
-#include <lumo/core/chain.h>
 #include <lumo/core/string_functions.h>
+#include <lumo/core/strings.h>
 #include <lumo/core/timing.h>
 #include <lumo/core/traps.h>
-#include <lumo/core/strings.h>
 #include <lumo/core/type_codes.h>
 #include <lumo/draw/circles.h>
 #include <lumo/draw/flood_fill.h>
