@@ -13,6 +13,11 @@ prefix=$(mktemp -d)
 trap 'rm -rf "$prefix"' EXIT
 cmake --install "$build" --prefix "$prefix" >/dev/null
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
+# Module-internal headers and the tree's own program stay in the tree.
+if find "$prefix" -name '*_internal.h' -o -name 'winding*' | grep .; then
+    echo "installed what stays in the tree" >&2
+    exit 1
+fi
 
 # A header that needs one that was not installed, or is not whole on its own terms, fails here.
 (cd "$prefix/include" && find lumo -name '*.h' | sort | sed 's/.*/#include <&>/') >"$prefix/headers.cpp"
