@@ -19,7 +19,7 @@ if find "$prefix" -name '*_internal.h' -o -name 'winding*' | grep .; then
     exit 1
 fi
 
-# A header that needs one that was not installed, or is not whole on its own terms, fails here.
+# Every installed header in one unit: one that includes a header left out fails here.
 (cd "$prefix/include" && find lumo -name '*.h' | sort | sed 's/.*/#include <&>/') >"$prefix/headers.cpp"
 g++ "${flags[@]}" -fsyntax-only $(pkg-config --cflags lumo) "$prefix/headers.cpp"
 
