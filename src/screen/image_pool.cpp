@@ -23,6 +23,8 @@ image_free_stack_state image_free_stack;
 
 constexpr int32_t free_stack_step = 4096;
 
+void (*image_freeing_seam)(int32_t slot) = nullptr;
+
 void record_clear(image_record* record) { std::memset(static_cast<void*>(record), 0, sizeof(image_record)); }
 
 bool pool_grow() {
@@ -300,7 +302,10 @@ int32_t source_image_handle() { return -source_image_index; }
 int32_t dest_image_handle() { return -dest_image_index; }
 int32_t display_image_handle() { return -display_image_index.load(std::memory_order_relaxed); }
 
+void image_free_seam_set(void (*image_freeing)(int32_t slot)) { image_freeing_seam = image_freeing; }
+
 void image_free(int32_t slot) {
+    if (image_freeing_seam) image_freeing_seam(slot);
     image_record* r = &image_pool[slot];
     int32_t shown = display_image_index.load(std::memory_order_relaxed);
     if (slot == dest_image_index) dest_slot_select(shown);

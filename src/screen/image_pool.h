@@ -150,6 +150,9 @@ void images_free_all();
 // Frees an image's owned pixels and palette and releases its slot; a destination or source image
 // first hands its selection to the displayed image. Not for screen pages.
 void image_free(int32_t slot);
+// A module that keeps an image of its own (the printer page) is told the slot before image_free frees
+// it, so its handle never outlives the image. One entry; null tells no one.
+void image_free_seam_set(void (*image_freeing)(int32_t slot));
 // Retires the image's lock and frees its owned pixels and palette; the slot stays taken.
 void image_storage_free(image_record* record);
 

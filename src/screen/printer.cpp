@@ -62,6 +62,16 @@ void page_clear_direct() {
 
 int32_t page_handle_for_positioning() { return printer_page_handle_get(); }
 
+// The page's image is being freed (a program reset, or a free by its handle): the next output makes
+// a new page rather than drawing on whatever image takes the slot. A flush running on the page ends
+// first. Never called for the page while printer output runs, which frees no image.
+void page_forget(int32_t slot) {
+    if (-slot != printer.page_handle.load()) return;
+    std::lock_guard guard(printer.page_lock);
+    printer.page_handle.store(0);
+    printer.dirty.store(0);
+}
+
 }  // namespace
 
 void printer_print_string(string_descriptor* text, int32_t newline) {
@@ -137,6 +147,7 @@ void printer_init() {
     runtime_shutdown_seams.printer_page_idle_flush = printer_page_idle_flush;
     runtime_shutdown_seams.printer_page_final_send = printer_page_final_send;
     print_position_printer_seam_set(page_handle_for_positioning);
+    image_free_seam_set(page_forget);
 }
 
 void printer_reset() {

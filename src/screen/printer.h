@@ -1,7 +1,8 @@
 // The printer page: printer output is drawn on a 640 x 960 page image (mode 13, font 16, black on
 // white, 60 rows of 80 columns) that is handed to printer_page_send when it is full, on a form feed,
 // 10 s after the last printer output (the control thread) and at shutdown; no printer is attached,
-// so the hand-over does nothing and the page is cleared. Also the printer column and line width.
+// so the hand-over does nothing and the page is cleared. A page whose image is freed (a program
+// reset) is forgotten and made afresh. Also the printer column and line width.
 // The program thread prints; the control thread flushes. One mutex keeps the two apart, so the
 // flush never runs while output is printed and never touches the program's destination image.
 // Not here: the text drawing itself (text_output.h).
@@ -48,7 +49,8 @@ void printer_page_idle_flush();
 void printer_page_flush_if_idle(int64_t now_ms);
 // Shutdown: hands on a page that still holds output.
 void printer_page_final_send();
-// Start-up: the control thread's entries and the print-positioning seam.
+// Start-up: the control thread's entries, the print-positioning seam and the image pool's word that
+// the page's image is being freed (the page is then made afresh at the next output).
 void printer_init();
 // Tests: every word at its start value (the page image is left to the pool).
 void printer_reset();

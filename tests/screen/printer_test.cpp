@@ -6,9 +6,11 @@
 #include <climits>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/strings.h"
 #include "core/timing.h"
+#include "screen/image_handles.h"
 #include "screen/printer.h"
 #include "screen/screen_fixture.h"
 
@@ -17,6 +19,7 @@ namespace {
 struct printer_test : screen_test {
     void SetUp() override {
         screen_test::SetUp();
+        printer_init();
         printer_reset();
     }
     static void print(const std::string& text, int32_t newline) {
@@ -98,6 +101,36 @@ TEST_F(printer_test, IdleFlushWaitsTenSeconds) {
     printer_page_flush_if_idle(clock_ms() + printer_idle_flush_ms + 10);
     EXPECT_TRUE(page_blank());
     EXPECT_EQ(page_record().cursor_column, 1);
+}
+
+// However the page's image goes, the next output makes a new page and never draws on an image of the
+// program's that took the page's old slot.
+TEST_F(printer_test, AFreedPageIsMadeAfreshAndTheProgramsImageIsLeftAlone) {
+    const struct {
+        const char* name;
+        void (*free_page)(int32_t handle);
+    } paths[] = {
+        {"program reset", [](int32_t) { images_free_all(); }},
+        {"image freed by handle", [](int32_t handle) { image_handle_free(handle, 1); }},
+    };
+    for (const auto& path : paths) {
+        SCOPED_TRACE(path.name);
+        print("before", 1);
+        const int32_t old_page = printer_page_handle_get();
+        path.free_page(old_page);
+        int32_t image = 0;
+        for (int i = 0; i < 4 && image != old_page; ++i) image = image_handle_new(640, 960, 13, 1);
+        ASSERT_EQ(image, old_page) << "an image of the program's took the page's slot";
+        const image_record& mine = image_pool[-image];
+        const std::vector<uint8_t> pixels(mine.pixels, mine.pixels + image_pixel_bytes(&mine));
+        print("after", 1);
+        EXPECT_EQ(raised(), 0);
+        EXPECT_NE(printer_page_handle_get(), image);
+        EXPECT_EQ(std::vector<uint8_t>(mine.pixels, mine.pixels + image_pixel_bytes(&mine)), pixels);
+        EXPECT_EQ(mine.cursor_row, 1);
+        EXPECT_FALSE(page_blank()) << "the text went to the new page";
+        images_free_all();
+    }
 }
 
 using PrinterThreaded = printer_test;
