@@ -152,7 +152,8 @@ long double string_to_number(const string_descriptor* s) {
     for (; p < end; ++p) {
         if (blank(*p)) continue;
         if (*p == '&') {
-            if (state != lex_state::start || end - p < 3) return 0;
+            if (state != lex_state::start) break;  // after the start it ends the decimal number
+            if (end - p < 3) return 0;
             uint8_t base = p[1] | 0x20;
             if (base != 'h' && base != 'o') return 0;
             return based_integer(p + 2, end, base == 'h');

@@ -32,6 +32,9 @@ TEST_F(NumberParse, Examples) {
         {"-0", 0, 0}, {".", 0, 0}, {"E5", 0, 0}, {"abc", 0, 0}, {"\t-\t3 . 2 5", -3.25L, 0}, {"1.2.3", 1.2L, 0}, {"1e2e3", 100, 0},
         {"12-3", 12, 0}, {"&H 1", 0, 0}, {"&H1 2", 1, 0}, {"1E0000000000000000000000001", 10, 0},
         {"1E1234567890123456789", HUGE_VALL, 0}, {"0.1", 0.1L, 0}, {"1D400", 1e400L, 0},
+        // "&" after the start ends a decimal number; only at the start does it begin &H or &O.
+        {"7&", 7, 0}, {"7 &", 7, 0}, {"-7&", -7, 0}, {"1.5&", 1.5L, 0}, {"1e2&", 100, 0}, {"1&H5", 1, 0},
+        {"12&O7", 12, 0}, {"&H1F&", 31, 0}, {"7a&", 7, 0}, {"-&", 0, 0}, {"1e-&5", 1, 0},
     };
     for (const row& r : rows) {
         long double got = value_of(r.text);
@@ -61,19 +64,37 @@ TEST_F(NumberParse, GeneratedTextsAgreeWithStrtold) {
     };
     for (int64_t i = 0; i < differential_cases(1000000); ++i) {
         std::string t;
-        switch (random() % 3) {
-        case 0: break;
-        case 1: t += '-'; break;
-        default: t += '+'; break;
-        }
-        if (random() % 4 == 0) t += std::string(random() % 5, '0');
-        t += digits(random() % 3 == 0 ? 40 : 20);
-        if (random() % 2) t += '.' + digits(25);
-        if (random() % 3 == 0) {
-            t += "eEdD"[random() % 4];
-            if (random() % 2) t += "+-"[random() % 2];
-            t += digits(random() % 5 == 0 ? 5 : 3);
-        }
+        // Now and then the text ends after a part with "&" and digits, which end the number there.
+        auto ended_by_ampersand = [&] {
+            if (random() % 16) return false;
+            t += '&' + digits(2);
+            return true;
+        };
+        do {
+            switch (random() % 3) {
+            case 0: break;
+            case 1: t += '-'; break;
+            default: t += '+'; break;
+            }
+            if (ended_by_ampersand()) break;
+            if (random() % 4 == 0) t += std::string(random() % 5, '0');
+            t += digits(random() % 3 == 0 ? 40 : 20);
+            if (ended_by_ampersand()) break;
+            if (random() % 2) {
+                t += '.';
+                if (ended_by_ampersand()) break;
+                t += digits(25);
+                if (ended_by_ampersand()) break;
+            }
+            if (random() % 3 == 0) {
+                t += "eEdD"[random() % 4];
+                if (ended_by_ampersand()) break;
+                if (random() % 2) t += "+-"[random() % 2];
+                if (ended_by_ampersand()) break;
+                t += digits(random() % 5 == 0 ? 5 : 3);
+                if (ended_by_ampersand()) break;
+            }
+        } while (false);
         if (random() % 10 == 0) t.insert(random() % (t.size() + 1), " ");
         if (random() % 10 == 0) t += "z1";
         ASSERT_TRUE(same_bits(value_of(t), strtold_of(t))) << '\'' << t << '\'';
