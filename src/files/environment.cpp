@@ -37,7 +37,8 @@ string_descriptor* command_line_get() {
 
 string_descriptor* env_get(string_descriptor* name) {
     std::string_view n = string_text_view(name);
-    if (n.empty() || n.find('\0') != n.npos || n.find('=') != n.npos) return string_new(0, 1);
+    n = n.substr(0, n.find('\0'));  // the name ends at its NUL, as translated code hands it
+    if (n.empty() || n.find('=') != n.npos) return string_new(0, 1);
     auto it = entry_of(n);
     return it == table().end() ? string_new(0, 1) : string_temp_from_text(std::string_view(*it).substr(n.size() + 1));
 }

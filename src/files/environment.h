@@ -13,7 +13,8 @@
 struct string_descriptor;
 
 string_descriptor* command_line_get();
-// The value of a variable; empty when it is not set or the name holds a NUL or '='.
+// The value of a variable; empty when it is not set or the name holds '='. The name ends at its
+// first NUL byte (a name without one is the whole text).
 string_descriptor* env_get(string_descriptor* name);
 string_descriptor* env_get_nth(int32_t n);
 // NAME=value adds or changes the variable, NAME= removes it; anything else raises 5. Answers
