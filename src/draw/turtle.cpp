@@ -104,14 +104,17 @@ vec direction_of(const turtle_run& t, uint8_t command) {
     }
 }
 
-// The movement tail: a line unless B came first, the pen moved unless N came first.
+// The movement tail: a line unless B came first, the pen moved unless N came first. A target that is
+// not finite (a NaN or infinite step, point or scale) neither draws nor moves the pen.
 void pen_move(turtle_run& t, double x, double y) {
-    if (!t.no_draw)
-        line_pixels_draw(pixel_round_even(t.pen_x), pixel_round_even(t.pen_y), pixel_round_even(x), pixel_round_even(y),
-                         t.colour);
-    if (!t.no_move) {
-        t.pen_x = x;
-        t.pen_y = y;
+    if (std::isfinite(x) && std::isfinite(y)) {
+        if (!t.no_draw)
+            line_pixels_draw(pixel_round_even(t.pen_x), pixel_round_even(t.pen_y), pixel_round_even(x),
+                             pixel_round_even(y), t.colour);
+        if (!t.no_move) {
+            t.pen_x = x;
+            t.pen_y = y;
+        }
     }
     t.no_draw = t.no_move = false;
 }
@@ -212,7 +215,7 @@ int32_t command_run(turtle_run& t, uint8_t command) {
             if (!blanks_skipped(t.text) || (t.text.text[t.text.position] | 0x20) != 'a') return error_illegal_function_call;
             ++t.text.position;
             if (!number_given(t, n)) return error_illegal_function_call;
-            angle_set(t, n);
+            if (std::isfinite(n)) angle_set(t, n);  // a NaN or infinite angle turns nothing
             return 0;
         case 'C':
             if (!number_given(t, n) || !colour_of(n, t.colour)) return error_illegal_function_call;
@@ -220,6 +223,7 @@ int32_t command_run(turtle_run& t, uint8_t command) {
             return 0;
         case 'S':
             if (!number_given(t, n) || n < 0) return error_illegal_function_call;
+            if (!std::isfinite(n)) return 0;  // NaN or infinity keeps the scale
             t.scale = n / 4;
             t.d->turtle_scale = t.scale;
             return 0;

@@ -12,6 +12,8 @@ struct string_descriptor;
 
 // Error 5 for a text image and every syntax error, 6 when sub-strings nest deeper than
 // turtle_nesting_max. An error ends the call: what was drawn stays, the cursor does not move.
+// A move to a target that is not finite draws nothing and leaves the pen; an angle or scale that
+// is not finite changes nothing.
 void turtle_draw(string_descriptor* commands);
 
 constexpr int32_t turtle_nesting_max = 8192;

@@ -324,4 +324,40 @@ TEST_F(Turtle, FarMovesStayDefined) {
     for (int32_t x = 0; x < 50; ++x) EXPECT_EQ(r.pixels[25 * 50 + x], 15) << x;  // both lines run off the image
 }
 
+// A non-finite target draws nothing and leaves the pen; a non-finite angle or scale changes nothing.
+// Each string must leave the image as its finite equivalent does.
+TEST_F(Turtle, NonFiniteValuesChangeNothing) {
+    const double nan = NAN, inf = INFINITY;
+    segment_put(0x10, &nan, 8);
+    segment_put(0x20, &inf, 8);
+    const std::string is_nan = "=" + reference(turtle_variable_f64, 0x10), is_inf = "=" + reference(turtle_variable_f64, 0x20);
+    const std::string huge(400, '9');  // read as infinity
+    const struct {
+        std::string commands, equivalent;
+    } cases[] = {
+        {"TA" + is_nan + "U10", "U10"},  {"TA" + is_inf + "U10", "U10"},  {"S" + is_nan + "U1", "U1"},
+        {"S" + is_inf + "U1", "U1"},     {"U" + is_inf + "R5", "R5"},     {"M" + is_nan + ",5R5", "R5"},
+        {"M5," + is_inf + "R5", "R5"},   {"U" + huge + "R5", "R5"},       {"M+" + huge + ",0R5", "R5"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(&c - cases);
+        image_record& want = dest_new(50, 50, 12);
+        want.cursor_x = want.cursor_y = 25;
+        want.turtle_angle = 30;
+        want.turtle_scale = 2;
+        run(c.equivalent);
+        image_record& r = dest_new(50, 50, 12);
+        r.cursor_x = r.cursor_y = 25;
+        r.turtle_angle = 30;
+        r.turtle_scale = 2;
+        run(c.commands);
+        EXPECT_EQ(raised(), 0);
+        EXPECT_EQ(bytes(r), bytes(want));
+        EXPECT_EQ(r.cursor_x, want.cursor_x);
+        EXPECT_EQ(r.cursor_y, want.cursor_y);
+        EXPECT_EQ(r.turtle_angle, 30.0);
+        EXPECT_EQ(r.turtle_scale, 2.0);
+    }
+}
+
 }  // namespace
