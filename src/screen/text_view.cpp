@@ -117,14 +117,14 @@ bool cursor_row_accept(int32_t row, int32_t column, int32_t flags) {
         return false;
     }
     if (row <= dest_image->view_bottom || row == grid.rows) return true;
-    // Only a text screen can become an 80 x 50 text screen.
-    if (!row50_switch_armed || !is_text_screen_page(dest_image)) {
+    if (!row50_switch_armed) {
         error_raise(error_illegal_function_call);
         return false;
     }
-    // The one chance is used up also when the switch is then refused.
+    // The one chance is used up also when the switch is then refused; only a text screen can
+    // become an 80 x 50 text screen.
     row50_switch_armed = 0;
-    if (row > 50 || ((flags & 2) && (column < 1 || column > grid.columns))) {
+    if (!is_text_screen_page(dest_image) || row > 50 || ((flags & 2) && (column < 1 || column > grid.columns))) {
         error_raise(error_illegal_function_call);
         return false;
     }

@@ -222,12 +222,17 @@ TEST_F(TextView, ARefusedFiftyRowSwitchUsesUpItsOneChance) {
     const struct {
         const char* name;
         int32_t row, column, flags;
-    } refusals[] = {{"row above 50", 51, 1, 1}, {"column outside the page", 30, 81, 3}};
+        bool on_graphics_image;
+    } refusals[] = {{"row above 50", 51, 1, 1, false},
+                    {"column outside the page", 30, 81, 3, false},
+                    {"graphics image as destination", 30, 1, 1, true}};
     for (const auto& r : refusals) {
         row50_switch_armed = 1;
+        if (r.on_graphics_image) dest_new(320, 200, 13);  // 25 rows, the view ends at row 24
         cursor_place(r.row, r.column, 0, 0, 0, r.flags);
         EXPECT_EQ(raised(), 5) << r.name;
         EXPECT_EQ(row50_switch_armed, 0) << r.name;
+        dest_slot_select(screen_page_table[0]);
         cursor_place(30, 1, 0, 0, 0, 1);  // a row the switch would have allowed
         EXPECT_EQ(raised(), 5) << r.name;
         EXPECT_EQ(page(0).height, 25) << r.name;
