@@ -170,6 +170,36 @@ TEST_F(FileHandles, RangeLocksClashBetweenTwoHandlesOfOneProcess) {
     EXPECT_EQ(file_handle_read(c, 1000000, &byte, 1), file_denied);  // beyond the end too
 }
 
+// Range ends are inclusive: a one-byte lock holds exactly its byte, and two ranges that share only
+// an end byte clash.
+TEST_F(FileHandles, RangeEndsHoldTheirOwnBytesAndNoMore) {
+    write_file("f", std::string(400, 'a'));
+    int32_t a = file_handle_open(path("f"), file_access_read | file_access_write, 0, 3);
+    int32_t b = file_handle_open(path("f"), file_access_read | file_access_write, 0, 3);
+    ASSERT_EQ(file_handle_lock_range(a, 100, 100), 0);
+    ASSERT_EQ(file_handle_lock_range(a, 200, 299), 0);
+    const struct {
+        const char* name;
+        bool lock;  // else a one-byte write at first
+        int64_t first, last;
+        int32_t want;
+    } steps[] = {
+        {"write the byte before the one-byte lock", false, 99, 99, 0},
+        {"write the byte after the one-byte lock", false, 101, 101, 0},
+        {"write the locked byte", false, 100, 100, file_denied},
+        {"lock a range ending on the locked byte", true, 90, 100, file_denied},
+        {"lock a range starting on the locked byte", true, 100, 110, file_denied},
+        {"lock a range ending on the first byte of a range", true, 150, 200, file_denied},
+        {"lock a range starting on the last byte of a range", true, 299, 310, file_denied},
+        {"lock the bytes between, touching neither", true, 101, 199, 0},
+    };
+    for (const auto& s : steps) {
+        const char byte = 'b';
+        int32_t got = s.lock ? file_handle_lock_range(b, s.first, s.last) : file_handle_write(b, s.first, &byte, 1);
+        EXPECT_EQ(got, s.want) << s.name;
+    }
+}
+
 // Sharing: what a second handle may do while the first holds the file.
 TEST_F(FileHandles, DenyBitsRefuseWhatTheyDenyInBothDirections) {
     write_file("f", "keep");
