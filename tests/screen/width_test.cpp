@@ -148,6 +148,18 @@ TEST_F(width_test, PrinterWidth) {
     EXPECT_EQ(raised(), 0);
     printer_print_string(string_from_cstring(std::string(25, 'x').c_str()), 0);
     EXPECT_EQ(printer_column_get(1), 6);
+    // 1 to 255 is taken; a refused width leaves 20. The column after 25 characters tells which.
+    const struct {
+        int32_t width, error, column;
+    } cases[] = {{0, 5, 6}, {1, 0, 1}, {255, 0, 26}, {256, 5, 6}};
+    for (const auto& c : cases) {
+        printer_reset();
+        screen_width_set(2, 20, 0, 1);
+        screen_width_set(2, c.width, 0, 1);
+        EXPECT_EQ(raised(), c.error) << c.width;
+        printer_print_string(string_from_cstring(std::string(25, 'x').c_str()), 0);
+        EXPECT_EQ(printer_column_get(1), c.column) << c.width;
+    }
 }
 
 }  // namespace
