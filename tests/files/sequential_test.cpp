@@ -128,6 +128,11 @@ TEST_F(Sequential, InputCharsAnswersOnlyWhatWasRead) {
     EXPECT_EQ(error_take(), 0);
     EXPECT_EQ(file_eof(2), -1);
     file_seek(2, 1);
+    EXPECT_EQ(text_of(input_chars(9, 2, 1)), "012345678");
+    EXPECT_EQ(file_eof(2), 0);  // one byte remains
+    EXPECT_EQ(text_of(input_chars(1, 2, 1)), "9");
+    EXPECT_EQ(file_eof(2), 0);  // a read that was not short
+    file_seek(2, 1);
     EXPECT_EQ(text_of(input_chars(INT32_MAX, 2, 1)), "0123456789");  // no store-sized allocation
     EXPECT_EQ(text_of(input_chars(0, 2, 1)), "");
     EXPECT_EQ(text_of(input_chars(-1, 2, 1)), "");
