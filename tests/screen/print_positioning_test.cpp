@@ -47,7 +47,7 @@ TEST_F(PrintPositioning, CommaGoesToTheNextZoneWithFourteenColumnsLeft) {
     const struct {
         int32_t width, from, to;
     } cases[] = {{80, 1, 15},  {80, 14, 15}, {80, 15, 29}, {80, 44, 57}, {80, 57, 80},
-                 {80, 58, 80}, {40, 1, 15},  {40, 15, 40}, {40, 29, 40}};
+                 {80, 58, 80}, {40, 1, 15},  {40, 15, 40}, {40, 29, 40}, {70, 44, 57}, {70, 57, 70}};
     for (const auto& c : cases) {
         image_record& r = dest_new(c.width, 25, 0);
         cursor_at(3, c.from);
@@ -79,7 +79,7 @@ TEST_F(PrintPositioning, TabText) {
         {20, 10, line(true, 9), 0},   {5, 10, line(false, 5), 0},   {1, 0, "", 0},
         {5, 0, line(true, 0), 0},      {5, -7, line(true, 0), 0},   {1, 100, line(false, 19), 0},
         {1, 32767, line(false, 46), 0}, {1, 32768, "", error_out_of_memory}, {1, -32769, "", error_out_of_memory},
-        {1, -32768, "", 0},
+        {1, -32768, "", 0},             {70, 80, line(false, 10), 0},  // the last column, no line end
     };
     for (const auto& c : cases) {
         cursor_at(2, c.column);
