@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "core/runtime_fixture.h"
 #include "display/mouse.h"
@@ -95,6 +96,31 @@ TEST_F(Interrupts, MouseDriverReadsTheNewestRecordAndLeavesTheQueriesTheirPlace)
     EXPECT_EQ(x86_registers.gpr[x86_ebx], 0x1234u);
     interrupt_emulate(0x10);
     EXPECT_EQ(x86_registers.gpr[x86_eax], 4u);
+    mouse_reset();
+    window_hidden = 0;
+}
+
+// Function 3's BX: 1 for the left button, 2 for the right, the middle one not counted.
+TEST_F(Interrupts, MouseDriverButtonsEachHaveTheirBit) {
+    window_hidden = 1;
+    const struct {
+        const char* name;
+        std::vector<int32_t> held;
+        uint32_t bx;
+    } rows[] = {
+        {"left only", {mouse_button_left}, 1},
+        {"right only", {mouse_button_right}, 2},
+        {"middle only", {mouse_button_middle}, 0},
+        {"none", {}, 0},
+    };
+    for (const auto& r : rows) {
+        mouse_reset();
+        for (int32_t button : r.held) mouse_button_down_event(button, 100, 50);
+        x86_registers_init();
+        x86_registers.gpr[x86_eax] = 3;
+        interrupt_emulate(0x33);
+        EXPECT_EQ(x86_registers.gpr[x86_ebx], r.bx) << r.name;
+    }
     mouse_reset();
     window_hidden = 0;
 }
