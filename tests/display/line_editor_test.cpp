@@ -1,6 +1,7 @@
 // The keyboard line editor: the field rules as pure tables, and the editor itself with keys typed
 // through the keyboard into the BIOS buffer, its echo and redraw checked on the page.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <poll.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "core/random.h"
@@ -325,6 +327,30 @@ TEST_F(line_editor_test, GraphicsCursorIsGoneAfterTheLine) {
     input_type_list[1] = int16;
     edit(1, {'7', 8});
     EXPECT_TRUE(std::equal(before.begin(), before.end(), dest_image->pixels)) << "no cursor or echo left";
+}
+
+// On the console page the keys come from standard input, so a line longer than the BIOS ring can be
+// typed at once: the line holds at most 255 characters, and what is typed beyond is dropped.
+TEST_F(line_editor_test, ALineHoldsAtMost255Characters) {
+    dest_new(80, 25, 0).is_console = 1;
+    const int saved_stdin = ::dup(STDIN_FILENO);
+    for (auto [typed, kept] : {std::pair{254, 254}, {255, 255}, {256, 255}}) {
+        int keys[2];
+        ASSERT_EQ(::pipe(keys), 0);
+        ::dup2(keys[0], STDIN_FILENO);
+        ::close(keys[0]);
+        const std::string line = std::string(size_t(typed), 'a') + "\n";
+        ASSERT_EQ(::write(keys[1], line.data(), line.size()), ssize_t(line.size()));
+        ::close(keys[1]);
+        string_descriptor* s = string_new(0, 0);
+        input_target_list[1] = s;
+        input_type_list[1] = text;
+        input_line_edit(1, 1);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(s->text), size_t(s->length)), std::string(size_t(kept), 'a'))
+            << typed;
+    }
+    ::dup2(saved_stdin, STDIN_FILENO);
+    ::close(saved_stdin);
 }
 
 TEST_F(line_editor_test, SeedPromptReadsThroughTheEditor) {
