@@ -159,7 +159,8 @@ void timer_handler() {
     routine_entry entry;
     // 600 F% = F% + 1
     statement(600, [] { ++v.f; });
-    // 610 RETURN
+    // 610 RETURN: a RESUME inside the handler must not make the interrupted statement run again.
+    statement_retry.store(0);
 }
 
 // The program's trap handlers by the numbers given to the trap statements.
