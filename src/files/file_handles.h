@@ -109,8 +109,10 @@ int32_t file_handle_eof_flag(int32_t slot);
 int32_t file_handle_lock_range(int32_t slot, int64_t first, int64_t last);
 int32_t file_handle_unlock_range(int32_t slot, int64_t first, int64_t last);
 // One byte at the kept position, as a one-byte file_handle_read would answer it (0-255, or a
-// negative result). Input files are read ahead in blocks: bytes that other handles write later
+// negative result). Input files are read ahead in blocks of file_read_ahead_size bytes, each read
+// at the first position that falls outside the block before: bytes that other handles write later
 // into a block already read are not seen.
+constexpr int64_t file_read_ahead_size = 65536;
 int32_t file_handle_read_byte(int32_t slot);
 // Input files: the bytes read ahead from the kept position on, the block refilled when it is used
 // up; empty at the end of the file, on an error, or for a slot that is not read ahead.

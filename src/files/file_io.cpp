@@ -18,7 +18,6 @@
 namespace {
 
 constexpr int64_t transfer_chunk = 0x7ffff000;  // the most one read or write call moves
-constexpr int64_t read_ahead_size = 65536;
 
 int32_t open_result_of_errno(int err, const std::string& path) {
     switch (err) {
@@ -147,8 +146,8 @@ int64_t transfer(const file_handle_record& r, const file_os_handle& os, uint8_t*
 // Input files: the next block at the kept position into the read-ahead buffer; false at the end
 // of the file or on an error (code says which).
 bool read_ahead_fill(file_handle_record& r, file_os_handle& os, int32_t& code) {
-    os.ahead.resize(read_ahead_size);
-    int64_t done = transfer(r, os, os.ahead.data(), read_ahead_size, false, code);
+    os.ahead.resize(file_read_ahead_size);
+    int64_t done = transfer(r, os, os.ahead.data(), file_read_ahead_size, false, code);
     if (code == file_ok) code = file_locks_range_check(os, r.position, done);
     os.ahead.resize(code == file_ok ? static_cast<size_t>(done) : 0);
     os.ahead_start = r.position;
