@@ -43,3 +43,9 @@ struct file_table_state {
 extern file_table_state file_table;
 
 inline file_os_handle& file_os_of(int32_t slot) { return file_table.slots[static_cast<size_t>(slot)]->os; }
+// The slot when it is open, else null: the check of file_handle_valid where a byte's cost counts.
+inline file_slot* file_slot_open(int32_t slot) {
+    if (slot < 0 || static_cast<size_t>(slot) >= file_table.slots.size()) return nullptr;
+    file_slot* s = file_table.slots[static_cast<size_t>(slot)].get();
+    return s->record.in_use ? s : nullptr;
+}

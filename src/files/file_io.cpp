@@ -145,7 +145,7 @@ int64_t transfer(const file_handle_record& r, const file_os_handle& os, uint8_t*
 
 // Input files: the next block at the kept position into the read-ahead buffer; false at the end
 // of the file or on an error (code says which).
-bool read_ahead_fill(file_handle_record& r, file_os_handle& os, int32_t& code) {
+[[gnu::noinline]] bool read_ahead_fill(file_handle_record& r, file_os_handle& os, int32_t& code) {
     os.ahead.resize(file_read_ahead_size);
     int64_t done = transfer(r, os, os.ahead.data(), file_read_ahead_size, false, code);
     if (code == file_ok) code = file_locks_range_check(os, r.position, done);
@@ -164,6 +164,14 @@ int64_t ahead_index(file_handle_record& r, file_os_handle& os, int32_t& code) {
     code = file_ok;
     if (ahead_holds(os, r.position)) return r.position - os.ahead_start;
     return read_ahead_fill(r, os, code) ? 0 : -1;
+}
+
+// A byte delivered at the kept position: the position moves on past it.
+int32_t byte_taken(file_handle_record& r, uint8_t byte) {
+    ++r.position;
+    r.eof_flag = 0;
+    file_table.last_read_count = 1;
+    return byte;
 }
 
 int32_t range_arguments(int64_t& first, int64_t last) {
@@ -257,13 +265,13 @@ int64_t file_handle_size(int32_t slot) {
 }
 
 int32_t file_handle_at_end(int32_t slot) {
-    if (!file_handle_valid(slot)) return file_bad_slot;
+    file_slot* s = file_slot_open(slot);
+    if (!s) return file_bad_slot;
     // A port is at its end while nothing waits to be read.
-    if (file_handle_record_of(slot).com.com_port != 0) return file_handle_bytes_waiting(slot) == 0 ? 1 : 0;
+    if (s->record.com.com_port != 0) return file_handle_bytes_waiting(slot) == 0 ? 1 : 0;
     // Bytes still read ahead: not at the end, and no need to ask for the size.
-    int64_t position = file_handle_record_of(slot).position;
-    if (ahead_holds(file_os_of(slot), position)) return 0;
-    return position >= file_handle_size(slot) ? 1 : 0;
+    if (ahead_holds(s->os, s->record.position)) return 0;
+    return s->record.position >= file_handle_size(slot) ? 1 : 0;
 }
 
 int32_t file_handle_eof_flag(int32_t slot) {
@@ -301,9 +309,13 @@ int32_t file_read_whole(std::string_view name, std::string& bytes) {
 }
 
 int32_t file_handle_read_byte(int32_t slot) {
-    if (!file_handle_valid(slot)) return file_bad_slot;
-    file_handle_record& r = file_handle_record_of(slot);
-    file_os_handle& os = file_os_of(slot);
+    file_slot* s = file_slot_open(slot);
+    if (!s) return file_bad_slot;
+    file_handle_record& r = s->record;
+    file_os_handle& os = s->os;
+    // Only a readable input file has a block, and a file never keeps a stepped-back byte: the
+    // block's byte is the answer at once.
+    if (ahead_holds(os, r.position)) return byte_taken(r, os.ahead[static_cast<size_t>(r.position - os.ahead_start)]);
     bool buffered = r.mode == file_mode_input && os.seekable;
     if (!r.can_read || (os.pushback < 0 && !buffered)) {
         uint8_t byte = 0;
@@ -323,16 +335,14 @@ int32_t file_handle_read_byte(int32_t slot) {
         }
         byte = os.ahead[static_cast<size_t>(at)];
     }
-    ++r.position;
-    r.eof_flag = 0;
-    file_table.last_read_count = 1;
-    return byte;
+    return byte_taken(r, byte);
 }
 
 file_bytes_view file_handle_ahead(int32_t slot) {
-    if (!file_handle_valid(slot)) return {nullptr, 0};
-    file_handle_record& r = file_handle_record_of(slot);
-    file_os_handle& os = file_os_of(slot);
+    file_slot* s = file_slot_open(slot);
+    if (!s) return {nullptr, 0};
+    file_handle_record& r = s->record;
+    file_os_handle& os = s->os;
     if (r.mode != file_mode_input || !os.seekable || !r.can_read || os.pushback >= 0) return {nullptr, 0};
     int32_t code;
     int64_t at = ahead_index(r, os, code);
@@ -341,10 +351,10 @@ file_bytes_view file_handle_ahead(int32_t slot) {
 }
 
 void file_handle_ahead_take(int32_t slot, int64_t n) {
-    if (n <= 0) return;
-    file_handle_record& r = file_handle_record_of(slot);
-    r.position += n;
-    r.eof_flag = 0;
+    file_slot* s = file_slot_open(slot);
+    if (!s || n <= 0) return;
+    s->record.position += n;
+    s->record.eof_flag = 0;
 }
 
 int32_t file_handle_unread_byte(int32_t slot, uint8_t byte) {

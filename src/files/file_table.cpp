@@ -30,9 +30,7 @@ int32_t file_handle_alloc() {
     return slot;
 }
 
-int32_t file_handle_valid(int32_t slot) {
-    return slot >= 0 && slot < file_handle_slot_count() && file_handle_record_of(slot).in_use ? 1 : 0;
-}
+int32_t file_handle_valid(int32_t slot) { return file_slot_open(slot) ? 1 : 0; }
 
 int32_t file_handle_release(int32_t slot) {
     if (!file_handle_valid(slot)) return file_bad_slot;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <emmintrin.h>
 #include <string>
 
 #include "core/error_codes.h"
@@ -47,23 +48,19 @@ bool line_fits(size_t length) {
     return false;
 }
 
-// Bytes of a word equal to b have their high bit set in the answer (no false hits below the first).
-uint64_t bytes_equal(uint64_t word, uint8_t b) {
-    constexpr uint64_t ones = 0x0101010101010101, highs = 0x8080808080808080;
-    uint64_t x = word ^ (ones * b);
-    return (x - ones) & ~x & highs;
-}
+bool line_stop(uint8_t b) { return b == cr || b == lf || b == ctrl_z; }
 
-// The length of the run of bytes before the first CR, LF or Ctrl+Z, eight bytes at a time.
+// The length of the run of bytes before the first CR, LF or Ctrl+Z, sixteen bytes at a time.
 int64_t line_plain_run(const uint8_t* data, int64_t length) {
+    const __m128i crs = _mm_set1_epi8(cr), lfs = _mm_set1_epi8(lf), ctrl_zs = _mm_set1_epi8(ctrl_z);
     int64_t n = 0;
-    for (; n + 8 <= length; n += 8) {
-        uint64_t word;
-        std::memcpy(&word, data + n, 8);
-        uint64_t hits = bytes_equal(word, cr) | bytes_equal(word, lf) | bytes_equal(word, ctrl_z);
-        if (hits) return n + std::countr_zero(hits) / 8;
+    for (; n + 16 <= length; n += 16) {
+        __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + n));
+        __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, crs), _mm_cmpeq_epi8(v, lfs)),
+                                    _mm_cmpeq_epi8(v, ctrl_zs));
+        if (auto mask = static_cast<uint32_t>(_mm_movemask_epi8(hits))) return n + std::countr_zero(mask);
     }
-    while (n < length && data[n] != cr && data[n] != lf && data[n] != ctrl_z) ++n;
+    while (n < length && !line_stop(data[n])) ++n;
     return n;
 }
 
@@ -79,6 +76,38 @@ bool line_plain_bytes_append(int32_t slot, std::string& line) {
         file_handle_ahead_take(slot, n);
         if (n < view.length) return true;
     }
+}
+
+// Where a line that ends in the read-ahead block stops: the bytes its end takes and the end-of-file
+// flag the look-ahead behind a CR or LF leaves. Undecided when that look-ahead needs a byte beyond
+// the block. A block holds file bytes, so a 26 ends the text.
+struct line_end_step {
+    bool decided;
+    int64_t taken;
+    uint8_t eof_flag;
+};
+
+// at[0] is the CR, LF or 26 that ended the line, followed by length - 1 more bytes of the block.
+line_end_step line_end_in_block(const uint8_t* at, int64_t length) {
+    if (at[0] == ctrl_z) return {true, 0, 1};  // the marker stays unread
+    int64_t taken = length > 1 && at[1] == (at[0] == cr ? lf : cr) ? 2 : 1;
+    if (length <= taken) return {false, 0, 0};
+    return {true, taken, at[taken] == ctrl_z ? uint8_t{1} : uint8_t{0}};
+}
+
+// A line that lies in the read-ahead block with its end and the look-ahead behind it: one scan and
+// one copy into the target. False when it needs the byte reader: the line runs past the block, or
+// nothing is left to read.
+bool line_from_block(int32_t slot, string_descriptor* target) {
+    file_bytes_view view = file_handle_ahead(slot);
+    int64_t n = line_plain_run(view.data, view.length);
+    if (n == view.length) return false;
+    line_end_step end = line_end_in_block(view.data + n, view.length - n);
+    if (!end.decided || (n == 0 && end.taken == 0)) return false;
+    string_assign(target, string_from_literal(view.data, static_cast<int32_t>(n)));
+    file_handle_ahead_take(slot, n + end.taken);
+    if (end.eof_flag) file_handle_record_of(slot).eof_flag = 1;
+    return true;
 }
 
 void chars_from_keyboard(int64_t count, std::string& out) {
@@ -252,6 +281,7 @@ string_descriptor* input_chars(int64_t count, int32_t file_number, int32_t from_
 }
 
 void file_line_input_text(int32_t slot, string_descriptor* target) {
+    if (line_from_block(slot, target)) return;
     static std::string line;  // kept: its room serves every line
     line.clear();
     for (bool first = true;; first = false) {

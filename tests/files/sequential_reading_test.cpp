@@ -129,7 +129,7 @@ TEST_F(SequentialReading, LinesOfEveryShortFileMatchThePlainReader) {
             int32_t slot = open_input("s");
             plain_reader plain(path("s"));
             std::string what = "file of " + std::to_string(length) + " bytes, code " + std::to_string(code);
-            for (int n = 0; n <= length + 1; ++n) expect_same_line(plain, slot, target, what);
+            for (int n = 0; n <= length + 1; ++n) ASSERT_NO_FATAL_FAILURE(expect_same_line(plain, slot, target, what));
             ASSERT_EQ(file_eof(1), plain.eof() ? -1 : 0) << what;
             file_close(1, 1);
         }
@@ -167,7 +167,7 @@ TEST_F(SequentialReading, RandomReadingMatchesThePlainReader) {
             std::string what = "file " + std::to_string(file) + ", step " + std::to_string(step);
             uint64_t pick = random() % 100;
             if (pick < 50) {
-                expect_same_line(plain, slot, target, what);
+                ASSERT_NO_FATAL_FAILURE(expect_same_line(plain, slot, target, what));
                 continue;
             }
             if (pick < 75) {
@@ -185,7 +185,7 @@ TEST_F(SequentialReading, RandomReadingMatchesThePlainReader) {
                 int64_t at = std::max<int64_t>(0, plain.position - 4 + static_cast<int64_t>(random() % 16));
                 ASSERT_EQ(file_handle_write(writer, at, bytes.data(), static_cast<int64_t>(bytes.size())), file_ok);
             }
-            expect_same_state(plain, slot, what);
+            ASSERT_NO_FATAL_FAILURE(expect_same_state(plain, slot, what));
         }
         file_handle_close(writer);
         file_close(1, 1);
