@@ -5,6 +5,7 @@
 #include <cstring>
 #include <emmintrin.h>
 #include <string>
+#include <string_view>
 
 #include "core/error_codes.h"
 #include "core/errors.h"
@@ -37,8 +38,13 @@ bool ctrl_z_ends(const file_handle_record& r) { return r.com.com_port == 0 || r.
 
 void step_back(int32_t slot, int32_t byte) { file_handle_unread_byte(slot, static_cast<uint8_t>(byte)); }
 
-void assign_bytes(string_descriptor* target, const std::string& bytes) {
-    string_assign(target, string_temp_from_text(bytes));
+// The target takes a copy of the bytes. Their descriptor is no store's: nothing to register or free.
+void assign_bytes(string_descriptor* target, std::string_view bytes) {
+    string_descriptor source{};
+    source.text = reinterpret_cast<uint8_t*>(const_cast<char*>(bytes.data()));
+    source.length = static_cast<int32_t>(bytes.size());
+    source.read_only = 1;
+    string_assign(target, &source);
 }
 
 // A line that outgrows the longest string ends the input with 14, before the store is exhausted.
@@ -104,7 +110,7 @@ bool line_from_block(int32_t slot, string_descriptor* target) {
     if (n == view.length) return false;
     line_end_step end = line_end_in_block(view.data + n, view.length - n);
     if (!end.decided || (n == 0 && end.taken == 0)) return false;
-    string_assign(target, string_from_literal(view.data, static_cast<int32_t>(n)));
+    assign_bytes(target, {reinterpret_cast<const char*>(view.data), static_cast<size_t>(n)});
     file_handle_ahead_take(slot, n + end.taken);
     if (end.eof_flag) file_handle_record_of(slot).eof_flag = 1;
     return true;

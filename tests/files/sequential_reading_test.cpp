@@ -189,6 +189,7 @@ TEST_F(SequentialReading, RandomReadingMatchesThePlainReader) {
         }
         file_handle_close(writer);
         file_close(1, 1);
+        ASSERT_EQ(string_store_verify(), "") << "file " << file;
     }
 }
 
