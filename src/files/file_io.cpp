@@ -174,6 +174,35 @@ int32_t byte_taken(file_handle_record& r, uint8_t byte) {
     return byte;
 }
 
+// The byte reader's slow way: no open slot, a read straight from the descriptor, a stepped-back
+// byte, or the block refilled.
+[[gnu::noinline]] int32_t byte_outside_block(int32_t slot) {
+    file_slot* s = file_slot_open(slot);
+    if (!s) return file_bad_slot;
+    file_handle_record& r = s->record;
+    file_os_handle& os = s->os;
+    bool buffered = r.mode == file_mode_input && os.seekable;
+    if (!r.can_read || (os.pushback < 0 && !buffered)) {
+        uint8_t byte = 0;
+        int32_t code = file_handle_read(slot, -1, &byte, 1);
+        return code == file_ok ? byte : code;
+    }
+    file_table.last_read_count = 0;
+    int32_t byte = os.pushback;
+    os.pushback = -1;
+    if (byte < 0) {
+        int32_t code;
+        int64_t at = ahead_index(r, os, code);
+        if (at < 0) {
+            if (code != file_ok) return code;
+            r.eof_flag = 1;
+            return file_at_end;
+        }
+        byte = os.ahead[static_cast<size_t>(at)];
+    }
+    return byte_taken(r, byte);
+}
+
 int32_t range_arguments(int64_t& first, int64_t last) {
     if (first == -1) first = 0;
     if (first < 0 || last < -1 || (last != -1 && last < first)) return file_bad_argument;
@@ -310,32 +339,11 @@ int32_t file_read_whole(std::string_view name, std::string& bytes) {
 
 int32_t file_handle_read_byte(int32_t slot) {
     file_slot* s = file_slot_open(slot);
-    if (!s) return file_bad_slot;
-    file_handle_record& r = s->record;
-    file_os_handle& os = s->os;
     // Only a readable input file has a block, and a file never keeps a stepped-back byte: the
     // block's byte is the answer at once.
-    if (ahead_holds(os, r.position)) return byte_taken(r, os.ahead[static_cast<size_t>(r.position - os.ahead_start)]);
-    bool buffered = r.mode == file_mode_input && os.seekable;
-    if (!r.can_read || (os.pushback < 0 && !buffered)) {
-        uint8_t byte = 0;
-        int32_t code = file_handle_read(slot, -1, &byte, 1);
-        return code == file_ok ? byte : code;
-    }
-    file_table.last_read_count = 0;
-    int32_t byte = os.pushback;
-    os.pushback = -1;
-    if (byte < 0) {
-        int32_t code;
-        int64_t at = ahead_index(r, os, code);
-        if (at < 0) {
-            if (code != file_ok) return code;
-            r.eof_flag = 1;
-            return file_at_end;
-        }
-        byte = os.ahead[static_cast<size_t>(at)];
-    }
-    return byte_taken(r, byte);
+    if (s && ahead_holds(s->os, s->record.position))
+        return byte_taken(s->record, s->os.ahead[static_cast<size_t>(s->record.position - s->os.ahead_start)]);
+    return byte_outside_block(slot);
 }
 
 file_bytes_view file_handle_ahead(int32_t slot) {

@@ -84,6 +84,20 @@ bool line_plain_bytes_append(int32_t slot, std::string& line) {
     }
 }
 
+// The byte reader's answer for a 26, the end or a failure.
+[[gnu::noinline]] int32_t byte_unusual(int32_t slot, int32_t byte) {
+    if (byte == ctrl_z && ctrl_z_ends(file_handle_record_of(slot))) {
+        // The marker stays unread: every later read meets it again.
+        step_back(slot, byte);
+        file_handle_record_of(slot).eof_flag = 1;
+        return file_byte_end;
+    }
+    if (byte >= 0) return byte;
+    if (byte == file_at_end) return file_byte_end;
+    error_raise(file_error_of_result(byte));
+    return file_byte_error;
+}
+
 // Where a line that ends in the read-ahead block stops: the bytes its end takes and the end-of-file
 // flag the look-ahead behind a CR or LF leaves. Undecided when that look-ahead needs a byte beyond
 // the block. A block holds file bytes, so a 26 ends the text.
@@ -196,16 +210,7 @@ int32_t file_print_column(int32_t file_number) {
 
 int32_t file_read_byte(int32_t slot) {
     int32_t byte = file_handle_read_byte(slot);
-    if (byte == ctrl_z && ctrl_z_ends(file_handle_record_of(slot))) {
-        // The marker stays unread: every later read meets it again.
-        step_back(slot, byte);
-        file_handle_record_of(slot).eof_flag = 1;
-        return file_byte_end;
-    }
-    if (byte >= 0) return byte;
-    if (byte == file_at_end) return file_byte_end;
-    error_raise(file_error_of_result(byte));
-    return file_byte_error;
+    return byte >= 0 && byte != ctrl_z ? byte : byte_unusual(slot, byte);
 }
 
 void file_skip_line_end(int32_t slot, int32_t line_end) {
