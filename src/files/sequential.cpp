@@ -54,7 +54,7 @@ bool line_fits(size_t length) {
     return false;
 }
 
-bool line_stop(uint8_t b) { return b == cr || b == lf || b == ctrl_z; }
+bool ends_plain_run(uint8_t b) { return b == cr || b == lf || b == ctrl_z; }
 
 // The length of the run of bytes before the first CR, LF or Ctrl+Z, sixteen bytes at a time.
 int64_t line_plain_run(const uint8_t* data, int64_t length) {
@@ -66,7 +66,7 @@ int64_t line_plain_run(const uint8_t* data, int64_t length) {
                                     _mm_cmpeq_epi8(v, ctrl_zs));
         if (auto mask = static_cast<uint32_t>(_mm_movemask_epi8(hits))) return n + std::countr_zero(mask);
     }
-    while (n < length && !line_stop(data[n])) ++n;
+    while (n < length && !ends_plain_run(data[n])) ++n;
     return n;
 }
 

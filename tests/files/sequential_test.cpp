@@ -66,6 +66,29 @@ TEST_F(Sequential, LineEndsInEveryPairing) {
     EXPECT_EQ(file_eof(1), -1);  // the look-ahead already saw the end
 }
 
+TEST_F(Sequential, LineInputFillsEveryKindOfTarget) {
+    write_file("k", "abcdefg\r\nab\r\n");
+    uint8_t room[5];
+    struct target_case {
+        string_descriptor* target;
+        const char* first;
+        const char* second;
+    } cases[] = {
+        {string_new(3, 0), "abcdefg", "ab"},
+        {string_segment_new(0, 0), "abcdefg", "ab"},
+        {string_fixed_view(room, 5, 0), "abcde", "ab   "},
+    };
+    for (const target_case& c : cases) {
+        ASSERT_EQ(open_as("k", open_mode_input, 1), 0);
+        file_line_input(1, c.target);
+        EXPECT_EQ(text_of(c.target), c.first);
+        file_line_input(1, c.target);
+        EXPECT_EQ(text_of(c.target), c.second);
+        EXPECT_EQ(string_store_verify(), "");
+        file_close(1, 1);
+    }
+}
+
 TEST_F(Sequential, ItemSeparatorsSkipBlanksOneCommaAndTheRestOfAMalformedItem) {
     write_file("i", "1   ,2xyz, 3\r\n4");
     ASSERT_EQ(open_as("i", open_mode_input, 1), 0);
