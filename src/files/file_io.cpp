@@ -166,6 +166,39 @@ int64_t ahead_index(file_handle_record& r, file_os_handle& os, int32_t& code) {
     return read_ahead_fill(r, os, code) ? 0 : -1;
 }
 
+// The open slot whose read-ahead block holds its kept position, else null. Only a readable input
+// file has a block, and a file never keeps a stepped-back byte: such a slot needs no other check.
+file_slot* slot_in_block(int32_t slot) {
+    file_slot* s = file_slot_open(slot);
+    return s && ahead_holds(s->os, s->record.position) ? s : nullptr;
+}
+
+file_bytes_view view_at_position(const file_slot& s) {
+    int64_t at = s.record.position - s.os.ahead_start;
+    return {s.os.ahead.data() + at, static_cast<int64_t>(s.os.ahead.size()) - at};
+}
+
+// The block view's slow way: a slot that is not read ahead, or the block refilled.
+[[gnu::noinline]] file_bytes_view view_refilled(int32_t slot) {
+    file_slot* s = file_slot_open(slot);
+    if (!s) return {nullptr, 0};
+    file_handle_record& r = s->record;
+    file_os_handle& os = s->os;
+    if (r.mode != file_mode_input || !os.seekable || !r.can_read || os.pushback >= 0) return {nullptr, 0};
+    int32_t code;
+    if (ahead_index(r, os, code) < 0) return {nullptr, 0};  // the byte reader answers the end or error
+    return view_at_position(*s);
+}
+
+// The end test's slow way: a port, or a file whose block does not hold the position.
+[[gnu::noinline]] int32_t at_end_outside_block(int32_t slot) {
+    file_slot* s = file_slot_open(slot);
+    if (!s) return file_bad_slot;
+    // A port is at its end while nothing waits to be read.
+    if (s->record.com.com_port != 0) return file_handle_bytes_waiting(slot) == 0 ? 1 : 0;
+    return s->record.position >= file_handle_size(slot) ? 1 : 0;
+}
+
 // A byte delivered at the kept position: the position moves on past it.
 int32_t byte_taken(file_handle_record& r, uint8_t byte) {
     ++r.position;
@@ -294,13 +327,8 @@ int64_t file_handle_size(int32_t slot) {
 }
 
 int32_t file_handle_at_end(int32_t slot) {
-    file_slot* s = file_slot_open(slot);
-    if (!s) return file_bad_slot;
-    // A port is at its end while nothing waits to be read.
-    if (s->record.com.com_port != 0) return file_handle_bytes_waiting(slot) == 0 ? 1 : 0;
     // Bytes still read ahead: not at the end, and no need to ask for the size.
-    if (ahead_holds(s->os, s->record.position)) return 0;
-    return s->record.position >= file_handle_size(slot) ? 1 : 0;
+    return slot_in_block(slot) ? 0 : at_end_outside_block(slot);
 }
 
 int32_t file_handle_eof_flag(int32_t slot) {
@@ -338,24 +366,14 @@ int32_t file_read_whole(std::string_view name, std::string& bytes) {
 }
 
 int32_t file_handle_read_byte(int32_t slot) {
-    file_slot* s = file_slot_open(slot);
-    // Only a readable input file has a block, and a file never keeps a stepped-back byte: the
-    // block's byte is the answer at once.
-    if (s && ahead_holds(s->os, s->record.position))
-        return byte_taken(s->record, s->os.ahead[static_cast<size_t>(s->record.position - s->os.ahead_start)]);
-    return byte_outside_block(slot);
+    file_slot* s = slot_in_block(slot);
+    return s ? byte_taken(s->record, s->os.ahead[static_cast<size_t>(s->record.position - s->os.ahead_start)])
+             : byte_outside_block(slot);
 }
 
 file_bytes_view file_handle_ahead(int32_t slot) {
-    file_slot* s = file_slot_open(slot);
-    if (!s) return {nullptr, 0};
-    file_handle_record& r = s->record;
-    file_os_handle& os = s->os;
-    if (r.mode != file_mode_input || !os.seekable || !r.can_read || os.pushback >= 0) return {nullptr, 0};
-    int32_t code;
-    int64_t at = ahead_index(r, os, code);
-    if (at < 0) return {nullptr, 0};  // the byte reader answers the end or error
-    return {os.ahead.data() + at, static_cast<int64_t>(os.ahead.size()) - at};
+    file_slot* s = slot_in_block(slot);
+    return s ? view_at_position(*s) : view_refilled(slot);
 }
 
 void file_handle_ahead_take(int32_t slot, int64_t n) {

@@ -130,6 +130,31 @@ bool line_from_block(int32_t slot, string_descriptor* target) {
     return true;
 }
 
+// A line that runs past the block, or the end of the text: plain bytes straight from the block,
+// the byte reader for the rest.
+[[gnu::noinline]] void line_through_byte_reader(int32_t slot, string_descriptor* target) {
+    static std::string line;  // kept: its room serves every line
+    line.clear();
+    for (bool first = true;; first = false) {
+        size_t before = line.size();
+        if (!line_plain_bytes_append(slot, line)) return;
+        int32_t c = file_read_byte(slot);
+        if (c == file_byte_error) return;
+        if (c == file_byte_end) {
+            if (!first || line.size() > before) break;
+            string_assign(target, string_new(0, 1));
+            return error_raise(error_input_past_end);
+        }
+        if (c == cr || c == lf) {
+            file_skip_line_end(slot, c);
+            break;
+        }
+        if (!line_fits(line.size())) return;
+        line += static_cast<char>(c);
+    }
+    assign_bytes(target, line);
+}
+
 void chars_from_keyboard(int64_t count, std::string& out) {
     while (static_cast<int64_t>(out.size()) < count && !runtime_shutting_down()) {
         // The read itself waits briefly when the buffer was just found empty.
@@ -292,28 +317,7 @@ string_descriptor* input_chars(int64_t count, int32_t file_number, int32_t from_
 }
 
 void file_line_input_text(int32_t slot, string_descriptor* target) {
-    if (line_from_block(slot, target)) return;
-    static std::string line;  // kept: its room serves every line
-    line.clear();
-    for (bool first = true;; first = false) {
-        // Plain bytes straight from the read-ahead block; the byte reader takes the rest.
-        size_t before = line.size();
-        if (!line_plain_bytes_append(slot, line)) return;
-        int32_t c = file_read_byte(slot);
-        if (c == file_byte_error) return;
-        if (c == file_byte_end) {
-            if (!first || line.size() > before) break;
-            string_assign(target, string_new(0, 1));
-            return error_raise(error_input_past_end);
-        }
-        if (c == cr || c == lf) {
-            file_skip_line_end(slot, c);
-            break;
-        }
-        if (!line_fits(line.size())) return;
-        line += static_cast<char>(c);
-    }
-    assign_bytes(target, line);
+    if (!line_from_block(slot, target)) line_through_byte_reader(slot, target);
 }
 
 void file_line_input_binary(int32_t file_number, string_descriptor* target) {
