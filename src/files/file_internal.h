@@ -42,10 +42,11 @@ struct file_table_state {
 };
 extern file_table_state file_table;
 
-inline file_os_handle& file_os_of(int32_t slot) { return file_table.slots[static_cast<size_t>(slot)]->os; }
+// Whether the table has the slot, open or not (one unsigned test refuses negative numbers too).
+inline bool file_slot_in_table(int32_t slot) { return static_cast<uint32_t>(slot) < file_table.slots.size(); }
+inline file_slot& file_slot_of(int32_t slot) { return *file_table.slots[static_cast<size_t>(slot)]; }
+inline file_os_handle& file_os_of(int32_t slot) { return file_slot_of(slot).os; }
 // The slot when it is open, else null: the check of file_handle_valid where a byte's cost counts.
 inline file_slot* file_slot_open(int32_t slot) {
-    if (slot < 0 || static_cast<size_t>(slot) >= file_table.slots.size()) return nullptr;
-    file_slot* s = file_table.slots[static_cast<size_t>(slot)].get();
-    return s->record.in_use ? s : nullptr;
+    return file_slot_in_table(slot) && file_slot_of(slot).record.in_use ? &file_slot_of(slot) : nullptr;
 }

@@ -155,7 +155,8 @@ int64_t transfer(const file_handle_record& r, const file_os_handle& os, uint8_t*
 }
 
 bool ahead_holds(const file_os_handle& os, int64_t position) {
-    return position >= os.ahead_start && position - os.ahead_start < static_cast<int64_t>(os.ahead.size());
+    // Positions are never negative: one unsigned test is both bounds.
+    return static_cast<uint64_t>(position - os.ahead_start) < os.ahead.size();
 }
 
 // The kept position's index in the read-ahead buffer, refilled first when the position lies outside
@@ -166,11 +167,13 @@ int64_t ahead_index(file_handle_record& r, file_os_handle& os, int32_t& code) {
     return read_ahead_fill(r, os, code) ? 0 : -1;
 }
 
-// The open slot whose read-ahead block holds its kept position, else null. Only a readable input
-// file has a block, and a file never keeps a stepped-back byte: such a slot needs no other check.
+// The slot whose read-ahead block holds its kept position, else null. Only an open, readable input
+// file has a block (releasing the slot empties it), and a file never keeps a stepped-back byte:
+// such a slot needs no other check.
 file_slot* slot_in_block(int32_t slot) {
-    file_slot* s = file_slot_open(slot);
-    return s && ahead_holds(s->os, s->record.position) ? s : nullptr;
+    if (!file_slot_in_table(slot)) return nullptr;
+    file_slot& s = file_slot_of(slot);
+    return ahead_holds(s.os, s.record.position) ? &s : nullptr;
 }
 
 file_bytes_view view_at_position(const file_slot& s) {

@@ -116,7 +116,17 @@ protected:
     }
 };
 
-// Every file of up to seven bytes drawn from a letter, CR, LF and 26, read line by line to the end.
+TEST_F(SequentialReading, AClosedFileAnswersNothingFromItsBlock) {
+    write_file("c", "abc");
+    int32_t slot = open_input("c");
+    EXPECT_EQ(file_read_byte(slot), 'a');
+    file_close(1, 1);
+    EXPECT_EQ(file_handle_read_byte(slot), file_bad_slot);
+    EXPECT_EQ(file_handle_ahead(slot).length, 0);
+    EXPECT_EQ(file_handle_at_end(slot), file_bad_slot);
+}
+
+// Every file of up to five bytes drawn from a letter, CR, LF and 26, read line by line to the end.
 TEST_F(SequentialReading, LinesOfEveryShortFileMatchThePlainReader) {
     constexpr char alphabet[] = {'a', cr, lf, ctrl_z};
     constexpr int max_length = 5;
