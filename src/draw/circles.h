@@ -1,7 +1,8 @@
 // Circles, ellipses and arcs on the destination image. The outline of one quadrant comes from a
 // unit vector turned in equal steps (one sine and cosine per circle), thinned to the pixels that
 // keep it connected and mirrored into the four quadrants; an arc keeps the mirrored points whose
-// accumulated angle lies in it. Radius lines are solid lines (lines.h). Program thread only.
+// accumulated angle lies in it (circle_outline.h). Radius lines are solid lines (lines.h).
+// Program thread only.
 #pragma once
 
 #include <cstdint>
