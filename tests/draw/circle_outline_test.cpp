@@ -134,6 +134,19 @@ TEST_F(CircleOutline, MatchesThePlainWalk) {
     }
 }
 
+// Odd radii with steps a multiple of 6 reach the angles pi / 6 and pi / 3, where an offset of
+// half the radius plus a half lies on a rounding boundary: the last bit of every turn shows.
+TEST_F(CircleOutline, RoundingBoundariesMatchThePlainWalk) {
+    image_pair images = pair_new(260, 260, 13);
+    const pixel_box box{0, 0, 259, 259};
+    const arc_range all{0, two_pi, false};
+    for (int64_t r = 1; r < 128; r += 2)
+        for (int64_t n = 6; n <= 240; n += 6) {
+            images.compare({130, 130, double(r), double(r), n, all, true, 1, box});
+            if (HasFatalFailure()) return;
+        }
+}
+
 // Radius 0 with a blended colour: the centre written eight times, in every mirror, in both forms.
 TEST_F(CircleOutline, RadiusZeroAndInvertedClipBoxes) {
     const arc_range all{0, two_pi, false};
