@@ -3,20 +3,19 @@
 #include <emmintrin.h>
 
 #include <cmath>
-#include <cstring>
 
 #include "draw/circle_thinning.h"
 #include "draw/pixel_space.h"
-#include "screen/blend.h"
 #include "screen/image_pool.h"
+#include "screen/pixels.h"
 
 namespace {
 
 constexpr double two_pi = 6.283185307179586;
 constexpr double pi = 3.141592653589793;
 
-// The pixels of one image by index: bytes is 1 for palette images (the colour already masked),
-// 4 for 32-bit images, which blend unless blending is off.
+// The pixels of one image by index, of one kind (pixels.h): bytes 1 for palette images (the
+// colour already masked), 4 for 32-bit images.
 template <int bytes>
 struct pixel_sink {
     uint8_t* pixels;
@@ -24,17 +23,7 @@ struct pixel_sink {
     uint32_t colour;
     bool blend;
 
-    void put(uint64_t i) const {
-        uint8_t* p = pixels + i * bytes;
-        if constexpr (bytes == 1) {
-            *p = static_cast<uint8_t>(colour);
-        } else {
-            uint32_t d;
-            std::memcpy(&d, p, 4);
-            uint32_t v = blend ? blend_pixel(d, colour) : colour;
-            std::memcpy(p, &v, 4);
-        }
-    }
+    void put(uint64_t i) const { pixel_store<bytes>(pixels, i, colour, blend); }
 };
 
 // The coordinates of one stored offset: a pair word or a plain offset.

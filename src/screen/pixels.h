@@ -11,6 +11,22 @@
 #include "screen/blend.h"
 #include "screen/image_pool.h"
 
+// One pixel of a kind the caller has chosen ahead: bytes 1 stores the value (already masked),
+// bytes 4 blends it over the pixel unless blend is false. Loops that write many pixels of one
+// image pick the kind once.
+template <int bytes>
+inline void pixel_store(uint8_t* pixels, size_t i, uint32_t value, bool blend) {
+    if constexpr (bytes == 1) {
+        pixels[i] = static_cast<uint8_t>(value);
+    } else {
+        uint8_t* p = pixels + i * 4;
+        uint32_t d;
+        std::memcpy(&d, p, 4);
+        uint32_t v = blend ? blend_pixel(d, value) : value;
+        std::memcpy(p, &v, 4);
+    }
+}
+
 // The rule for one image with the record's fields read once. A loop that writes many pixels keeps
 // one: a store through the pixels may alias the record, which would otherwise be read again for
 // every pixel.
@@ -30,16 +46,11 @@ struct pixel_writer {
         size_t i = size_t(y) * width + size_t(x);
         switch (bytes_per_pixel) {
             case 1:
-                pixels[i] = static_cast<uint8_t>(colour & color_mask);
+                pixel_store<1>(pixels, i, colour & color_mask, false);
                 return;
-            case 4: {
-                uint8_t* p = pixels + i * 4;
-                uint32_t d;
-                std::memcpy(&d, p, 4);
-                uint32_t v = blend_off ? colour : blend_pixel(d, colour);
-                std::memcpy(p, &v, 4);
+            case 4:
+                pixel_store<4>(pixels, i, colour, !blend_off);
                 return;
-            }
             default:
                 return;  // text cells are not pixels: a 4-byte write would run past the cells
         }
