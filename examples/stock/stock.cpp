@@ -4,15 +4,12 @@
 // error, sleeps until a timer handler has run, draws a circle and fills it on a graphics screen,
 // and writes what the screen shows into SCREEN.TXT beside STOCK.TXT. It runs without a window and
 // ends with exit code 0. docs/translating.md tells the rules these calls follow.
-#include <lumo/core/chain.h>
 #include <lumo/core/data_items.h>
 #include <lumo/core/errors.h>
 #include <lumo/core/fatal_signals.h>
-#include <lumo/core/lifecycle.h>
 #include <lumo/core/number_text.h>
 #include <lumo/core/print_using.h>
 #include <lumo/core/program_interface.h>
-#include <lumo/core/startup.h>
 #include <lumo/core/statements.h>
 #include <lumo/core/string_functions.h>
 #include <lumo/core/strings.h>
@@ -27,6 +24,9 @@
 #include <lumo/files/random_access.h>
 #include <lumo/files/sequential.h>
 #include <lumo/machine/memory_blocks.h>
+#include <lumo/runtime/chain.h>
+#include <lumo/runtime/lifecycle.h>
+#include <lumo/runtime/startup.h>
 #include <lumo/screen/modes.h>
 #include <lumo/screen/print_positioning.h>
 #include <lumo/screen/text_output.h>

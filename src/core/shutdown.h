@@ -1,6 +1,6 @@
 // Stopping the runtime: the stop and close requests, the shutdown flag, the exit bits of the program
 // and timer threads, and parking the program thread. The control thread turns a request into the
-// shutdown sequence (core/control.h); it is the only writer of shutdown_flag.
+// shutdown sequence (runtime/control.h); it is the only writer of shutdown_flag.
 #pragma once
 
 #include <atomic>

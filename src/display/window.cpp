@@ -20,7 +20,6 @@
 #include "core/errors.h"
 #include "core/program_wake.h"
 #include "core/shutdown.h"
-#include "core/startup.h"
 #include "core/strings.h"
 #include "core/timing.h"
 #include "display/display_control.h"
@@ -29,6 +28,7 @@
 #include "platform/process.h"
 #include "platform/x11_raw_motion.h"
 #include "platform/x11_window.h"
+#include "runtime/startup.h"
 
 std::atomic<int32_t> window_hidden{0};
 std::atomic<int32_t> window_create_allowed{0};

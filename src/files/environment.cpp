@@ -4,9 +4,9 @@
 
 #include "core/error_codes.h"
 #include "core/errors.h"
-#include "core/startup.h"
 #include "core/strings.h"
 #include "platform/clipboard.h"
+#include "runtime/startup.h"
 
 extern char** environ;
 

@@ -15,15 +15,15 @@
 #include <thread>
 #include <vector>
 
-#include "core/control.h"
 #include "core/error_codes.h"
 #include "core/errors.h"
 #include "core/shutdown.h"
 #include "core/strings.h"
 #include "display/display_control.h"
 #include "files/environment.h"
-#include "platform/process.h"
 #include "files/path_names.h"
+#include "platform/process.h"
+#include "runtime/control.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // input from /dev/null), waiting for it or not. A command that names an existing document (a
 // regular file that is not executable) is opened with xdg-open when that is on the PATH. The
 // waiting forms tell the control thread a child runs and leave full screen while it runs.
-// Not here: starting another program in place of this one (core/lifecycle.h).
+// Not here: starting another program in place of this one (runtime/lifecycle.h).
 #pragma once
 
 #include <cstdint>

@@ -2,13 +2,13 @@
 
 #include <cmath>
 
-#include "core/control.h"
 #include "core/error_codes.h"
 #include "core/errors.h"
 #include "core/shutdown.h"
 #include "core/statements.h"
 #include "core/timing.h"
 #include "display/keyboard.h"
+#include "runtime/control.h"
 #include "screen/image_pool.h"
 
 namespace {

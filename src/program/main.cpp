@@ -1,6 +1,6 @@
 // The winding explanation program's process entry.
-#include "core/startup.h"
 #include "program/winding.h"
+#include "runtime/startup.h"
 
 int main(int argc, char** argv) {
     program_register(winding_program());

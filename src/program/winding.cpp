@@ -5,12 +5,9 @@
 #include <csignal>
 #include <cstdint>
 
-#include "core/chain.h"
 #include "core/errors.h"
 #include "core/fatal_signals.h"
-#include "core/lifecycle.h"
 #include "core/stacks.h"
-#include "core/startup.h"
 #include "core/statements.h"
 #include "core/string_functions.h"
 #include "core/strings.h"
@@ -21,6 +18,9 @@
 #include "files/file_open.h"
 #include "machine/memory_blocks.h"
 #include "platform/process.h"
+#include "runtime/chain.h"
+#include "runtime/lifecycle.h"
+#include "runtime/startup.h"
 #include "screen/colors.h"
 #include "screen/image_handles.h"
 #include "screen/image_pool.h"

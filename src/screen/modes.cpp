@@ -5,11 +5,11 @@
 #include <cstring>
 #include <thread>
 
-#include "core/control.h"
 #include "core/errors.h"
 #include "core/shutdown.h"
 #include "display/frames.h"
 #include "machine/memory.h"
+#include "runtime/control.h"
 #include "screen/colors.h"
 #include "screen/image_pool.h"
 #include "screen/key_line.h"

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "core/startup.h"
 #include "files/environment.h"
 #include "files/file_fixture.h"
+#include "runtime/startup.h"
 
 namespace {
 

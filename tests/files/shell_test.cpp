@@ -6,10 +6,10 @@
 #include <chrono>
 #include <thread>
 
-#include "core/control.h"
 #include "files/environment.h"
 #include "files/file_fixture.h"
 #include "files/shell.h"
+#include "runtime/control.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 #include <chrono>
 #include <thread>
 
-#include "core/control.h"
 #include "core/runtime_fixture.h"
 #include "core/timing.h"
 #include "display/keyboard.h"
 #include "machine/ports.h"
+#include "runtime/control.h"
 #include "screen/fonts.h"
 #include "screen/image_pool.h"
 #include "screen/palette.h"

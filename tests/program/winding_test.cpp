@@ -13,17 +13,17 @@
 #include <string>
 #include <thread>
 
+#include "core/errors.h"
 #include "core/fatal_signals.h"
 #include "core/shutdown.h"
-#include "core/startup.h"
 #include "core/statements.h"
 #include "display/frames.h"
 #include "display/keyboard.h"
 #include "display/window.h"
 #include "files/file_handles.h"
 #include "program/expected_screen.h"
-#include "core/errors.h"
 #include "program/winding.h"
+#include "runtime/startup.h"
 
 namespace {
 

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "core/startup.h"
 #include "core/strings.h"
 #include "core/timing.h"
 #include "display/display_control.h"
@@ -20,6 +19,7 @@
 #include "display/mouse.h"
 #include "display/synth_input.h"
 #include "display/window.h"
+#include "runtime/startup.h"
 #include "window_harness.h"
 
 using namespace window_test;

@@ -21,11 +21,11 @@
 #include "core/errors.h"
 #include "core/program_interface.h"
 #include "core/statements.h"
-#include "core/startup.h"
 #include "core/timing.h"
 #include "display/frames.h"
 #include "display/renderer.h"
 #include "display/window.h"
+#include "runtime/startup.h"
 
 namespace window_test {
 

@@ -8,9 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/lifecycle.h"
 #include "core/shutdown.h"
-#include "core/startup.h"
 #include "core/strings.h"
 #include "core/timing.h"
 #include "display/display_control.h"
@@ -21,6 +19,8 @@
 #include "draw/hardware_drawing.h"
 #include "draw/image_copy.h"
 #include "draw/triangle_map.h"
+#include "runtime/lifecycle.h"
+#include "runtime/startup.h"
 #include "screen/image_handles.h"
 #include "screen/image_pool.h"
 #include "screen/modes.h"

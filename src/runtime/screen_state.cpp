@@ -1,4 +1,4 @@
-#include "core/screen_state.h"
+#include "runtime/screen_state.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,16 +1,16 @@
-#include "core/control.h"
+#include "runtime/control.h"
 
 #include <cstdio>
 
 #include "core/errors.h"
 #include "core/shutdown.h"
-#include "core/startup.h"
 #include "core/timing.h"
 #include "core/traps.h"
 #include "display/frames.h"
 #include "display/keyboard.h"
 #include "machine/memory.h"
 #include "platform/process.h"
+#include "runtime/startup.h"
 
 std::atomic<int32_t> shell_child_running{0};
 std::atomic<int32_t> retrace_latch{0};

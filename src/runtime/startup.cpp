@@ -1,4 +1,4 @@
-#include "core/startup.h"
+#include "runtime/startup.h"
 
 #include <pthread.h>
 #include <unistd.h>
@@ -6,7 +6,6 @@
 #include <thread>
 #include <vector>
 
-#include "core/control.h"
 #include "core/program_interface.h"
 #include "core/stacks.h"
 #include "core/strings.h"
@@ -26,6 +25,7 @@
 #include "files/sequential.h"
 #include "machine/memory.h"
 #include "machine/x86.h"
+#include "runtime/control.h"
 #include "screen/fonts.h"
 #include "screen/image_handles.h"
 #include "screen/image_pool.h"

@@ -6,9 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/control.h"
 #include "core/errors.h"
-#include "core/lifecycle.h"
 #include "core/runtime_fixture.h"
 #include "core/shutdown.h"
 #include "core/statements.h"
@@ -18,6 +16,8 @@
 #include "display/keyboard.h"
 #include "machine/memory.h"
 #include "platform/process.h"
+#include "runtime/control.h"
+#include "runtime/lifecycle.h"
 #include "screen/modes.h"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "core/screen_state.h"
 #include "core/strings.h"
+#include "runtime/screen_state.h"
 #include "screen/fonts.h"
 #include "screen/image_handles.h"
 #include "screen/palette.h"

@@ -1,7 +1,7 @@
 // The ways out of a running program and back to a clean start: the program's end with its key-wait
 // prompt, running another program's command line, taking over the window's close button, and the
 // runtime's reset before a program runs again from its start. Program thread only. The stop itself
-// is the control thread's (core/control.h).
+// is the control thread's (runtime/control.h).
 #pragma once
 
 #include <cstdint>

@@ -6,15 +6,15 @@
 
 #include "core/errors.h"
 #include "core/program_interface.h"
-#include "core/startup.h"
 #include "core/statements.h"
 #include "core/strings.h"
 #include "core/traps.h"
-#include "screen/image_handles.h"
-#include "screen/image_pool.h"
 #include "display/display_control.h"
 #include "display/input_devices.h"
 #include "platform/process.h"
+#include "runtime/startup.h"
+#include "screen/image_handles.h"
+#include "screen/image_pool.h"
 
 namespace {
 

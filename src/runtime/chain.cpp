@@ -1,4 +1,4 @@
-#include "core/chain.h"
+#include "runtime/chain.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,18 +15,18 @@
 
 #include "core/error_codes.h"
 #include "core/errors.h"
-#include "core/lifecycle.h"
-#include "core/screen_state.h"
 #include "core/shutdown.h"
-#include "core/startup.h"
 #include "core/strings.h"
 #include "core/timing.h"
 #include "files/environment.h"
-#include "platform/process.h"
 #include "files/file_open.h"
 #include "files/file_system.h"
 #include "files/path_names.h"
 #include "files/random_access.h"
+#include "platform/process.h"
+#include "runtime/lifecycle.h"
+#include "runtime/screen_state.h"
+#include "runtime/startup.h"
 
 namespace {
 

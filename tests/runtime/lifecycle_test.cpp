@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "core/lifecycle.h"
 #include "core/runtime_fixture.h"
 #include "core/shutdown.h"
 #include "core/strings.h"
@@ -19,6 +18,7 @@
 #include "display/keyboard.h"
 #include "display/window.h"
 #include "machine/memory.h"
+#include "runtime/lifecycle.h"
 #include "screen/fonts.h"
 #include "screen/image_pool.h"
 #include "screen/modes.h"

@@ -14,12 +14,12 @@
 #include <thread>
 #include <vector>
 
-#include "core/chain.h"
 #include "core/runtime_fixture.h"
-#include "core/screen_state.h"
 #include "core/strings.h"
 #include "files/environment.h"
 #include "files/file_handles.h"
+#include "runtime/chain.h"
+#include "runtime/screen_state.h"
 #include "screen/screen_fixture.h"
 #include "screen/text_output.h"
 #include "screen/width.h"

@@ -1,4 +1,4 @@
-#include "core/lifecycle.h"
+#include "runtime/lifecycle.h"
 
 #include <poll.h>
 #include <sys/types.h>
@@ -9,7 +9,6 @@
 #include "core/errors.h"
 #include "core/random.h"
 #include "core/shutdown.h"
-#include "core/startup.h"
 #include "core/strings.h"
 #include "core/timing.h"
 #include "core/traps.h"
@@ -18,12 +17,13 @@
 #include "display/window.h"
 #include "files/environment.h"
 #include "platform/process.h"
+#include "runtime/startup.h"
 #include "screen/image_pool.h"
 #include "screen/modes.h"
-#include "screen/width.h"
 #include "screen/palette.h"
 #include "screen/text_output.h"
 #include "screen/text_view.h"
+#include "screen/width.h"
 
 namespace {
 
