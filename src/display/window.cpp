@@ -28,12 +28,14 @@
 #include "platform/process.h"
 #include "platform/x11_raw_motion.h"
 #include "platform/x11_window.h"
-#include "runtime/startup.h"
 
 std::atomic<int32_t> window_hidden{0};
 std::atomic<int32_t> window_create_allowed{0};
 std::atomic<int32_t> window_exists{0};
 std::atomic<int32_t> fbo_supported{0};
+int32_t window_resizable = 0;
+int32_t console_option = 0;
+int32_t console_image_handle = 0;
 
 namespace {
 

@@ -16,6 +16,11 @@ extern std::atomic<int32_t> window_hidden;
 extern std::atomic<int32_t> window_create_allowed;
 extern std::atomic<int32_t> window_exists;
 extern std::atomic<int32_t> fbo_supported;
+// Start-up options the window reads, set before it is made: a window that may be resized, a
+// program made with a console, and that console's text image.
+extern int32_t window_resizable;
+extern int32_t console_option;
+extern int32_t console_image_handle;
 
 // The last start-up steps: waits for permission, creates the window, registers the callbacks and
 // runs the main loop on the calling (main) thread; the process ends from another thread.

@@ -6,9 +6,10 @@
 #include "core/errors.h"
 #include "core/strings.h"
 #include "platform/clipboard.h"
-#include "runtime/startup.h"
 
 extern char** environ;
+
+int32_t environment_count = 0;
 
 namespace {
 

@@ -20,6 +20,8 @@ string_descriptor* env_get_nth(int32_t n);
 // NAME=value adds or changes the variable, NAME= removes it; anything else raises 5. Answers
 // environment_count (entries plus one).
 int32_t env_set(string_descriptor* entry);
+// Entries plus one; start-up sets it from the process environment, env_set keeps it.
+extern int32_t environment_count;
 int32_t clipboard_set(string_descriptor* text);
 string_descriptor* clipboard_get();
 

@@ -20,6 +20,7 @@
 #include "display/mouse.h"
 #include "display/renderer.h"
 #include "display/window.h"
+#include "files/environment.h"
 #include "files/file_open.h"
 #include "files/network.h"
 #include "files/sequential.h"
@@ -35,14 +36,10 @@
 
 extern char** environ;
 
-int32_t window_resizable = 0;
 int32_t stretch_option = 0;
 int32_t start_hidden_option = 0;
-int32_t console_option = 0;
 
-int32_t environment_count = 0;
 int32_t console_is_own = 0;
-int32_t console_image_handle = 0;
 
 namespace {
 

@@ -7,15 +7,12 @@
 #include <cstdint>
 #include <string>
 
-// Start-up options fixed when the program is translated.
-extern int32_t window_resizable;
+// Start-up options fixed when the program is translated (those the window reads are its own:
+// display/window.h).
 extern int32_t stretch_option;
 extern int32_t start_hidden_option;
-extern int32_t console_option;
 
-extern int32_t environment_count;
 extern int32_t console_is_own;
-extern int32_t console_image_handle;
 
 void window_resizable_set();
 void startup_hook_empty();

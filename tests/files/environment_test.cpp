@@ -2,7 +2,6 @@
 
 #include "files/environment.h"
 #include "files/file_fixture.h"
-#include "runtime/startup.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "core/traps.h"
 #include "display/display_control.h"
 #include "display/input_devices.h"
+#include "display/window.h"
 #include "platform/process.h"
 #include "runtime/startup.h"
 #include "screen/image_handles.h"
