@@ -23,7 +23,8 @@
 #include "files/environment.h"
 #include "files/path_names.h"
 #include "platform/process.h"
-#include "runtime/control.h"
+
+std::atomic<int32_t> shell_child_running{0};
 
 namespace {
 

@@ -6,11 +6,16 @@
 // Not here: starting another program in place of this one (runtime/lifecycle.h).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 struct string_descriptor;
+
+// 0 normal; the shell statements set 1 while they wait for a child, and the control thread then
+// builds one more frame and sets -1 (idle: only the tick count is kept).
+extern std::atomic<int32_t> shell_child_running;
 
 int32_t shell_cmd_available();
 int32_t shell_is_internal_command(string_descriptor* text);

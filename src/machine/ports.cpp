@@ -8,8 +8,10 @@
 #include "core/statements.h"
 #include "core/timing.h"
 #include "display/keyboard.h"
-#include "runtime/control.h"
 #include "screen/image_pool.h"
+
+std::atomic<int32_t> retrace_latch{0};
+std::atomic<int32_t> retrace_active{0};
 
 namespace {
 

@@ -1,10 +1,16 @@
 // The emulated I/O ports: the VGA DAC over the destination image's palette (0x3C7, 0x3C8, 0x3C9),
 // the retrace status (0x3DA) and the keyboard data port (0x60) over the scan-code queue. Every other
 // port is not emulated: output is dropped, input reads 0, and port_unsupported says so.
-// Not here: the retrace flags (the control thread), the queue (the keyboard).
+// Not here: raising the retrace flags (the control thread), the queue (the keyboard).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+
+// Vertical retrace: the control thread raises both for the last part of its turn and lowers the
+// active one; the status port reads them (and takes the latch).
+extern std::atomic<int32_t> retrace_latch;
+extern std::atomic<int32_t> retrace_active;
 
 void port_out(int32_t port, int32_t value);
 int32_t port_in(int32_t port);

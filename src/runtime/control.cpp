@@ -8,13 +8,11 @@
 #include "core/traps.h"
 #include "display/frames.h"
 #include "display/keyboard.h"
+#include "files/shell.h"
 #include "machine/memory.h"
+#include "machine/ports.h"
 #include "platform/process.h"
 #include "runtime/startup.h"
-
-std::atomic<int32_t> shell_child_running{0};
-std::atomic<int32_t> retrace_latch{0};
-std::atomic<int32_t> retrace_active{0};
 
 namespace {
 

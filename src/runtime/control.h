@@ -5,15 +5,8 @@
 // thread that shuts the runtime down and ends the process (exit code 0).
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
-// 0 normal; the shell statements set 1 while they wait for a child, and the control thread then
-// builds one more frame and sets -1 (idle: only the tick count is kept).
-extern std::atomic<int32_t> shell_child_running;
-// Vertical retrace, read by the emulated status port.
-extern std::atomic<int32_t> retrace_latch;
-extern std::atomic<int32_t> retrace_active;
 
 // The BIOS tick count lives in three bytes of emulated memory, little-endian (0x46F is not written).
 constexpr uint32_t bios_tick_address = 0x46C;

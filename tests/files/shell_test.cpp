@@ -9,7 +9,6 @@
 #include "files/environment.h"
 #include "files/file_fixture.h"
 #include "files/shell.h"
-#include "runtime/control.h"
 
 namespace {
 

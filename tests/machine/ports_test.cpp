@@ -7,7 +7,6 @@
 #include "core/timing.h"
 #include "display/keyboard.h"
 #include "machine/ports.h"
-#include "runtime/control.h"
 #include "screen/fonts.h"
 #include "screen/image_pool.h"
 #include "screen/palette.h"
