@@ -21,10 +21,7 @@
 software_frame software_frames[software_frame_count];
 std::atomic<int64_t> frame_number_next{1};
 std::atomic<int64_t> frame_number_ready{0};
-std::atomic<int32_t> autodisplay_mode{1};
-std::atomic<int32_t> frame_build_suspend{0};
 std::atomic<int32_t> frame_rebuild_forced{0};
-std::atomic<int32_t> frame_compare_valid{0};
 std::atomic<int32_t> frame_tick_count{0};
 std::atomic<int32_t> frame_width{0};
 std::atomic<int32_t> frame_height{0};

@@ -7,6 +7,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "screen/frame_handover.h"
+
 // Slot states. The builder moves a slot free -> building -> ready (or back to free when nothing
 // changed) and may take back the older of two ready slots; the renderer moves ready -> shown and
 // frees the ready or shown slots older than the one it shows. Every change is a compare-and-swap
@@ -42,16 +44,8 @@ inline bool software_frame_claim(software_frame& frame, int32_t from, int32_t to
 extern std::atomic<int64_t> frame_number_next;
 // Number of the slot the builder finished last, built or not.
 extern std::atomic<int64_t> frame_number_ready;
-// 1 frames are built continuously by the control thread, 0 only on request (display_now),
-// -1 one frame requested, set back to 0 by the builder.
-extern std::atomic<int32_t> autodisplay_mode;
-// Page-rebuild hand-over: the program thread writes 1 and waits for the builder's 2, changes the
-// pages, then writes 0. The builder builds nothing while it is not 0.
-extern std::atomic<int32_t> frame_build_suspend;
 // The next frame is built even when the page did not change (full-screen changes).
 extern std::atomic<int32_t> frame_rebuild_forced;
-// The builder's comparison copies may be used; cleared by screen-mode and font changes.
-extern std::atomic<int32_t> frame_compare_valid;
 // Counted up by the control thread every second turn; its bit 3 is the blink and cursor phase.
 extern std::atomic<int32_t> frame_tick_count;
 // Pixel size of the displayed page measured at the last build.

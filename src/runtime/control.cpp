@@ -13,12 +13,12 @@
 #include "machine/ports.h"
 #include "platform/process.h"
 #include "runtime/startup.h"
+#include "screen/frame_handover.h"
 
 namespace {
 
 struct control_state {
     int parity = 0;  // flips every full turn: frames on 1, lock keys on 0
-    sleep_waker waker;  // a page rebuild asks for the frame builder's answer
 };
 control_state control;
 
@@ -35,7 +35,7 @@ void seam_call(void (*seam)()) {
 // instead of at its next frame turn, since it builds nothing while it sleeps.
 void control_sleep(int64_t ms) {
     int64_t end = clock_ms() + ms;
-    while (sleep_ms_wakeable(end - clock_ms(), control.waker)) {
+    while (sleep_ms_wakeable(end - clock_ms(), frame_builder_waker)) {
         frame_build_suspend_answer();
         if (clock_ms() >= end) return;
     }
@@ -85,8 +85,6 @@ void control_turn() {
     // Frame building and the lock keys stay on this one thread and never overlap.
     if (shell_child_running.load() == 0 && control.parity == 0) keyboard_lock_keys_sync();
 }
-
-void control_thread_wake() { sleep_waker_signal(control.waker); }
 
 void control_thread_entry() {
     for (;;) control_turn();

@@ -18,8 +18,6 @@ uint32_t bios_tick_count_at(int64_t day_ms);
 constexpr int64_t shutdown_wait_limit_ms = 2000;
 
 void control_thread_entry();
-// Ends the control thread's sleep early: a page rebuild waits for the frame builder's answer.
-void control_thread_wake();
 // One turn; it shuts down (and does not return) on a stop request or an unhandled close request.
 void control_turn();
 // Sets shutdown_flag, waits for the other threads, closes what is open and ends the process.

@@ -7,10 +7,10 @@
 
 #include "core/errors.h"
 #include "core/shutdown.h"
-#include "display/frames.h"
+#include "core/timing.h"
 #include "machine/memory.h"
-#include "runtime/control.h"
 #include "screen/colors.h"
+#include "screen/frame_handover.h"
 #include "screen/image_pool.h"
 #include "screen/key_line.h"
 #include "screen/text_view.h"
@@ -227,7 +227,7 @@ void frame_suspend_begin() {
     if (!suspend.taken) return;
     int32_t idle = 0;
     frame_build_suspend.compare_exchange_strong(idle, 1);
-    control_thread_wake();  // the builder answers between its turns
+    sleep_waker_signal(frame_builder_waker);  // the builder answers between its turns
     // Once the runtime shuts down the control thread builds no more frames: the pages are free to change.
     while (frame_build_suspend.load() != 2 && !shutdown_flag.load(std::memory_order_relaxed))
         std::this_thread::yield();

@@ -1,0 +1,8 @@
+#include "screen/frame_handover.h"
+
+#include "core/timing.h"
+
+std::atomic<int32_t> autodisplay_mode{1};
+std::atomic<int32_t> frame_build_suspend{0};
+std::atomic<int32_t> frame_compare_valid{0};
+sleep_waker frame_builder_waker;
