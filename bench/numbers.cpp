@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "core/data_items.h"
+#include "core/memory.h"
 #include "core/number_parse.h"
 #include "core/number_text.h"
 #include "core/print_using.h"
 #include "core/strings.h"
-#include "machine/memory.h"
 
 namespace {
 

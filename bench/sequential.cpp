@@ -9,12 +9,12 @@
 #include <string>
 
 #include "core/errors.h"
+#include "core/memory.h"
 #include "core/strings.h"
 #include "files/file_handles.h"
 #include "files/file_open.h"
 #include "files/random_access.h"
 #include "files/sequential.h"
-#include "machine/memory.h"
 
 namespace {
 

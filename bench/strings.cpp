@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
+#include "core/memory.h"
 #include "core/string_functions.h"
 #include "core/strings.h"
-#include "machine/memory.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/memory.h"
 #include "core/strings.h"
-#include "machine/memory.h"
 #include "screen/fonts.h"
 #include "screen/image_pool.h"
 #include "screen/modes.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "../tests/machine/x86_random_code.h"
-#include "machine/memory.h"
+#include "core/memory.h"
 #include "machine/x86.h"
 
 #ifdef LUMO_HAVE_X86EMU

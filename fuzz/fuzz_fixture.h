@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "core/errors.h"
+#include "core/memory.h"
 #include "core/strings.h"
-#include "machine/memory.h"
 
 inline void fuzz_store_ready() {
     static bool made = [] {

@@ -10,9 +10,9 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "core/memory.h"
 #include "core/strings.h"
 #include "draw/turtle.h"
-#include "machine/memory.h"
 #include "screen/fonts.h"
 #include "screen/image_pool.h"
 #include "screen/palette.h"

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "machine/memory.h"
+#include "core/memory.h"
 #include "machine/x86.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "machine/memory.h"
+#include "core/memory.h"
 
 string_descriptor* string_empty = nullptr;
 string_descriptor* string_space = nullptr;

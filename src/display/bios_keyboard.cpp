@@ -6,12 +6,12 @@
 #include <chrono>
 
 #include "core/errors.h"
+#include "core/memory.h"
 #include "core/program_wake.h"
-#include "core/timing.h"
 #include "core/strings.h"
+#include "core/timing.h"
 #include "display/key_table.h"
 #include "display/keyboard_internal.h"
-#include "machine/memory.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 
 #include "core/error_codes.h"
 #include "core/errors.h"
+#include "core/memory.h"
 #include "core/strings.h"
 #include "draw/flood_fill.h"
 #include "draw/lines.h"
 #include "draw/pixel_shape.h"
 #include "draw/pixel_space.h"
-#include "machine/memory.h"
 #include "screen/image_pool.h"
 
 namespace {

@@ -6,9 +6,9 @@
 
 #include "core/error_codes.h"
 #include "core/errors.h"
+#include "core/memory.h"
 #include "display/mouse.h"
 #include "files/byte_span.h"
-#include "machine/memory.h"
 #include "machine/x86.h"
 #include "screen/image_pool.h"
 

@@ -7,10 +7,10 @@
 
 #include "core/error_codes.h"
 #include "core/errors.h"
+#include "core/memory.h"
 #include "core/strings.h"
 #include "files/file_handles.h"
 #include "files/path_names.h"
-#include "machine/memory.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // format of the period: the byte 0xFD, segment, offset and count as 16-bit little-endian words (a
 // count of 0 is an empty or a full 64 KB image), then the bytes. A stretch wraps within its segment
 // (byte i at offset (offset + i) AND 0xFFFF), so it never leaves the emulated memory.
-// Not here: the emulated memory (memory.h).
+// Not here: the emulated memory (core/memory.h).
 #pragma once
 
 #include <cstdint>

@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "core/alerts.h"
+#include "core/memory.h"
 #include "core/shutdown.h"
 #include "machine/interrupts.h"
-#include "machine/memory.h"
 #include "machine/x86.h"
 #include "platform/message_box.h"
 #include "platform/process.h"

@@ -3,13 +3,13 @@
 #include <cstdio>
 
 #include "core/errors.h"
+#include "core/memory.h"
 #include "core/shutdown.h"
 #include "core/timing.h"
 #include "core/traps.h"
 #include "display/frames.h"
 #include "display/keyboard.h"
 #include "files/shell.h"
-#include "machine/memory.h"
 #include "machine/ports.h"
 #include "platform/process.h"
 #include "runtime/startup.h"

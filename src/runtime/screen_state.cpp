@@ -6,8 +6,8 @@
 
 #include "core/error_codes.h"
 #include "core/errors.h"
+#include "core/memory.h"
 #include "files/random_access.h"
-#include "machine/memory.h"
 #include "screen/fonts.h"
 #include "screen/image_handles.h"
 #include "screen/image_pool.h"

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/memory.h"
 #include "core/program_interface.h"
 #include "core/stacks.h"
 #include "core/strings.h"
@@ -24,7 +25,6 @@
 #include "files/file_open.h"
 #include "files/network.h"
 #include "files/sequential.h"
-#include "machine/memory.h"
 #include "machine/x86.h"
 #include "runtime/control.h"
 #include "screen/fonts.h"

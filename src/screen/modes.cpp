@@ -6,9 +6,9 @@
 #include <thread>
 
 #include "core/errors.h"
+#include "core/memory.h"
 #include "core/shutdown.h"
 #include "core/timing.h"
-#include "machine/memory.h"
 #include "screen/colors.h"
 #include "screen/frame_handover.h"
 #include "screen/image_pool.h"

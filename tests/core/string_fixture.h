@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
+#include "core/memory.h"
 #include "core/runtime_fixture.h"
 #include "core/strings.h"
-#include "machine/memory.h"
 
 // How an argument string was made: the kinds the contract for temporaries tells apart.
 enum class string_kind { variable, disposable, literal, segment_temp, fixed_temp };

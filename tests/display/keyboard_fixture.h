@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/memory.h"
 #include "core/runtime_fixture.h"
 #include "core/strings.h"
 #include "display/display_control.h"
 #include "display/key_events.h"
 #include "display/keyboard.h"
-#include "machine/memory.h"
 
 class keyboard_test : public ::testing::Test {
 protected:

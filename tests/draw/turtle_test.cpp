@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "core/memory.h"
 #include "core/strings.h"
 #include "draw/flood_fill.h"
 #include "draw/lines.h"
-#include "machine/memory.h"
 #include "draw_texts.h"
 #include "screen/image_fixture.h"
 

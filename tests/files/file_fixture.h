@@ -16,10 +16,10 @@
 #include <string_view>
 
 #include "core/errors.h"
+#include "core/memory.h"
 #include "core/runtime_fixture.h"
 #include "core/strings.h"
 #include "files/file_handles.h"
-#include "machine/memory.h"
 
 // The pending error, cleared.
 inline int32_t error_take() { return error_number.exchange(0); }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/memory.h"
 #include "core/runtime_fixture.h"
 #include "core/strings.h"
 #include "core/timing.h"
@@ -13,7 +14,6 @@
 #include "files/file_fixture.h"
 #include "files/network.h"
 #include "files/network_seam.h"
-#include "machine/memory.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "core/memory.h"
 #include "core/runtime_fixture.h"
 #include "core/strings.h"
-#include "machine/memory.h"
 #include "machine/memory_files.h"
 
 namespace {

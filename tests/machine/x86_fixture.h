@@ -6,7 +6,7 @@
 #include <set>
 #include <vector>
 
-#include "machine/memory.h"
+#include "core/memory.h"
 #include "machine/x86.h"
 
 struct flat_machine {

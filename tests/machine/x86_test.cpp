@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "core/memory.h"
 #include "core/runtime_fixture.h"
 #include "machine/interrupts.h"
-#include "machine/memory.h"
 #include "platform/message_box.h"
 #include "x86_fixture.h"
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/memory.h"
 #include "core/runtime_fixture.h"
 #include "core/shutdown.h"
 #include "core/statements.h"
@@ -15,7 +16,6 @@
 #include "display/frames.h"
 #include "display/keyboard.h"
 #include "files/shell.h"
-#include "machine/memory.h"
 #include "machine/ports.h"
 #include "platform/process.h"
 #include "runtime/control.h"

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/memory.h"
 #include "core/runtime_fixture.h"
 #include "core/shutdown.h"
 #include "core/strings.h"
@@ -17,7 +18,6 @@
 #include "display/frames.h"
 #include "display/keyboard.h"
 #include "display/window.h"
-#include "machine/memory.h"
 #include "runtime/lifecycle.h"
 #include "screen/fonts.h"
 #include "screen/image_pool.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "machine/memory.h"
+#include "core/memory.h"
 #include "screen/image_fixture.h"
 #include "screen/modes.h"
 #include "screen/text_output.h"

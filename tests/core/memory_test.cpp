@@ -5,8 +5,8 @@
 #include <random>
 #include <vector>
 
+#include "core/memory.h"
 #include "core/runtime_fixture.h"
-#include "machine/memory.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "machine/memory.h"
+#include "core/memory.h"
 
 #include <cstring>
 #include <vector>
