@@ -8,10 +8,10 @@
 
 #include <string>
 
+#include "core/byte_span.h"
 #include "core/errors.h"
 #include "core/memory.h"
 #include "core/strings.h"
-#include "files/byte_span.h"
 #include "files/file_handles.h"
 #include "files/file_open.h"
 #include "files/random_access.h"

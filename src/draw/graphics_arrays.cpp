@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/byte_span.h"
 #include "core/error_codes.h"
 #include "core/errors.h"
-#include "files/byte_span.h"
 #include "screen/image_pool.h"
 #include "screen/pixels.h"
 #include "screen/view.h"

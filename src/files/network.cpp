@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/byte_span.h"
 #include "core/error_codes.h"
 #include "core/errors.h"
 #include "core/number_parse.h"
 #include "core/strings.h"
 #include "core/timing.h"
-#include "files/byte_span.h"
 #include "files/network_seam.h"
 
 list* network_handle_list = nullptr;

@@ -4,10 +4,10 @@
 #include <memory>
 #include <new>
 
+#include "core/byte_span.h"
 #include "core/error_codes.h"
 #include "core/errors.h"
 #include "core/strings.h"
-#include "files/byte_span.h"
 #include "files/file_handles.h"
 #include "files/network_seam.h"
 #include "files/record_fields.h"

@@ -4,11 +4,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/byte_span.h"
 #include "core/error_codes.h"
 #include "core/errors.h"
 #include "core/memory.h"
 #include "display/mouse.h"
-#include "files/byte_span.h"
 #include "machine/x86.h"
 #include "screen/image_pool.h"
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 
+#include "core/byte_span.h"
 #include "draw/draw_images.h"
-#include "files/byte_span.h"
 
 namespace {
 

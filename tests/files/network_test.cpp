@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "core/byte_span.h"
 #include "core/errors.h"
 #include "core/memory.h"
 #include "core/runtime_fixture.h"
 #include "core/strings.h"
 #include "core/timing.h"
-#include "files/byte_span.h"
 #include "files/file_fixture.h"
 #include "files/network.h"
 #include "files/network_seam.h"

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "files/byte_span.h"
+#include "core/byte_span.h"
 #include "files/file_fixture.h"
 #include "files/file_open.h"
 #include "files/random_access.h"

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <thread>
 
-#include "files/byte_span.h"
+#include "core/byte_span.h"
 #include "files/file_fixture.h"
 #include "files/file_open.h"
 #include "files/random_access.h"

@@ -3,11 +3,11 @@
 #include <cstring>
 #include <vector>
 
+#include "core/byte_span.h"
 #include "core/runtime_fixture.h"
 #include "display/mouse.h"
 #include "display/viewport.h"
 #include "display/window.h"
-#include "files/byte_span.h"
 #include "machine/interrupts.h"
 #include "machine/x86.h"
 #include "screen/fonts.h"

@@ -2,8 +2,8 @@
 
 #include <sys/mman.h>
 
+#include "core/byte_span.h"
 #include "core/stacks.h"
-#include "files/byte_span.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "files/byte_span.h"
+#include "core/byte_span.h"
 
 #include "core/stacks.h"
 
