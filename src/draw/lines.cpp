@@ -6,7 +6,7 @@
 
 #include "core/errors.h"
 #include "core/maths.h"
-#include "draw/boxes.h"
+#include "screen/boxes.h"
 #include "screen/image_pool.h"
 #include "screen/pixels.h"
 #include "screen/view.h"

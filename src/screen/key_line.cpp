@@ -6,7 +6,7 @@
 #include "core/errors.h"
 #include "core/strings.h"
 #include "core/traps.h"
-#include "draw/boxes.h"
+#include "screen/boxes.h"
 #include "screen/fonts.h"
 #include "screen/image_pool.h"
 #include "screen/modes.h"

@@ -1,6 +1,6 @@
 // Writing one colour value into one pixel of an image: palette images store the value AND the
 // colour mask, 32-bit images blend by alpha unless blending is off (blend.h); text cells are left
-// alone. Reading one pixel's stored value back. Nothing here clips: the drawing statements do (draw/lines.h, draw/boxes.h). Inline: the
+// alone. Reading one pixel's stored value back. Nothing here clips: the drawing statements do (draw/lines.h, screen/boxes.h). Inline: the
 // drawing loops call it for every pixel.
 #pragma once
 

@@ -6,7 +6,7 @@
 #include "core/error_codes.h"
 #include "core/errors.h"
 #include "core/strings.h"
-#include "draw/boxes.h"
+#include "screen/boxes.h"
 #include "screen/fonts.h"
 #include "screen/image_pool.h"
 #include "screen/text_output.h"

@@ -8,7 +8,7 @@
 #include "core/shutdown.h"
 #include "core/strings.h"
 #include "core/timing.h"
-#include "draw/boxes.h"
+#include "screen/boxes.h"
 #include "screen/fonts.h"
 #include "screen/glyph_raster.h"
 #include "screen/image_pool.h"

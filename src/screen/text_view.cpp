@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "draw/boxes.h"
+#include "screen/boxes.h"
 #include "screen/fonts.h"
 #include "screen/image_pool.h"
 #include "screen/key_line.h"

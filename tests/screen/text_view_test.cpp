@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/strings.h"
-#include "draw/boxes.h"
+#include "screen/boxes.h"
 #include "screen/fonts.h"
 #include "screen/screen_fixture.h"
 #include "screen/view.h"

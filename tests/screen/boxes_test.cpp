@@ -1,4 +1,4 @@
-#include "draw/boxes.h"
+#include "screen/boxes.h"
 
 #include <gtest/gtest.h>
 
