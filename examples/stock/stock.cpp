@@ -23,10 +23,10 @@
 #include <lumo/files/file_system.h>
 #include <lumo/files/random_access.h>
 #include <lumo/files/sequential.h>
-#include <lumo/machine/memory_blocks.h>
 #include <lumo/runtime/chain.h>
 #include <lumo/runtime/lifecycle.h>
 #include <lumo/runtime/startup.h>
+#include <lumo/screen/memory_blocks.h>
 #include <lumo/screen/modes.h>
 #include <lumo/screen/print_positioning.h>
 #include <lumo/screen/text_output.h>

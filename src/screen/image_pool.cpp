@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "core/errors.h"
-#include "machine/memory_blocks.h"
 #include "screen/fonts.h"
+#include "screen/memory_blocks.h"
 #include "screen/modes.h"
 #include "screen/palette.h"
 

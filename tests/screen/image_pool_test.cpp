@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "machine/memory_blocks.h"
 #include "screen/image_fixture.h"
+#include "screen/memory_blocks.h"
 
 namespace {
 

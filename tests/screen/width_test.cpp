@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "core/strings.h"
-#include "machine/memory_blocks.h"
 #include "screen/fonts.h"
 #include "screen/image_handles.h"
+#include "screen/memory_blocks.h"
 #include "screen/printer.h"
 #include "screen/screen_fixture.h"
 #include "screen/width.h"

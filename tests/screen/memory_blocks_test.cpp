@@ -1,4 +1,4 @@
-#include "machine/memory_blocks.h"
+#include "screen/memory_blocks.h"
 
 #include <gtest/gtest.h>
 
