@@ -12,7 +12,6 @@
 #include "core/shutdown.h"
 #include "core/statements.h"
 #include "core/timing.h"
-#include "display/input_devices.h"
 
 button_trap button_trap_table[button_trap_count];
 key_trap key_trap_table[key_trap_count];
@@ -39,6 +38,9 @@ timer_table timers;
 
 constexpr int32_t controllers_max = 256;
 constexpr int32_t buttons_per_controller = 256;
+
+// The registered game controllers, as the device table answers; none until it has said how.
+int32_t (*controllers_registered)() = nullptr;
 
 void handler_call(int32_t handler, int64_t argument) {
     if (auto call = program_registered().trap_handler_call) call(handler, argument);
@@ -99,10 +101,8 @@ void trap_phase_dispatch(Trap* table, int32_t first, int32_t end, int32_t& busy)
 // The controllers' button records lie at the start of the table, 256 per controller, in the order
 // of the controllers among the registered devices.
 int32_t button_records_in_use() {
-    int32_t controllers = 0;
-    for (int32_t d = 1, n = device_count(); d <= n && controllers < controllers_max; ++d)
-        if (input_device_kind(d) == input_device_controller) ++controllers;
-    return controllers * buttons_per_controller;
+    int32_t controllers = controllers_registered ? controllers_registered() : 0;
+    return std::min(controllers, controllers_max) * buttons_per_controller;
 }
 
 struct timer_running_mark {
@@ -242,6 +242,8 @@ void timer_record_clear(timer_trap& t) {
 }
 
 }  // namespace
+
+void trap_controller_count_set(int32_t (*count)()) { controllers_registered = count; }
 
 void traps_tables_make() {
     for (auto& t : button_trap_table) trap_record_clear(t);

@@ -72,6 +72,9 @@ extern int32_t key_dispatch_busy;
 
 // Program start-up: every table empty; the timer table holds timer 0.
 void traps_tables_make();
+// Where the button dispatch learns how many game controllers are registered: the device table
+// sets it when it is made. Until then there are none.
+void trap_controller_count_set(int32_t (*count)());
 // Start-up: key-trap default codes (F1-F10, cursor keys with their keypad forms, F11, F12).
 void key_trap_defaults_set();
 // Start-up: timer 0 allocated, no handler, off, nothing pending.

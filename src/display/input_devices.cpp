@@ -13,6 +13,7 @@
 #include "core/errors.h"
 #include "core/maths.h"
 #include "core/strings.h"
+#include "core/traps.h"
 #include "display/window_hooks.h"
 
 namespace {
@@ -151,6 +152,7 @@ bool argument_valid(int32_t v) { return v >= 0 && v <= argument_max; }
 }  // namespace
 
 void input_device_table_make() {
+    trap_controller_count_set(input_controller_count);
     for (input_device& d : devices.table) {
         std::lock_guard<std::mutex> guard(d.lock);
         static_cast<input_device_fields&>(d) = input_device_fields{};  // by value: no field forgotten
@@ -220,6 +222,13 @@ void device_wheel_append(int32_t device, int32_t wheel, float value) {
 }
 
 int32_t device_count() { return devices.count.load(); }
+
+int32_t input_controller_count() {
+    int32_t controllers = 0;
+    for (int32_t d = 1, n = device_count(); d <= n; ++d)
+        if (input_device_kind(d) == input_device_controller) ++controllers;
+    return controllers;
+}
 
 int32_t input_device_kind(int32_t n) { return registered(n) ? devices.table[size_t(n)].kind : 0; }
 

@@ -56,6 +56,8 @@ void device_wheel_append(int32_t device, int32_t wheel, float value);
 int32_t device_count();
 // The kind of device n (1 to device_count()), 0 for no device.
 int32_t input_device_kind(int32_t n);
+// How many of the registered devices are game controllers (the button traps' records follow them).
+int32_t input_controller_count();
 
 // The program's queries (program thread). "given" 0 means the argument was left out.
 string_descriptor* device_description_get(int32_t n, int32_t given);

@@ -110,6 +110,34 @@ TEST_F(Traps, ButtonTrapStateWithoutNumberChangesEveryRecord) {
     EXPECT_EQ(button_trap_table[0].state.load(), trap_on);
 }
 
+// The button dispatch covers the records of the controllers the device table reports, at most 256.
+TEST_F(Traps, ButtonDispatchCoversTheReportedControllersOnly) {
+    struct row {
+        int32_t (*count)();
+        int32_t n, controller;  // button (n >> 2) + 1 of the controller
+        bool dispatched;
+    };
+    const row rows[] = {
+        {nullptr, 0, 1, false},               // no device table yet
+        {[] { return 0; }, 0, 1, false},
+        {[] { return 1; }, 1020, 1, true},    // button 256 of controller 1
+        {[] { return 1; }, 0, 2, false},      // controller 2 is not there
+        {[] { return 1000; }, 1020, 256, true},
+    };
+    for (const auto& r : rows) {
+        traps_tables_make();
+        handler_log::reset();
+        trap_controller_count_set(r.count);
+        button_trap_set(r.n, r.controller, 1, 12, 34);
+        button_trap_state(r.n, r.controller, trap_action_on, 2);
+        for (auto& t : button_trap_table) t.pending = 1;
+        event_pending = 1;
+        boundary();
+        EXPECT_EQ(handler_log::calls.size(), r.dispatched ? 1u : 0u) << r.n << "/" << r.controller;
+    }
+    trap_controller_count_set(nullptr);
+}
+
 // --- Key traps ------------------------------------------------------------------------------------
 
 TEST_F(Traps, KeyTrapDefaults) {
