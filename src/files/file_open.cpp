@@ -14,6 +14,7 @@
 #include "files/network_seam.h"
 #include "files/record_fields.h"
 #include "files/sequential.h"
+#include "screen/fonts.h"
 
 namespace {
 
@@ -147,4 +148,6 @@ void file_layer_init() {
     runtime_shutdown_seams.files_close_all = files_close_all_quietly;
     record_fields_init();
     sequential_items_connect();
+    font_file_reader_set(
+        [](std::string_view name, std::string& bytes) { return file_read_whole(name, bytes) == file_ok; });
 }

@@ -38,6 +38,6 @@ bool open_request_of(int32_t mode, int32_t access_clause, int32_t lock_clause, o
 
 // The close of everything at program end and shutdown: closes all, raises nothing.
 void files_close_all_quietly();
-// Start-up: hands files_close_all_quietly to the program's end and the shutdown, and the record
-// field calls to the string store.
+// Start-up: hands files_close_all_quietly to the program's end and the shutdown, the record field
+// calls to the string store and the whole-file read to font loading.
 void file_layer_init();

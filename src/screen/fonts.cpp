@@ -7,7 +7,6 @@
 #include "core/errors.h"
 #include "core/maths.h"
 #include "core/strings.h"
-#include "files/file_handles.h"
 #include "screen/charmap.h"
 #include "screen/font_data.h"
 #include "screen/frame_handover.h"
@@ -87,9 +86,11 @@ int32_t options_parse(const string_descriptor* text) {
     return bits;
 }
 
+font_file_reader file_reader = nullptr;
+
 // The whole file through the file layer, or false when it cannot be read.
 bool font_file_read(const string_descriptor* name, std::string& bytes) {
-    return file_read_whole({reinterpret_cast<const char*>(name->text), size_t(name->length)}, bytes) == file_ok;
+    return file_reader && file_reader({reinterpret_cast<const char*>(name->text), size_t(name->length)}, bytes);
 }
 
 int32_t font_number_free() {
@@ -261,6 +262,8 @@ int32_t font_load_file(string_descriptor* file_name, int32_t height, string_desc
     }
     return font_load_file_flags(file_name, height, bits);
 }
+
+void font_file_reader_set(font_file_reader read) { file_reader = read; }
 
 int32_t font_load_file_flags(string_descriptor* file_name, int32_t height, int32_t option_bits) {
     if (error_pending()) return 0;

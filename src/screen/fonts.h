@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 struct image_record;
@@ -55,6 +57,10 @@ void image_glyph_mode_set(int32_t kind, int32_t handle, int32_t handle_given);
 int32_t image_glyph_mode_get(int32_t handle, int32_t handle_given);
 int32_t font_load_file(string_descriptor* file_name, int32_t height, string_descriptor* options, int32_t options_given);
 int32_t font_load_file_flags(string_descriptor* file_name, int32_t height, int32_t option_bits);
+// How font loading reads a file whole (false when it cannot): the file layer sets it at its
+// start-up; until then no font file can be read.
+using font_file_reader = bool (*)(std::string_view name, std::string& bytes);
+void font_file_reader_set(font_file_reader read);
 void font_free(int32_t font);
 // flags: 1 = relative position (STEP), 2 = handle given.
 void text_draw_at(float x, float y, string_descriptor* text, int32_t handle, int32_t flags);

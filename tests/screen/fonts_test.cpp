@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/strings.h"
+#include "files/file_open.h"
 #include "screen/font_data.h"
 #include "screen/image_fixture.h"
 #include "screen/modes.h"
@@ -296,6 +297,7 @@ TEST_F(Fonts, GlyphModes) {
 }
 
 TEST_F(Fonts, LoadingFailsWithoutAFontEngine) {
+    file_layer_init();  // font files are read through the file layer, as after start-up
     text_arg existing(LUMO_TEST_DATA "/vga_palettes.bin");
     text_arg missing("/no/such/dir/font.ttf");
     text_arg backslashed("\\no\\such\\font.ttf");
