@@ -13,9 +13,9 @@
 
 #include "display/display_control.h"
 #include "display/frames.h"
-#include "display/hardware_images.h"
 #include "display/renderer.h"
 #include "display/window.h"
+#include "screen/hardware_images.h"
 
 namespace {
 

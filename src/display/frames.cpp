@@ -13,13 +13,12 @@
 #include "core/timing.h"
 #include "display/display_control.h"
 #include "display/frame_builder.h"
-#include "display/hardware_images.h"
 #include "display/window.h"
+#include "screen/hardware_images.h"
 #include "screen/image_pool.h"
 #include "screen/palette.h"
 
 software_frame software_frames[software_frame_count];
-std::atomic<int64_t> frame_number_next{1};
 std::atomic<int64_t> frame_number_ready{0};
 std::atomic<int32_t> frame_rebuild_forced{0};
 std::atomic<int32_t> frame_tick_count{0};

@@ -40,8 +40,6 @@ inline bool software_frame_claim(software_frame& frame, int32_t from, int32_t to
     return frame.state.compare_exchange_strong(from, to, std::memory_order_acq_rel);
 }
 
-// Number given to the next slot taken (starts at 1); render commands are stamped with it.
-extern std::atomic<int64_t> frame_number_next;
 // Number of the slot the builder finished last, built or not.
 extern std::atomic<int64_t> frame_number_ready;
 // The next frame is built even when the page did not change (full-screen changes).

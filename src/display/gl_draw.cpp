@@ -6,8 +6,9 @@
 #include <utility>
 
 #include "display/gl_state.h"
-#include "display/hardware_images.h"
+#include "display/hardware_textures.h"
 #include "display/window.h"
+#include "screen/hardware_images.h"
 
 namespace {
 

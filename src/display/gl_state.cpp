@@ -5,8 +5,9 @@
 
 #include <vector>
 
-#include "display/hardware_images.h"
+#include "display/hardware_textures.h"
 #include "display/window.h"
+#include "screen/hardware_images.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The graphics library's state as the renderer last set it (main thread only): cached setters that
 // change nothing when the state is already so, the render target and its projection, and the one
 // vertex batch; every setter flushes the batch before it changes anything. The sole writer of the
-// library's state besides texture uploads (hardware_images.cpp). Not here: what is drawn (gl_draw.h).
+// library's state besides texture uploads (hardware_textures.h). Not here: what is drawn (gl_draw.h).
 #pragma once
 
 #include <cstdint>

@@ -10,10 +10,11 @@
 #include "display/frames.h"
 #include "display/gl_draw.h"
 #include "display/gl_state.h"
-#include "display/hardware_images.h"
+#include "display/hardware_textures.h"
 #include "display/viewport.h"
 #include "display/window.h"
 #include "display/window_fit.h"
+#include "screen/hardware_images.h"
 
 std::atomic<int64_t> frame_number_shown{0};
 
@@ -105,7 +106,7 @@ void software_layer_draw(const software_frame& slot, int32_t position) {
     // were shown while this layer was hidden.
     if (r.frame_image == 0 || r.frame_image_number != number) {
         if (r.frame_image != 0) free_hardware_img(r.frame_image);
-        r.frame_image = hardware_img_new(slot.width, slot.height, slot.pixels, hardware_img_internal);
+        r.frame_image = hardware_img_new_uploaded(slot.width, slot.height, slot.pixels, hardware_img_internal);
         r.frame_image_number = number;
     }
     if (!hardware_img_at(r.frame_image)) {
@@ -123,7 +124,7 @@ void letterbox_bars_draw() {
     if (n == 0) return;
     if (r.bar_image == 0 || !hardware_img_at(r.bar_image)) {
         uint32_t black = 0;
-        r.bar_image = hardware_img_new(1, 1, &black, hardware_img_internal);
+        r.bar_image = hardware_img_new_uploaded(1, 1, &black, hardware_img_internal);
     }
     for (int i = 0; i < n; ++i) draw_window_rect(bars[i], r.bar_image);
     vertex_batch_flush();

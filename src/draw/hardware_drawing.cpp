@@ -4,8 +4,8 @@
 
 #include "core/error_codes.h"
 #include "core/errors.h"
-#include "display/hardware_images.h"
 #include "draw/triangle_map.h"
+#include "screen/hardware_images.h"
 #include "screen/image_pool.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // triangle commands of triangle_map with a hardware source, and the depth modes with their clear
 // command. Nothing here draws: the renderer plays the queued commands on the main thread.
 // Not here: the rectangle command of the image copy (image_copy.cpp) and the queue itself
-// (display/hardware_images.h).
+// (screen/hardware_images.h).
 #pragma once
 
 #include <cstdint>

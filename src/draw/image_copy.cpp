@@ -6,9 +6,9 @@
 #include "core/error_codes.h"
 #include "core/errors.h"
 #include "core/maths.h"
-#include "display/hardware_images.h"
 #include "draw/copy_rows.h"
 #include "draw/hardware_drawing.h"
+#include "screen/hardware_images.h"
 #include "screen/image_pool.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "core/errors.h"
-#include "display/hardware_images.h"
 #include "screen/fonts.h"
+#include "screen/hardware_images.h"
 #include "screen/image_pool.h"
 
 namespace {

@@ -99,7 +99,7 @@ extern std::atomic<int32_t> display_image_index;
 extern std::atomic<image_record*> display_image;
 
 // Handles: negative = -slot of an image, 0 and above = screen page number, below -8388608 = hardware
-// image (display/hardware_images.h).
+// image (screen/hardware_images.h).
 //
 // True when the slot's record is in use (slots 0 and 1 never are); any slot number may be asked.
 bool image_slot_in_use(int64_t slot);

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "display/frames.h"
-#include "display/hardware_images.h"
 #include "draw/hardware_drawing.h"
 #include "draw/image_copy.h"
+#include "screen/hardware_images.h"
 #include "screen/image_fixture.h"
 
 struct draw_image_test : image_test {

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "display/hardware_images.h"
 #include "screen/fonts.h"
+#include "screen/hardware_images.h"
 #include "screen/screen_fixture.h"
 
 namespace {

@@ -1,7 +1,8 @@
 // Hardware images (OpenGL textures with an optional framebuffer and depth texture) and the render
-// queue of hardware drawing. The program thread only makes deferred images and queues commands;
-// every OpenGL call is made on the main thread, by the renderer, which plays the queue frame by
-// frame. This module does not draw: the renderer's drawing functions do.
+// queue of hardware drawing: the images' list and handles and the queue. The program thread only
+// makes deferred images and queues commands; every OpenGL call is made on the main thread, by the
+// display (display/hardware_textures.h), whose renderer plays the queue frame by frame. This module
+// makes no OpenGL call and does not draw.
 #pragma once
 
 #include <cstdint>
@@ -59,30 +60,17 @@ enum : int32_t {
 // Start-up: the guarded hardware-image list and the render queue.
 void hardware_lists_create();
 
-// Makes an image of 32-bit pixels (0xAARRGGBB, rows from the top); returns its list id.
-// Without the deferred flag this runs on the main thread and uploads at once.
+// Makes an image of 32-bit pixels (0xAARRGGBB, rows from the top); returns its list id. A deferred
+// image keeps its pixels for the upload; without the deferred flag the caller makes the texture at
+// once (hardware_img_new_uploaded, main thread).
 int32_t hardware_img_new(int32_t width, int32_t height, uint32_t* pixels, int32_t flags);
-// Main thread: makes the texture of a deferred image.
-void hardware_img_upload(int32_t id);
-// Main thread: gives the image a depth texture attached to the bound framebuffer.
-void hardware_img_depth_attach(hardware_img* img);
 // The image a program handle names, or null: outside the hardware range, a free id, an image
 // whose free was asked, or one of the renderer's own.
 hardware_img* hardware_img_from_handle(int32_t handle);
 int32_t hardware_img_id_from_handle(int32_t handle);
-// Main thread: deletes the GL objects, the kept pixels and the list item.
-void free_hardware_img(int32_t id);
 // A program frees an image: the handle is dead at once, the image is deleted by the renderer once
 // every command queued before has been played. False (nothing done) for a handle that names none.
 bool hardware_img_free_request(int32_t handle);
-
-// The pixels to upload for a texture padded to powers of two: the given pixels when the size is
-// already one, else a reused buffer whose extra column and row repeat the last ones; w and h become
-// the padded size. Main thread (one buffer).
-uint32_t* pixels_pad_pow2(int32_t& w, int32_t& h, uint32_t* pixels);
-uint32_t gl_texture_new();
-// Tests: uploads of sizes that are not powers of two fail, as on a driver without them.
-void hardware_img_npot_refuse(bool refuse);
 
 // A queued hardware drawing operation; the items of render_queue.
 enum : int32_t {
