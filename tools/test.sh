@@ -3,9 +3,11 @@
 # against the installed runtime (tools/check_example.sh), the unit tests again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer, a
 # short bounded run of each libFuzzer harness (clang, with both sanitizers), and the window tests
-# under a private Xvfb. Installs missing Debian packages first.
+# under a private Xvfb. Checks first that no source includes a folder above its own, then installs
+# missing Debian packages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+tools/check_layers.sh
 source tools/packages.sh
 ensure_packages "${lumo_packages[@]}"
 
