@@ -9,9 +9,6 @@ namespace {
 
 constexpr uint8_t blank = ' ';
 
-// A temporary heap string nobody else refers to: it may be changed in place and returned.
-bool disposable(const string_descriptor* s) { return s->temporary && !s->fixed && !s->read_only && !s->in_segment; }
-
 // A new temporary holding n bytes of s from byte `from` (0-based); a temporary s is consumed.
 string_descriptor* copy_of(string_descriptor* s, int64_t from, int64_t n) {
     string_descriptor* r = string_new(static_cast<uint32_t>(n), 1);
@@ -24,14 +21,14 @@ string_descriptor* copy_of(string_descriptor* s, int64_t from, int64_t n) {
 // The n bytes of s from byte `from`, with 0 <= from and from + n <= length.
 string_descriptor* part_of(string_descriptor* s, int64_t from, int64_t n) {
     if (from == 0 && n == s->length) return s;
-    if (!disposable(s)) return copy_of(s, from, n);
+    if (!string_disposable(s)) return copy_of(s, from, n);
     s->text += from;
     s->length = static_cast<int32_t>(n);
     return s;
 }
 
 // s itself when it may be changed, else a copy (a temporary s is consumed).
-string_descriptor* writable(string_descriptor* s) { return disposable(s) ? s : copy_of(s, 0, s->length); }
+string_descriptor* writable(string_descriptor* s) { return string_disposable(s) ? s : copy_of(s, 0, s->length); }
 
 string_descriptor* case_mapped(string_descriptor* s, uint8_t from, uint8_t to, bool set_bit) {
     if (s->length == 0) return s;

@@ -55,6 +55,7 @@ struct string_store {
     string_field_hooks field_hooks;
     uint32_t heap_compactions = 0;
     uint32_t segment_compactions = 0;
+    uint32_t joins_in_place = 0;
 };
 
 string_store store;
@@ -95,6 +96,27 @@ bool table_double(T*& table, uint32_t& capacity, uint32_t extra, int32_t error) 
     return table_resize(table, size_t(capacity) + extra, error);
 }
 
+void descriptor_block_take();
+
+// A descriptor from the recycle stack, else the next one of the block; its fields are not cleared:
+// each maker clears it and sets its own fields together.
+string_descriptor* descriptor_take() {
+    if (store.recycle_count > 0) return store.recycle[--store.recycle_count];
+    if (store.block_used == store.block_size) descriptor_block_take();
+    return &store.block[store.block_used++];
+}
+
+[[gnu::noinline]] bool recycle_stack_grow() {
+    return table_double(store.recycle, store.recycle_capacity, 0, error_string_recycle_stack);
+}
+
+void descriptor_give(string_descriptor* s) {
+    uint32_t n = store.recycle_count;
+    if (n == store.recycle_capacity && !recycle_stack_grow()) return;
+    store.recycle[n] = s;
+    store.recycle_count = n + 1;
+}
+
 // ---- lists -------------------------------------------------------------------------------------
 
 descriptor_list& list_of(const string_descriptor* s) {
@@ -114,17 +136,21 @@ void list_compact(descriptor_list& l, int32_t error) {
     if (l.count >= l.capacity / 2) table_double(l.entries, l.capacity, 1, error);
 }
 
+// The slot a new entry of the list gets; the list is compacted first when all its entries are used.
+uint32_t list_slot_take(descriptor_list& l, int32_t error) {
+    if (l.count > l.capacity) list_compact(l, error);
+    return l.count++;
+}
+
+int32_t list_error(const string_descriptor* s) {
+    return s->in_segment ? error_string_segment_list : error_string_heap_list;
+}
+
 void list_register(string_descriptor* s) {
     descriptor_list& l = list_of(s);
-    if (l.count > l.capacity) {
-        if (s->in_segment)
-            string_segment_list_compact();
-        else
-            string_heap_list_compact();
-    }
-    l.entries[l.count] = s;
-    s->list_slot = static_cast<int32_t>(l.count);
-    ++l.count;
+    uint32_t slot = list_slot_take(l, list_error(s));
+    l.entries[slot] = s;
+    s->list_slot = static_cast<int32_t>(slot);
 }
 
 // The first live string after the slot, or null.
@@ -136,20 +162,26 @@ string_descriptor* list_next_live(const descriptor_list& l, uint32_t slot) {
 
 // ---- temporaries -------------------------------------------------------------------------------
 
+// The store's words are read into locals first: every byte field written through a descriptor
+// may alias them, and the compiler would read them again after each.
 void temp_register(string_descriptor* s) {
     if (store.string_temp_top > store.temp_capacity) string_temp_list_grow();
-    store.string_temp_list[store.string_temp_top] = s;
-    s->temp_slot = static_cast<int32_t>(store.string_temp_top);
-    ++store.string_temp_top;
+    uint32_t top = store.string_temp_top;
+    store.string_temp_list[top] = s;
+    store.string_temp_top = top + 1;
+    s->temp_slot = static_cast<int32_t>(top);
     s->temporary = 1;
 }
 
 // Drops the string's temporary entry; the top falls over every freed entry below it.
 void temp_unregister(string_descriptor* s) {
-    store.string_temp_list[s->temp_slot] = nullptr;
+    string_descriptor** list = store.string_temp_list;
+    list[s->temp_slot] = nullptr;
     s->temp_slot = 0;
     s->temporary = 0;
-    while (store.string_temp_top > 1 && !store.string_temp_list[store.string_temp_top - 1]) --store.string_temp_top;
+    uint32_t top = store.string_temp_top;
+    while (top > 1 && !list[top - 1]) --top;
+    store.string_temp_top = top;
 }
 
 // ---- areas: the heap and the segment -------------------------------------------------------------
@@ -282,9 +314,59 @@ string_descriptor* takeover(string_descriptor* target, string_descriptor* source
     temp_unregister(source);
     target->text = source->text;
     target->length = source->length;
-    string_descriptor_recycle(source);
+    descriptor_give(source);
     if (target->segment_entry) segment_entry_write(target);
     return target;
+}
+
+// Where a disposable temporary's text may grow to without touching another live text: the heap's
+// top when it is the last heap string, or the start of b when b is the next and last heap string
+// and a disposable temporary too (the join frees it). 0 when it may not grow in place.
+size_t join_room_end(const string_descriptor* a, const string_descriptor* b) {
+    if (a == b || !string_disposable(a)) return 0;
+    uint32_t next = static_cast<uint32_t>(a->list_slot) + 1;
+    uint32_t count = store.string_heap_list.count;
+    if (next == count) return store.string_heap_used;
+    if (string_disposable(b) && static_cast<uint32_t>(b->list_slot) == next && next + 1 == count) return text_offset(b);
+    return 0;
+}
+
+// a may take b's bytes behind its own text: no copy of a, no new string.
+bool joins_in_place(const string_descriptor* a, const string_descriptor* b, size_t length) {
+    return text_offset(a) + length <= join_room_end(a, b);
+}
+
+string_descriptor* joined_in_place(string_descriptor* a, string_descriptor* b) {
+    ++store.joins_in_place;
+    std::memcpy(a->text + a->length, b->text, static_cast<size_t>(b->length));
+    a->length += b->length;
+    if (b->temporary) string_free(b);
+    return a;
+}
+
+void field_detach(string_descriptor* s) {
+    if (store.field_hooks.detach) store.field_hooks.detach(s);
+    s->field_link = nullptr;
+}
+
+void segment_text_release(const string_descriptor* s) {
+    descriptor_list& l = store.string_segment_list;
+    auto slot = static_cast<uint32_t>(s->list_slot);
+    l.entries[slot] = nullptr;
+    if (slot + 1 == l.count) --l.count;
+}
+
+// The list's count falls over the freed entries at its end, and the heap's top comes back to the
+// room behind the last live text.
+void heap_text_release(const string_descriptor* s) {
+    descriptor_list& l = store.string_heap_list;
+    string_descriptor** entries = l.entries;
+    entries[s->list_slot] = nullptr;
+    uint32_t count = l.count;
+    while (count > 0 && !entries[count - 1]) --count;
+    l.count = count;
+    store.string_heap_used =
+        count > 0 ? std::min(text_end(entries[count - 1]) + string_heap_room, store.string_heap_size) : 0;
 }
 
 string_descriptor* assign_end(string_descriptor* target, string_descriptor* source) {
@@ -294,7 +376,8 @@ string_descriptor* assign_end(string_descriptor* target, string_descriptor* sour
 }
 
 string_descriptor* read_only_made(const void* text, int32_t length) {
-    string_descriptor* s = string_descriptor_alloc();
+    string_descriptor* s = descriptor_take();
+    *s = string_descriptor{};
     s->text = text ? static_cast<uint8_t*>(const_cast<void*>(text)) : empty_text;
     s->length = text ? std::max(length, 0) : 0;
     s->read_only = 1;
@@ -340,21 +423,12 @@ struct store_maker {
 // ---- descriptors ---------------------------------------------------------------------------------
 
 string_descriptor* string_descriptor_alloc() {
-    if (store.recycle_count > 0) {
-        string_descriptor* s = store.recycle[--store.recycle_count];
-        *s = string_descriptor{};
-        return s;
-    }
-    if (store.block_used == store.block_size) descriptor_block_take();
-    return &store.block[store.block_used++];
+    string_descriptor* s = descriptor_take();
+    *s = string_descriptor{};
+    return s;
 }
 
-void string_descriptor_recycle(string_descriptor* s) {
-    if (store.recycle_count == store.recycle_capacity &&
-        !table_double(store.recycle, store.recycle_capacity, 0, error_string_recycle_stack))
-        return;
-    store.recycle[store.recycle_count++] = s;
-}
+void string_descriptor_recycle(string_descriptor* s) { descriptor_give(s); }
 
 // ---- making strings ------------------------------------------------------------------------------
 
@@ -365,11 +439,16 @@ string_descriptor* string_new(uint32_t length, uint8_t temporary) {
     }
     size_t reserve = size_t(length) + string_heap_room;
     if (store.string_heap_used + reserve > store.string_heap_size) string_heap_compact(reserve);
-    string_descriptor* s = string_descriptor_alloc();
-    s->length = static_cast<int32_t>(length);
-    s->text = store.string_heap + store.string_heap_used;
+    string_descriptor* s = descriptor_take();
+    uint8_t* text = store.string_heap + store.string_heap_used;
     store.string_heap_used += reserve;
-    list_register(s);
+    descriptor_list& l = store.string_heap_list;
+    uint32_t slot = list_slot_take(l, error_string_heap_list);
+    l.entries[slot] = s;
+    *s = string_descriptor{};
+    s->text = text;
+    s->length = static_cast<int32_t>(length);
+    s->list_slot = static_cast<int32_t>(slot);
     if (temporary) temp_register(s);
     return s;
 }
@@ -453,6 +532,7 @@ string_descriptor* string_concat(string_descriptor* a, string_descriptor* b) {
         error_raise(error_string_heap);
         return a;
     }
+    if (joins_in_place(a, b, static_cast<size_t>(length))) return joined_in_place(a, b);
     string_descriptor* r = string_new(static_cast<uint32_t>(length), 1);
     std::memcpy(r->text, a->text, static_cast<size_t>(a->length));
     std::memcpy(r->text + a->length, b->text, static_cast<size_t>(b->length));
@@ -463,28 +543,16 @@ string_descriptor* string_concat(string_descriptor* a, string_descriptor* b) {
 
 void string_free(string_descriptor* s) {
     if (s->permanent) return;
-    if (s->field_link) {
-        if (store.field_hooks.detach) store.field_hooks.detach(s);
-        s->field_link = nullptr;
-    }
+    if (s->field_link) field_detach(s);
     if (s->temp_slot != 0) temp_unregister(s);
-    if (s->fixed || s->read_only) {
-        string_descriptor_recycle(s);
-        return;
+    // The texts of fixed and read-only strings do not belong to the store.
+    if (!s->fixed && !s->read_only) {
+        if (s->in_segment)
+            segment_text_release(s);
+        else
+            heap_text_release(s);
     }
-    auto slot = static_cast<uint32_t>(s->list_slot);
-    if (s->in_segment) {
-        descriptor_list& l = store.string_segment_list;
-        l.entries[slot] = nullptr;
-        if (slot + 1 == l.count) --l.count;
-    } else {
-        descriptor_list& l = store.string_heap_list;
-        l.entries[slot] = nullptr;
-        while (l.count > 0 && !l.entries[l.count - 1]) --l.count;
-        store.string_heap_used =
-            l.count > 0 ? std::min(text_end(l.entries[l.count - 1]) + string_heap_room, store.string_heap_size) : 0;
-    }
-    string_descriptor_recycle(s);
+    descriptor_give(s);
 }
 
 void string_swap(string_descriptor* a, string_descriptor* b) {
@@ -616,7 +684,8 @@ string_store_stats string_store_stats_get() {
             store.temp_capacity,
             store.recycle_count,
             store.heap_compactions,
-            store.segment_compactions};
+            store.segment_compactions,
+            store.joins_in_place};
 }
 
 namespace {

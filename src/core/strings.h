@@ -57,6 +57,10 @@ string_descriptor* string_from_literal(const void* text, int32_t length);
 string_descriptor* string_from_cstring(const char* text);  // null gives the empty text
 // A fixed-length string over existing memory; inside the segment a non-temporary view gets an entry.
 string_descriptor* string_fixed_view(void* address, int32_t length, uint8_t temporary);
+// A temporary heap string nobody else refers to: it may be changed in place and returned.
+inline bool string_disposable(const string_descriptor* s) {
+    return s->temporary && !s->fixed && !s->read_only && !s->in_segment;
+}
 // The text of a string as a view, valid while the string is neither changed nor freed.
 inline std::string_view string_text_view(const string_descriptor* s) {
     return {reinterpret_cast<const char*>(s->text), static_cast<size_t>(s->length)};
@@ -132,6 +136,7 @@ struct string_store_stats {
     uint32_t temp_top, temp_capacity;
     uint32_t recycled;  // descriptors waiting on the recycle stack
     uint32_t heap_compactions, segment_compactions;
+    uint32_t joins_in_place;  // concatenations that grew their first operand where it lay
 };
 string_store_stats string_store_stats_get();
 // Walks the store and answers the first broken invariant, or an empty text: list slots point back,

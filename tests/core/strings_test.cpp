@@ -116,6 +116,57 @@ TEST_F(StringStore, OneTemporaryPassedTwiceIsFreedOnce) {
     EXPECT_EQ(string_store_verify(), "");
 }
 
+TEST_F(StringStore, JoinGrowsADisposableFirstOperandWhereItLies) {
+    // a: a disposable temporary of 5 bytes and the 32 bytes of room behind it; b made after it.
+    struct row {
+        const char* what;
+        string_kind b_kind;
+        int b_length;
+        bool variable_before_b, variable_after_b, in_place;
+    };
+    const row rows[] = {
+        {"literal filling the room", string_kind::literal, 32, false, false, true},
+        {"literal one byte beyond", string_kind::literal, 33, false, false, false},
+        {"next temporary within the room", string_kind::disposable, 32, false, false, true},
+        {"next temporary one byte beyond", string_kind::disposable, 33, false, false, false},
+        {"a variable lies between", string_kind::disposable, 3, true, false, false},
+        {"a variable follows the temporary", string_kind::disposable, 3, false, true, false},
+        {"a variable follows the first", string_kind::literal, 3, true, false, false},
+        {"next is a variable", string_kind::variable, 3, false, false, false},
+        {"segment temporary", string_kind::segment_temp, 32, false, false, true},
+    };
+    for (const auto& r : rows) {
+        store_make({});
+        string_descriptor* a = make(string_kind::disposable, "aaaaa");
+        uint8_t* place = a->text;
+        string_descriptor* before = r.variable_before_b ? variable("v") : nullptr;
+        std::string b_text(static_cast<size_t>(r.b_length), 'b');
+        string_descriptor* b = make(r.b_kind, b_text);
+        string_descriptor* after = r.variable_after_b ? variable("w") : nullptr;
+        uint32_t joins = string_store_stats_get().joins_in_place;
+        string_descriptor* j = string_concat(a, b);
+        EXPECT_EQ(text_of(j), "aaaaa" + b_text) << r.what;
+        EXPECT_EQ(j == a && j->text == place, r.in_place) << r.what;
+        EXPECT_EQ(string_store_stats_get().joins_in_place, joins + r.in_place) << r.what;
+        EXPECT_EQ(j->temporary, 1) << r.what;
+        EXPECT_EQ(b->temporary, 0) << r.what << ": a temporary b is freed";
+        if (before) {
+            EXPECT_EQ(text_of(before), "v") << r.what;
+        }
+        if (after) {
+            EXPECT_EQ(text_of(after), "w") << r.what;
+        }
+        if (r.b_kind == string_kind::variable) {
+            EXPECT_EQ(text_of(b), b_text) << r.what;
+        }
+        // A string made next lies behind the joined text, not over it.
+        string_descriptor* next = variable("next");
+        EXPECT_EQ(text_of(j), "aaaaa" + b_text) << r.what;
+        EXPECT_EQ(text_of(next), "next") << r.what;
+        EXPECT_EQ(string_store_verify(), "") << r.what;
+    }
+}
+
 TEST_F(StringStore, GrowthInPlaceReachesUpToTheNextLiveText) {
     struct row { int extra; bool neighbour_freed; bool in_place; };
     const row rows[] = {{32, false, true}, {33, false, false}, {33, true, true}, {5000, true, true}};
@@ -510,6 +561,7 @@ TEST_F(StringStoreModel, RandomStatementsKeepEveryTextIntact) {
         EXPECT_GT(stats.temp_capacity, 3u);
         EXPECT_GT(stats.heap_compactions, 100u);
         EXPECT_GT(stats.segment_compactions, 5u);
+        EXPECT_GT(stats.joins_in_place, 100u) << "joins grew their first operand in place";
     }
 }
 
