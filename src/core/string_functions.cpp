@@ -11,9 +11,9 @@ constexpr uint8_t blank = ' ';
 
 // A new temporary holding n bytes of s from byte `from` (0-based); a temporary s is consumed.
 string_descriptor* copy_of(string_descriptor* s, int64_t from, int64_t n) {
-    string_descriptor* r = string_new(static_cast<uint32_t>(n), 1);
-    // string_new may have moved every heap text: s->text is read only now.
-    if (n > 0) std::memcpy(r->text, s->text + from, static_cast<size_t>(n));
+    string_descriptor* r = string_temp_new(static_cast<uint32_t>(n));
+    // Making the copy may have moved every heap text: s->text is read only now.
+    string_bytes_move(r->text, s->text + from, static_cast<size_t>(n));
     if (s->temporary) string_free(s);
     return r;
 }

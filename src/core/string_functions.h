@@ -2,8 +2,8 @@
 // trimming, repetition, searching, the aligned stores into fixed-length strings, overwriting part of
 // a string, the six comparisons and the exchange of two memory areas.
 // Functions that build a string from a string argument consume a temporary argument: a disposable
-// one (a temporary heap string nobody else refers to) is changed in place and returned, any other
-// temporary is copied and freed. Starts and counts out of range are clamped, never read past a text.
+// one (a temporary nobody else refers to) is changed in place and returned, any other temporary is
+// copied (a short copy into its descriptor's room) and freed. Starts and counts out of range are clamped, never read past a text.
 // Truth values are -1 and 0. The string-valued functions run while an error is pending, as the
 // store does; the statements return at once then.
 #pragma once

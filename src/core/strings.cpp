@@ -98,6 +98,9 @@ bool table_double(T*& table, uint32_t& capacity, uint32_t extra, int32_t error) 
 
 void descriptor_block_take();
 
+// Zeroes every field; the bytes of the room are left as they are, as any text made there sets them.
+void descriptor_clear(string_descriptor* s) { std::memset(s, 0, offsetof(string_descriptor, room)); }
+
 // A descriptor from the recycle stack, else the next one of the block; its fields are not cleared:
 // each maker clears it and sets its own fields together.
 string_descriptor* descriptor_take() {
@@ -191,6 +194,7 @@ size_t& area_top(const string_descriptor* s) { return s->in_segment ? store.stri
 size_t area_limit(const string_descriptor* s) { return s->in_segment ? store.string_segment_bottom : store.string_heap_size; }
 size_t text_offset(const string_descriptor* s) { return static_cast<size_t>(s->text - area_base(s)); }
 size_t text_end(const string_descriptor* s) { return text_offset(s) + static_cast<size_t>(s->length); }
+size_t room_offset(const string_descriptor* s) { return static_cast<size_t>(s->text - s->room); }
 
 void area_compact(const string_descriptor* s, size_t request) {
     if (s->in_segment)
@@ -275,17 +279,22 @@ void heap_grow_for(size_t request) {
 // Gives the target a fresh place of that length at its area's top; the old text is given up first,
 // so a compaction may reuse it.
 void relocate(string_descriptor* target, size_t length) {
-    list_of(target).entries[target->list_slot] = nullptr;
+    if (!target->in_room) list_of(target).entries[target->list_slot] = nullptr;
     if (area_top(target) + length > area_limit(target)) area_compact(target, length);
     list_register(target);
+    target->in_room = 0;
     size_t& top = area_top(target);
     target->text = area_base(target) + top;
     top += length;
 }
 
-// Makes room for a longer text: in place when nothing live follows before the new end, else at
-// the area's top.
+// Makes room for a longer text: in place when nothing live follows before the new end (or while
+// it fits a descriptor's room), else at the area's top.
 void place_longer(string_descriptor* target, size_t length) {
+    if (target->in_room) {
+        if (room_offset(target) + length > string_room_size) relocate(target, length);
+        return;
+    }
     descriptor_list& l = list_of(target);
     auto slot = static_cast<uint32_t>(target->list_slot);
     size_t end = text_offset(target) + length;
@@ -303,12 +312,14 @@ void place_longer(string_descriptor* target, size_t length) {
 
 // A temporary whose text the target can take over instead of copying it.
 bool takeover_possible(const string_descriptor* target, const string_descriptor* source) {
-    return source->temporary && !source->fixed && !source->read_only && source->in_segment == target->in_segment;
+    return source->temporary && !source->fixed && !source->read_only && !source->in_room &&
+           source->in_segment == target->in_segment;
 }
 
 string_descriptor* takeover(string_descriptor* target, string_descriptor* source) {
     descriptor_list& l = list_of(target);
-    l.entries[target->list_slot] = nullptr;
+    if (!target->in_room) l.entries[target->list_slot] = nullptr;
+    target->in_room = 0;
     l.entries[source->list_slot] = target;
     target->list_slot = source->list_slot;
     temp_unregister(source);
@@ -333,12 +344,13 @@ size_t join_room_end(const string_descriptor* a, const string_descriptor* b) {
 
 // a may take b's bytes behind its own text: no copy of a, no new string.
 bool joins_in_place(const string_descriptor* a, const string_descriptor* b, size_t length) {
+    if (a->in_room) return a != b && room_offset(a) + length <= string_room_size;
     return text_offset(a) + length <= join_room_end(a, b);
 }
 
 string_descriptor* joined_in_place(string_descriptor* a, string_descriptor* b) {
     ++store.joins_in_place;
-    std::memcpy(a->text + a->length, b->text, static_cast<size_t>(b->length));
+    string_bytes_move(a->text + a->length, b->text, static_cast<size_t>(b->length));
     a->length += b->length;
     if (b->temporary) string_free(b);
     return a;
@@ -377,7 +389,7 @@ string_descriptor* assign_end(string_descriptor* target, string_descriptor* sour
 
 string_descriptor* read_only_made(const void* text, int32_t length) {
     string_descriptor* s = descriptor_take();
-    *s = string_descriptor{};
+    descriptor_clear(s);
     s->text = text ? static_cast<uint8_t*>(const_cast<void*>(text)) : empty_text;
     s->length = text ? std::max(length, 0) : 0;
     s->read_only = 1;
@@ -424,7 +436,7 @@ struct store_maker {
 
 string_descriptor* string_descriptor_alloc() {
     string_descriptor* s = descriptor_take();
-    *s = string_descriptor{};
+    descriptor_clear(s);
     return s;
 }
 
@@ -445,11 +457,22 @@ string_descriptor* string_new(uint32_t length, uint8_t temporary) {
     descriptor_list& l = store.string_heap_list;
     uint32_t slot = list_slot_take(l, error_string_heap_list);
     l.entries[slot] = s;
-    *s = string_descriptor{};
+    descriptor_clear(s);
     s->text = text;
     s->length = static_cast<int32_t>(length);
     s->list_slot = static_cast<int32_t>(slot);
     if (temporary) temp_register(s);
+    return s;
+}
+
+string_descriptor* string_temp_new(uint32_t length) {
+    if (length > string_room_size) return string_new(length, 1);
+    string_descriptor* s = descriptor_take();
+    descriptor_clear(s);
+    s->text = s->room;
+    s->length = static_cast<int32_t>(length);
+    s->in_room = 1;
+    temp_register(s);
     return s;
 }
 
@@ -519,7 +542,7 @@ string_descriptor* string_assign(string_descriptor* target, string_descriptor* s
     auto length = static_cast<size_t>(source->length);
     if (source->length > target->length) place_longer(target, length);
     // Placing may have compacted or grown the area: the source's text is read only now.
-    if (length > 0) std::memmove(target->text, source->text, length);
+    string_bytes_move(target->text, source->text, length);
     target->length = source->length;
     return assign_end(target, source);
 }
@@ -534,8 +557,8 @@ string_descriptor* string_concat(string_descriptor* a, string_descriptor* b) {
     }
     if (joins_in_place(a, b, static_cast<size_t>(length))) return joined_in_place(a, b);
     string_descriptor* r = string_new(static_cast<uint32_t>(length), 1);
-    std::memcpy(r->text, a->text, static_cast<size_t>(a->length));
-    std::memcpy(r->text + a->length, b->text, static_cast<size_t>(b->length));
+    string_bytes_move(r->text, a->text, static_cast<size_t>(a->length));
+    string_bytes_move(r->text + a->length, b->text, static_cast<size_t>(b->length));
     if (a->temporary) string_free(a);
     if (b != a && b->temporary) string_free(b);  // one temporary passed twice is freed once
     return r;
@@ -545,8 +568,8 @@ void string_free(string_descriptor* s) {
     if (s->permanent) return;
     if (s->field_link) field_detach(s);
     if (s->temp_slot != 0) temp_unregister(s);
-    // The texts of fixed and read-only strings do not belong to the store.
-    if (!s->fixed && !s->read_only) {
+    // The texts of fixed and read-only strings do not belong to the store; a room is no area's.
+    if (!s->fixed && !s->read_only && !s->in_room) {
         if (s->in_segment)
             segment_text_release(s);
         else
@@ -702,7 +725,7 @@ std::string list_verify(const descriptor_list& l, bool segment, const std::unord
         if (!s) continue;
         if (recycled.count(s)) return fault(i, "descriptor is on the recycle stack");
         if (s->list_slot != static_cast<int32_t>(i)) return fault(i, "list_slot does not point back");
-        if (s->in_segment != segment || s->fixed || s->read_only) return fault(i, "wrong kind of string");
+        if (s->in_segment != segment || s->fixed || s->read_only || s->in_room) return fault(i, "wrong kind of string");
         if (s->length < 0) return fault(i, "negative length");
         size_t offset = text_offset(s);
         // floor: the area's start, then the end of the text before (list order is address order)
@@ -739,6 +762,9 @@ std::string string_store_verify() {
         if (recycled.count(s)) return "temporary entry " + std::to_string(i) + " is recycled";
         if (!s->temporary || s->temp_slot != static_cast<int32_t>(i))
             return "temporary entry " + std::to_string(i) + " does not point back";
+        if (s->in_room && (s->in_segment || s->fixed || s->read_only || s->text < s->room || s->length < 0 ||
+                           room_offset(s) + static_cast<size_t>(s->length) > string_room_size))
+            return "temporary entry " + std::to_string(i) + " lies outside its room";
     }
     return "";
 }

@@ -1,5 +1,6 @@
-// The string store: descriptors, the growable heap, the 64 KB segment inside emulated memory and the
-// register of temporaries that each statement releases. Texts are plain bytes, never terminated.
+// The string store: descriptors, the growable heap, the 64 KB segment inside emulated memory, the
+// room in which a short temporary keeps its text, and the register of temporaries that each
+// statement releases. Texts are plain bytes, never terminated.
 // It gives the basic operations (make, assign, join, free, swap); the string functions that build on
 // them live in core/string_functions. Program thread only; no locks. The operations do not look at
 // the pending error: they work while one is pending.
@@ -7,11 +8,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
 // Binds a string to a record field of a random-access file; owned by the file layer.
 struct field_link;
+
+// Bytes of text a short temporary keeps inside its own descriptor.
+constexpr uint32_t string_room_size = 32;
 
 // One string. Nothing may depend on the record's size or layout: translated code and emulated
 // programs see only the fields, and emulated programs only the 4-byte segment entries.
@@ -28,6 +33,8 @@ struct string_descriptor {
     uint8_t read_only;               // over constant text: never written or released
     struct field_link* field_link;   // record-field binding, or null
     uint8_t permanent;               // string_empty and string_space: never freed
+    uint8_t in_room;                 // the text lives in room: a short temporary, in no list
+    uint8_t room[string_room_size];
 };
 
 // The segment: 64 KB of emulated memory at linear address 0x500 (segment 0x50).
@@ -50,6 +57,10 @@ void string_descriptor_recycle(string_descriptor* s);
 
 // A new heap string of that length (text not initialised), temporary when the flag is non-zero.
 string_descriptor* string_new(uint32_t length, uint8_t temporary);
+// A new temporary of that length (text not initialised): a short one keeps its text in its own
+// descriptor, which costs no heap place and no list entry; an assignment copies it, since a
+// descriptor's room cannot be taken over. A longer one is a heap string.
+string_descriptor* string_temp_new(uint32_t length);
 // A new segment string; a non-temporary one gets its 4-byte entry.
 string_descriptor* string_segment_new(uint32_t length, uint8_t temporary);
 // Temporary read-only strings over constant bytes (a negative length counts as 0).
@@ -57,9 +68,35 @@ string_descriptor* string_from_literal(const void* text, int32_t length);
 string_descriptor* string_from_cstring(const char* text);  // null gives the empty text
 // A fixed-length string over existing memory; inside the segment a non-temporary view gets an entry.
 string_descriptor* string_fixed_view(void* address, int32_t length, uint8_t temporary);
-// A temporary heap string nobody else refers to: it may be changed in place and returned.
+// A temporary nobody else refers to, on the heap or in its room: it may be changed in place and
+// returned.
 inline bool string_disposable(const string_descriptor* s) {
     return s->temporary && !s->fixed && !s->read_only && !s->in_segment;
+}
+// Moves n bytes from one text to another; the two may overlap. Most texts of a statement are a
+// few bytes long: those are read whole in at most two words, then written, without a library call.
+inline void string_bytes_move(uint8_t* to, const uint8_t* from, size_t n) {
+    constexpr size_t words_max = 16;
+    if (n > words_max) {
+        std::memmove(to, from, n);
+    } else if (n >= 8) {
+        uint64_t head, tail;
+        std::memcpy(&head, from, 8);
+        std::memcpy(&tail, from + n - 8, 8);
+        std::memcpy(to, &head, 8);
+        std::memcpy(to + n - 8, &tail, 8);
+    } else if (n >= 4) {
+        uint32_t head, tail;
+        std::memcpy(&head, from, 4);
+        std::memcpy(&tail, from + n - 4, 4);
+        std::memcpy(to, &head, 4);
+        std::memcpy(to + n - 4, &tail, 4);
+    } else if (n > 0) {
+        uint8_t first = from[0], middle = from[n / 2], last = from[n - 1];
+        to[0] = first;
+        to[n / 2] = middle;
+        to[n - 1] = last;
+    }
 }
 // The text of a string as a view, valid while the string is neither changed nor freed.
 inline std::string_view string_text_view(const string_descriptor* s) {
@@ -141,5 +178,6 @@ struct string_store_stats {
 string_store_stats string_store_stats_get();
 // Walks the store and answers the first broken invariant, or an empty text: list slots point back,
 // texts lie inside their area in list order without overlap, segment entries read back, temporary
-// slots are consistent, and no live descriptor waits on the recycle stack.
+// slots are consistent, texts kept in a descriptor lie inside its room, and no live descriptor waits
+// on the recycle stack.
 std::string string_store_verify();

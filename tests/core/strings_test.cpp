@@ -167,6 +167,102 @@ TEST_F(StringStore, JoinGrowsADisposableFirstOperandWhereItLies) {
     }
 }
 
+TEST(StringBytes, MoveEqualsTheLibraryMoveForEveryShortLengthAndOverlap) {
+    // Lengths around every word size; places from far apart to overlapping either way.
+    constexpr int span = 48;
+    for (int n = 0; n <= 40; ++n) {
+        for (int from = 0; from + n <= span; from += 3) {
+            for (int to = 0; to + n <= span; ++to) {
+                uint8_t ours[span], theirs[span];
+                for (int i = 0; i < span; ++i) ours[i] = theirs[i] = static_cast<uint8_t>(i * 37 + n);
+                string_bytes_move(ours + to, ours + from, static_cast<size_t>(n));
+                std::memmove(theirs + to, theirs + from, static_cast<size_t>(n));
+                ASSERT_EQ(std::memcmp(ours, theirs, span), 0) << "n=" << n << " from=" << from << " to=" << to;
+            }
+        }
+    }
+}
+
+TEST_F(StringStore, ShortTemporariesKeepTheirTextInTheirDescriptor) {
+    const uint32_t lengths[] = {0, 1, string_room_size, string_room_size + 1};
+    for (uint32_t n : lengths) {
+        string_store_stats before = string_store_stats_get();
+        string_descriptor* t = filled(string_temp_new(n), std::string(n, 'r'));
+        bool in_room = n <= string_room_size;
+        EXPECT_EQ(t->in_room, in_room) << n;
+        EXPECT_EQ(t->temporary, 1) << n;
+        EXPECT_EQ(t->text == t->room, in_room) << n;
+        string_store_stats after = string_store_stats_get();
+        EXPECT_EQ(after.heap_list_count, before.heap_list_count + !in_room) << n << ": no list entry in the room";
+        EXPECT_EQ(after.heap_used == before.heap_used, in_room) << n;
+        EXPECT_EQ(text_of(t), std::string(n, 'r'));
+        EXPECT_EQ(string_store_verify(), "") << n;
+        string_free(t);
+        EXPECT_EQ(string_store_stats_get().heap_used, before.heap_used) << n;
+    }
+}
+
+TEST_F(StringStore, AShortTemporaryIsCopiedIntoItsTarget) {
+    // A room cannot be taken over: the variable keeps its own place, whose growth room holds any
+    // text short enough for a room, even with a neighbour behind it.
+    struct row { const char* old_text; std::string new_text; };
+    const row rows[] = {{"0123456789", "abc"}, {"", "abcdef"}, {"x", std::string(string_room_size, 'y')}};
+    for (const auto& r : rows) {
+        store_make({});
+        string_descriptor* v = variable(r.old_text);
+        string_descriptor* neighbour = variable("n");
+        uint8_t* place = v->text;
+        uint32_t top = string_temp_top();
+        string_descriptor* t = filled(string_temp_new(static_cast<uint32_t>(r.new_text.size())), r.new_text);
+        uint32_t recycled = string_store_stats_get().recycled;
+        EXPECT_EQ(string_assign(v, t), v);
+        EXPECT_EQ(text_of(v), r.new_text);
+        EXPECT_EQ(v->in_room, 0);
+        EXPECT_EQ(v->text, place) << r.new_text;
+        EXPECT_EQ(text_of(neighbour), "n");
+        EXPECT_EQ(string_temp_top(), top) << "the temporary is freed";
+        EXPECT_EQ(string_store_stats_get().recycled, recycled + 1);
+        EXPECT_EQ(string_store_verify(), "");
+    }
+}
+
+TEST_F(StringStore, AShortTemporaryAsTargetStaysInItsRoomOnlyWhileItFits) {
+    struct row { const char* what; string_kind source_kind; uint32_t length; bool in_room; };
+    const row rows[] = {
+        {"literal filling the room", string_kind::literal, string_room_size, true},
+        {"literal one byte beyond", string_kind::literal, string_room_size + 1, false},
+        {"heap temporary taken over", string_kind::disposable, 3, false},
+        {"variable", string_kind::variable, 40, false},
+    };
+    for (const auto& r : rows) {
+        store_make({});
+        string_descriptor* t = filled(string_temp_new(2), "ab");
+        std::string text(r.length, 's');
+        string_descriptor* source = make(r.source_kind, text);
+        EXPECT_EQ(string_assign(t, source), t);
+        EXPECT_EQ(text_of(t), text) << r.what;
+        EXPECT_EQ(t->in_room, r.in_room) << r.what;
+        EXPECT_EQ(t->temporary, 1) << r.what;
+        string_descriptor* next = variable("next");
+        EXPECT_EQ(text_of(t), text) << r.what << ": a string made next lies elsewhere";
+        EXPECT_EQ(text_of(next), "next");
+        EXPECT_EQ(string_store_verify(), "") << r.what;
+    }
+}
+
+TEST_F(StringStore, JoinsInARoomUpToItsSize) {
+    for (const uint32_t extra : {string_room_size - 5, string_room_size - 4}) {
+        string_descriptor* a = filled(string_temp_new(5), "aaaaa");
+        std::string b(extra, 'b');
+        string_descriptor* j = string_concat(a, literal(b));
+        bool fits = 5 + extra <= string_room_size;
+        EXPECT_EQ(j == a, fits) << extra;
+        EXPECT_EQ(j->in_room, fits) << extra;
+        EXPECT_EQ(text_of(j), "aaaaa" + b);
+        EXPECT_EQ(string_store_verify(), "");
+    }
+}
+
 TEST_F(StringStore, GrowthInPlaceReachesUpToTheNextLiveText) {
     struct row { int extra; bool neighbour_freed; bool in_place; };
     const row rows[] = {{32, false, true}, {33, false, false}, {33, true, true}, {5000, true, true}};
@@ -378,6 +474,7 @@ protected:
     std::vector<bool> fixed_variable;
     std::vector<value> held;       // temporaries that later statements still use
     std::vector<uint32_t> marks;
+    size_t held_in_room = 0;  // checks that found a held temporary in its descriptor's room
 
     int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
     bool chance(int percent) { return pick(100) < percent; }
@@ -456,8 +553,24 @@ protected:
             target.text = v.text;
     }
 
+    // A held temporary as the target: a constant one stays, a fixed one is padded or cut.
+    void assign_to_held() {
+        value v = expression(0);  // may consume held temporaries: the target is picked after it
+        if (held.empty()) return;
+        value& target = held[static_cast<size_t>(pick(int(held.size())))];
+        if (v.s == target.s) return;
+        if (target.s->in_segment && v.text.size() > 200) v = {string_left(v.s, 200), v.text.substr(0, 200)};
+        if (target.s->read_only) {
+            string_assign(target.s, v.s);
+            return;
+        }
+        bool fixed = target.s->fixed;
+        string_assign(target.s, v.s);
+        target.text = fixed ? (v.text + std::string(target.text.size(), ' ')).substr(0, target.text.size()) : v.text;
+    }
+
     void statement() {
-        switch (pick(10)) {
+        switch (pick(11)) {
         case 0:
         case 1:
         case 2: assign(static_cast<size_t>(pick(int(variables.size()))), expression(0)); break;
@@ -501,6 +614,7 @@ protected:
                 marks.pop_back();
             }
             break;
+        case 8: assign_to_held(); break;
         default: release(marks.back()); break;
         }
     }
@@ -523,6 +637,7 @@ protected:
         for (const value& v : held) {
             ASSERT_EQ(text_of(v.s), v.text) << "temporary at step " << step;
             ASSERT_EQ(v.s->temporary, 1);
+            held_in_room += v.s->in_room;
         }
         ASSERT_EQ(string_store_verify(), "") << "step " << step;
     }
@@ -562,6 +677,7 @@ TEST_F(StringStoreModel, RandomStatementsKeepEveryTextIntact) {
         EXPECT_GT(stats.heap_compactions, 100u);
         EXPECT_GT(stats.segment_compactions, 5u);
         EXPECT_GT(stats.joins_in_place, 100u) << "joins grew their first operand in place";
+        EXPECT_GT(held_in_room, 1000u) << "short temporaries lived in their descriptors";
     }
 }
 
