@@ -9,26 +9,19 @@ namespace {
 
 constexpr uint8_t blank = ' ';
 
-// A new temporary holding n bytes of s from byte `from` (0-based); a temporary s is consumed.
-string_descriptor* copy_of(string_descriptor* s, int64_t from, int64_t n) {
-    string_descriptor* r = string_temp_new(static_cast<uint32_t>(n));
-    // Making the copy may have moved every heap text: s->text is read only now.
-    string_bytes_move(r->text, s->text + from, static_cast<size_t>(n));
-    if (s->temporary) string_free(s);
-    return r;
-}
-
 // The n bytes of s from byte `from`, with 0 <= from and from + n <= length.
 string_descriptor* part_of(string_descriptor* s, int64_t from, int64_t n) {
     if (from == 0 && n == s->length) return s;
-    if (!string_disposable(s)) return copy_of(s, from, n);
+    if (!string_disposable(s)) return string_temp_copy(s, static_cast<uint32_t>(from), static_cast<uint32_t>(n));
     s->text += from;
     s->length = static_cast<int32_t>(n);
     return s;
 }
 
 // s itself when it may be changed, else a copy (a temporary s is consumed).
-string_descriptor* writable(string_descriptor* s) { return string_disposable(s) ? s : copy_of(s, 0, s->length); }
+string_descriptor* writable(string_descriptor* s) {
+    return string_disposable(s) ? s : string_temp_copy(s, 0, static_cast<uint32_t>(s->length));
+}
 
 string_descriptor* case_mapped(string_descriptor* s, uint8_t from, uint8_t to, bool set_bit) {
     if (s->length == 0) return s;

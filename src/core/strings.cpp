@@ -176,13 +176,16 @@ void temp_register(string_descriptor* s) {
     s->temporary = 1;
 }
 
-// Drops the string's temporary entry; the top falls over every freed entry below it.
+// Drops the string's temporary entry; the top falls over every freed entry below it. The entry
+// below the top is always live (or the top is 1), so only freeing that entry moves the top.
 void temp_unregister(string_descriptor* s) {
     string_descriptor** list = store.string_temp_list;
-    list[s->temp_slot] = nullptr;
+    auto slot = static_cast<uint32_t>(s->temp_slot);
+    list[slot] = nullptr;
     s->temp_slot = 0;
     s->temporary = 0;
-    uint32_t top = store.string_temp_top;
+    if (slot + 1 != store.string_temp_top) return;
+    uint32_t top = slot;
     while (top > 1 && !list[top - 1]) --top;
     store.string_temp_top = top;
 }
@@ -476,6 +479,14 @@ string_descriptor* string_temp_new(uint32_t length) {
     return s;
 }
 
+string_descriptor* string_temp_copy(string_descriptor* s, uint32_t from, uint32_t n) {
+    string_descriptor* r = string_temp_new(n);
+    // Making the copy may have moved every heap text: s->text is read only now.
+    string_bytes_move(r->text, s->text + from, n);
+    if (s->temporary) string_free(s);
+    return r;
+}
+
 string_descriptor* string_segment_new(uint32_t length, uint8_t temporary) {
     if (store.string_segment_top + length > store.string_segment_bottom) string_segment_compact(length);
     string_descriptor* s = string_descriptor_alloc();
@@ -592,10 +603,13 @@ uint32_t string_temp_top() { return store.string_temp_top; }
 
 int32_t string_temps_release(uint32_t mark, int32_t value) {
     // Entry 0 is never used: nothing lies below 1.
+    // Freeing the entry below the top lowers the top over it and over every freed entry below it.
     uint32_t floor = std::max(mark, 1u);
     while (store.string_temp_top > floor) {
-        --store.string_temp_top;
-        if (string_descriptor* s = store.string_temp_list[store.string_temp_top]) string_free(s);
+        if (string_descriptor* s = store.string_temp_list[store.string_temp_top - 1])
+            string_free(s);
+        else
+            --store.string_temp_top;
     }
     return value;
 }
@@ -756,6 +770,8 @@ std::string string_store_verify() {
         std::string fault = list_verify(segment ? store.string_segment_list : store.string_heap_list, segment, recycled);
         if (!fault.empty()) return fault;
     }
+    if (store.string_temp_top > 1 && !store.string_temp_list[store.string_temp_top - 1])
+        return "the entry below the temporary top is free";
     for (uint32_t i = 1; i < store.string_temp_top; ++i) {
         const string_descriptor* s = store.string_temp_list[i];
         if (!s) continue;

@@ -61,6 +61,9 @@ string_descriptor* string_new(uint32_t length, uint8_t temporary);
 // descriptor, which costs no heap place and no list entry; an assignment copies it, since a
 // descriptor's room cannot be taken over. A longer one is a heap string.
 string_descriptor* string_temp_new(uint32_t length);
+// A new temporary holding n bytes of s from byte `from` (0-based, inside the text); a temporary s
+// is consumed.
+string_descriptor* string_temp_copy(string_descriptor* s, uint32_t from, uint32_t n);
 // A new segment string; a non-temporary one gets its 4-byte entry.
 string_descriptor* string_segment_new(uint32_t length, uint8_t temporary);
 // Temporary read-only strings over constant bytes (a negative length counts as 0).
