@@ -55,7 +55,6 @@ struct string_store {
     string_field_hooks field_hooks;
     uint32_t heap_compactions = 0;
     uint32_t segment_compactions = 0;
-    uint32_t joins_in_place = 0;
 };
 
 string_store store;
@@ -333,32 +332,6 @@ string_descriptor* takeover(string_descriptor* target, string_descriptor* source
     return target;
 }
 
-// Where a disposable temporary's text may grow to without touching another live text: the heap's
-// top when it is the last heap string, or the start of b when b is the next and last heap string
-// and a disposable temporary too (the join frees it). 0 when it may not grow in place.
-size_t join_room_end(const string_descriptor* a, const string_descriptor* b) {
-    if (a == b || !string_disposable(a)) return 0;
-    uint32_t next = static_cast<uint32_t>(a->list_slot) + 1;
-    uint32_t count = store.string_heap_list.count;
-    if (next == count) return store.string_heap_used;
-    if (string_disposable(b) && static_cast<uint32_t>(b->list_slot) == next && next + 1 == count) return text_offset(b);
-    return 0;
-}
-
-// a may take b's bytes behind its own text: no copy of a, no new string.
-bool joins_in_place(const string_descriptor* a, const string_descriptor* b, size_t length) {
-    if (a->in_room) return a != b && room_offset(a) + length <= string_room_size;
-    return text_offset(a) + length <= join_room_end(a, b);
-}
-
-string_descriptor* joined_in_place(string_descriptor* a, string_descriptor* b) {
-    ++store.joins_in_place;
-    string_bytes_move(a->text + a->length, b->text, static_cast<size_t>(b->length));
-    a->length += b->length;
-    if (b->temporary) string_free(b);
-    return a;
-}
-
 void field_detach(string_descriptor* s) {
     if (store.field_hooks.detach) store.field_hooks.detach(s);
     s->field_link = nullptr;
@@ -384,8 +357,48 @@ void heap_text_release(const string_descriptor* s) {
         count > 0 ? std::min(text_end(entries[count - 1]) + string_heap_room, store.string_heap_size) : 0;
 }
 
+// string_free, inlined into the store's own operations: most of them free a temporary on the way.
+[[gnu::always_inline]] inline void free_string(string_descriptor* s) {
+    if (s->permanent) return;
+    if (s->field_link) field_detach(s);
+    if (s->temp_slot != 0) temp_unregister(s);
+    // The texts of fixed and read-only strings do not belong to the store; a room is no area's.
+    if (!s->fixed && !s->read_only && !s->in_room) {
+        if (s->in_segment)
+            segment_text_release(s);
+        else
+            heap_text_release(s);
+    }
+    descriptor_give(s);
+}
+
+// Where a disposable temporary's text may grow to without touching another live text: the heap's
+// top when it is the last heap string, or the start of b when b is the next and last heap string
+// and a disposable temporary too (the join frees it). 0 when it may not grow in place.
+size_t join_room_end(const string_descriptor* a, const string_descriptor* b) {
+    if (a == b || !string_disposable(a)) return 0;
+    uint32_t next = static_cast<uint32_t>(a->list_slot) + 1;
+    uint32_t count = store.string_heap_list.count;
+    if (next == count) return store.string_heap_used;
+    if (string_disposable(b) && static_cast<uint32_t>(b->list_slot) == next && next + 1 == count) return text_offset(b);
+    return 0;
+}
+
+// a may take b's bytes behind its own text: no copy of a, no new string.
+bool joins_in_place(const string_descriptor* a, const string_descriptor* b, size_t length) {
+    if (a->in_room) return a != b && room_offset(a) + length <= string_room_size;
+    return text_offset(a) + length <= join_room_end(a, b);
+}
+
+string_descriptor* joined_in_place(string_descriptor* a, string_descriptor* b) {
+    string_bytes_move(a->text + a->length, b->text, static_cast<size_t>(b->length));
+    a->length += b->length;
+    if (b->temporary) free_string(b);
+    return a;
+}
+
 string_descriptor* assign_end(string_descriptor* target, string_descriptor* source) {
-    if (source->temporary) string_free(source);
+    if (source->temporary) free_string(source);
     if (target->segment_entry) segment_entry_write(target);
     return target;
 }
@@ -483,7 +496,7 @@ string_descriptor* string_temp_copy(string_descriptor* s, uint32_t from, uint32_
     string_descriptor* r = string_temp_new(n);
     // Making the copy may have moved every heap text: s->text is read only now.
     string_bytes_move(r->text, s->text + from, n);
-    if (s->temporary) string_free(s);
+    if (s->temporary) free_string(s);
     return r;
 }
 
@@ -570,24 +583,12 @@ string_descriptor* string_concat(string_descriptor* a, string_descriptor* b) {
     string_descriptor* r = string_new(static_cast<uint32_t>(length), 1);
     string_bytes_move(r->text, a->text, static_cast<size_t>(a->length));
     string_bytes_move(r->text + a->length, b->text, static_cast<size_t>(b->length));
-    if (a->temporary) string_free(a);
-    if (b != a && b->temporary) string_free(b);  // one temporary passed twice is freed once
+    if (a->temporary) free_string(a);
+    if (b != a && b->temporary) free_string(b);  // one temporary passed twice is freed once
     return r;
 }
 
-void string_free(string_descriptor* s) {
-    if (s->permanent) return;
-    if (s->field_link) field_detach(s);
-    if (s->temp_slot != 0) temp_unregister(s);
-    // The texts of fixed and read-only strings do not belong to the store; a room is no area's.
-    if (!s->fixed && !s->read_only && !s->in_room) {
-        if (s->in_segment)
-            segment_text_release(s);
-        else
-            heap_text_release(s);
-    }
-    descriptor_give(s);
-}
+void string_free(string_descriptor* s) { free_string(s); }
 
 void string_swap(string_descriptor* a, string_descriptor* b) {
     string_descriptor* w = string_new(static_cast<uint32_t>(a->length), 0);
@@ -607,7 +608,7 @@ int32_t string_temps_release(uint32_t mark, int32_t value) {
     uint32_t floor = std::max(mark, 1u);
     while (store.string_temp_top > floor) {
         if (string_descriptor* s = store.string_temp_list[store.string_temp_top - 1])
-            string_free(s);
+            free_string(s);
         else
             --store.string_temp_top;
     }
@@ -721,8 +722,7 @@ string_store_stats string_store_stats_get() {
             store.temp_capacity,
             store.recycle_count,
             store.heap_compactions,
-            store.segment_compactions,
-            store.joins_in_place};
+            store.segment_compactions};
 }
 
 namespace {

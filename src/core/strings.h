@@ -176,7 +176,6 @@ struct string_store_stats {
     uint32_t temp_top, temp_capacity;
     uint32_t recycled;  // descriptors waiting on the recycle stack
     uint32_t heap_compactions, segment_compactions;
-    uint32_t joins_in_place;  // concatenations that grew their first operand where it lay
 };
 string_store_stats string_store_stats_get();
 // Walks the store and answers the first broken invariant, or an empty text: list slots point back,
