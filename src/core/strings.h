@@ -76,24 +76,25 @@ string_descriptor* string_fixed_view(void* address, int32_t length, uint8_t temp
 inline bool string_disposable(const string_descriptor* s) {
     return s->temporary && !s->fixed && !s->read_only && !s->in_segment;
 }
+// n bytes (from one to two words' worth) read as a first and a last word, possibly overlapping,
+// then written: the source is read whole before anything is written.
+template <class Word>
+inline void string_bytes_move_words(uint8_t* to, const uint8_t* from, size_t n) {
+    Word head, tail;
+    std::memcpy(&head, from, sizeof head);
+    std::memcpy(&tail, from + n - sizeof tail, sizeof tail);
+    std::memcpy(to, &head, sizeof head);
+    std::memcpy(to + n - sizeof tail, &tail, sizeof tail);
+}
 // Moves n bytes from one text to another; the two may overlap. Most texts of a statement are a
 // few bytes long: those are read whole in at most two words, then written, without a library call.
 inline void string_bytes_move(uint8_t* to, const uint8_t* from, size_t n) {
-    constexpr size_t words_max = 16;
-    if (n > words_max) {
+    if (n > 2 * sizeof(uint64_t)) {
         std::memmove(to, from, n);
-    } else if (n >= 8) {
-        uint64_t head, tail;
-        std::memcpy(&head, from, 8);
-        std::memcpy(&tail, from + n - 8, 8);
-        std::memcpy(to, &head, 8);
-        std::memcpy(to + n - 8, &tail, 8);
-    } else if (n >= 4) {
-        uint32_t head, tail;
-        std::memcpy(&head, from, 4);
-        std::memcpy(&tail, from + n - 4, 4);
-        std::memcpy(to, &head, 4);
-        std::memcpy(to + n - 4, &tail, 4);
+    } else if (n >= sizeof(uint64_t)) {
+        string_bytes_move_words<uint64_t>(to, from, n);
+    } else if (n >= sizeof(uint32_t)) {
+        string_bytes_move_words<uint32_t>(to, from, n);
     } else if (n > 0) {
         uint8_t first = from[0], middle = from[n / 2], last = from[n - 1];
         to[0] = first;
