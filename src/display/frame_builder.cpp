@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/vector_level.h"
 #include "screen/fonts.h"
 
 #if defined(__x86_64__)
@@ -46,12 +47,12 @@ void palette_expand_scalar(const uint8_t* src, uint8_t* copy, uint32_t* out, siz
     for (; i + 8 <= n; i += 8) {
         uint64_t eight;
         std::memcpy(&eight, src + i, 8);
-        std::memcpy(copy + i, &eight, 8);
+        if (copy) std::memcpy(copy + i, &eight, 8);
         for (int k = 0; k < 8; ++k) out[i + k] = colours[(eight >> (8 * k)) & 255];
     }
     for (; i < n; ++i) {
         const uint8_t v = src[i];
-        copy[i] = v;
+        if (copy) copy[i] = v;
         out[i] = colours[v];
     }
 }
@@ -73,7 +74,7 @@ __attribute__((target("ssse3"))) void palette_expand_16_ssse3(const uint8_t* src
     size_t i = 0;
     for (; i + 16 <= n; i += 16) {
         __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + i), v);
+        if (copy) _mm_storeu_si128(reinterpret_cast<__m128i*>(copy + i), v);
         __m128i index = _mm_and_si128(v, low_nibble);
         __m128i b = _mm_shuffle_epi8(blue, index);
         __m128i g = _mm_shuffle_epi8(green, index);
@@ -89,28 +90,108 @@ __attribute__((target("ssse3"))) void palette_expand_16_ssse3(const uint8_t* src
         _mm_storeu_si128(o + 2, _mm_unpacklo_epi16(bg_high, ra_high));
         _mm_storeu_si128(o + 3, _mm_unpackhi_epi16(bg_high, ra_high));
     }
-    palette_expand_scalar(src + i, copy + i, out + i, n - i, table);
+    palette_expand_scalar(src + i, copy ? copy + i : nullptr, out + i, n - i, table);
 }
 
-bool byte_shuffles_available() {
-    static const bool available = __builtin_cpu_supports("ssse3");
-    return available;
+// Sixty-four pixels per step: each of the four bytes of the 64 colours is picked from its 256-byte
+// plane with two-register byte permutes (bit 7 of the index chooses the upper half of the plane),
+// and the four byte rows are woven into pixels. The weave works within 16-byte lanes, so the
+// indices are first put in the order that makes its four results whole runs of 16 pixels.
+__attribute__((target("arch=x86-64-v4,avx512vbmi"))) void palette_expand_64_permutes(
+    const uint8_t* src, uint8_t* copy, uint32_t* out, size_t n, const uint32_t table[256]) {
+    alignas(64) uint8_t planes[4][256];
+    for (int i = 0; i < 256; ++i) {
+        for (int c = 0; c < 4; ++c) planes[c][i] = static_cast<uint8_t>(table[i] >> (8 * c));
+    }
+    __m512i quarters[4][4];
+    for (int c = 0; c < 4; ++c) {
+        for (int q = 0; q < 4; ++q) quarters[c][q] = _mm512_load_si512(planes[c] + 64 * q);
+    }
+    // Position 16 L + 4 m + j takes the index of pixel 16 m + 4 L + j (L lane, m result, j pixel).
+    alignas(64) uint8_t order[64];
+    for (int lane = 0; lane < 4; ++lane) {
+        for (int m = 0; m < 4; ++m) {
+            for (int j = 0; j < 4; ++j) order[16 * lane + 4 * m + j] = static_cast<uint8_t>(16 * m + 4 * lane + j);
+        }
+    }
+    const __m512i weave_order = _mm512_load_si512(order);
+    size_t i = 0;
+    for (; i + 64 <= n; i += 64) {
+        const __m512i v = _mm512_loadu_si512(src + i);
+        if (copy) _mm512_storeu_si512(copy + i, v);
+        // The zero-masked form with every lane kept: the plain one trips a false uninitialized warning.
+        const __m512i index = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, weave_order, v);
+        const __mmask64 upper = _mm512_movepi8_mask(index);
+        __m512i bytes[4];
+        for (int c = 0; c < 4; ++c) {
+            const __m512i low = _mm512_permutex2var_epi8(quarters[c][0], index, quarters[c][1]);
+            const __m512i high = _mm512_permutex2var_epi8(quarters[c][2], index, quarters[c][3]);
+            bytes[c] = _mm512_mask_blend_epi8(upper, low, high);
+        }
+        const __m512i bg_low = _mm512_unpacklo_epi8(bytes[0], bytes[1]);
+        const __m512i bg_high = _mm512_unpackhi_epi8(bytes[0], bytes[1]);
+        const __m512i ra_low = _mm512_unpacklo_epi8(bytes[2], bytes[3]);
+        const __m512i ra_high = _mm512_unpackhi_epi8(bytes[2], bytes[3]);
+        uint32_t* o = out + i;
+        _mm512_storeu_si512(o, _mm512_unpacklo_epi16(bg_low, ra_low));
+        _mm512_storeu_si512(o + 16, _mm512_unpackhi_epi16(bg_low, ra_low));
+        _mm512_storeu_si512(o + 32, _mm512_unpacklo_epi16(bg_high, ra_high));
+        _mm512_storeu_si512(o + 48, _mm512_unpackhi_epi16(bg_high, ra_high));
+    }
+    palette_expand_scalar(src + i, copy ? copy + i : nullptr, out + i, n - i, table);
 }
 #endif
 
 }  // namespace
 
-void palette_expand(const uint8_t* src, uint8_t* copy, uint32_t* out, size_t n, const uint32_t table[256],
-                    int32_t table_colors) {
+size_t first_difference(const uint8_t* a, const uint8_t* b, size_t n) {
+    // Blocks small enough to stay in the first-level cache while the differing byte is sought.
+    constexpr size_t block = 4096;
+    for (size_t i = 0; i < n; i += block) {
+        const size_t m = std::min(block, n - i);
+        if (std::memcmp(a + i, b + i, m) == 0) continue;
+        while (a[i] == b[i]) ++i;
+        return i;
+    }
+    return n;
+}
+
+bool palette_expand_build_runs(palette_expand_build build) {
 #if defined(__x86_64__)
-    // With at most 16 colours every index's low four bits pick its entry (the table repeats).
-    if (table_colors <= 16 && byte_shuffles_available()) {
-        palette_expand_16_ssse3(src, copy, out, n, table);
-        return;
+    switch (build) {
+        case palette_expand_build::byte_permutes: return cpu_has_byte_permutes();
+        case palette_expand_build::byte_shuffles: {
+            static const bool available = __builtin_cpu_supports("ssse3");
+            return available;
+        }
+        default: return true;
+    }
+#else
+    return build == palette_expand_build::plain;
+#endif
+}
+
+void palette_expand_by(palette_expand_build build, const uint8_t* src, uint8_t* copy, uint32_t* out, size_t n,
+                       const uint32_t table[256]) {
+#if defined(__x86_64__)
+    switch (build) {
+        case palette_expand_build::byte_permutes: palette_expand_64_permutes(src, copy, out, n, table); return;
+        case palette_expand_build::byte_shuffles: palette_expand_16_ssse3(src, copy, out, n, table); return;
+        default: break;
     }
 #endif
-    (void)table_colors;
     palette_expand_scalar(src, copy, out, n, table);
+}
+
+void palette_expand(const uint8_t* src, uint8_t* copy, uint32_t* out, size_t n, const uint32_t table[256],
+                    int32_t table_colors, size_t copied) {
+    palette_expand_build build = palette_expand_build::plain;
+    // With at most 16 colours every index's low four bits pick its entry (the table repeats).
+    if (palette_expand_build_runs(palette_expand_build::byte_permutes)) build = palette_expand_build::byte_permutes;
+    else if (table_colors <= 16 && palette_expand_build_runs(palette_expand_build::byte_shuffles))
+        build = palette_expand_build::byte_shuffles;
+    palette_expand_by(build, src, nullptr, out, copied, table);
+    palette_expand_by(build, src + copied, copy + copied, out + copied, n - copied, table);
 }
 
 bool text_glyph_layout_of(int32_t font, text_glyph_layout* layout) {

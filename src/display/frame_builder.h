@@ -18,11 +18,22 @@ cursor_line_range cursor_lines(int32_t s, int32_t e, int32_t h);
 // page's bits, with alpha 255 (bytes above the page's colours show what its pixels would).
 void palette_expansion_table(const uint32_t* palette, int32_t bits_per_pixel, uint32_t table[256]);
 
+// Index of the first byte where a and b differ; n when they are equal.
+size_t first_difference(const uint8_t* a, const uint8_t* b, size_t n);
+
 // Expands n palette indices into 32-bit pixels through table, copying the indices into copy as
-// they are read (so the copy holds exactly the bytes that were shown). table_colors (16 or 256) is
-// the number of distinct entries the indices can reach.
+// they are read (so the copy holds exactly the bytes that were shown); the first `copied` indices
+// already equal the copy and are not written to it again. table_colors (16 or 256) is the number
+// of distinct entries the indices can reach.
 void palette_expand(const uint8_t* src, uint8_t* copy, uint32_t* out, size_t n, const uint32_t table[256],
-                    int32_t table_colors);
+                    int32_t table_colors, size_t copied);
+// The builds of the expansion: the plain loop, byte shuffles (tables of at most 16 colours only)
+// and the AVX-512 byte permutes; a null copy takes no copy. palette_expand takes the fastest build
+// this processor runs.
+enum class palette_expand_build { plain, byte_shuffles, byte_permutes };
+bool palette_expand_build_runs(palette_expand_build build);
+void palette_expand_by(palette_expand_build build, const uint8_t* src, uint8_t* copy, uint32_t* out, size_t n,
+                       const uint32_t table[256]);
 
 // How one text page is drawn: glyph rows of 8 pixels (one byte per pixel, non-zero = ink),
 // each drawn once or twice side by side.

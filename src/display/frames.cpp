@@ -176,13 +176,15 @@ bool palette_page_build(image_record* page, software_frame& f, bool forced, bool
     const size_t colors = size_t{1} << bits;
     const bool same_shape = builder.pixel_copy.size() == n && builder.pixel_copy_width == w &&
                             builder.pixel_copy_height == h;
+    size_t same_pixels = 0;  // leading pixels known to equal the copy
     if (!same_shape) {
         builder.pixel_copy.assign(n, 0);
         builder.pixel_copy_width = w;
         builder.pixel_copy_height = h;
     } else if (!forced && frame_compare_valid.load() && builder.last_kind == page_kind::palette) {
         if (software_layer_hidden()) return false;
-        const bool unchanged = (program_slept || std::memcmp(page->pixels, builder.pixel_copy.data(), n) == 0) &&
+        if (!program_slept) same_pixels = first_difference(page->pixels, builder.pixel_copy.data(), n);
+        const bool unchanged = (program_slept || same_pixels == n) &&
                                std::memcmp(page->palette, builder.palette_copy, colors * 4) == 0;
         if (unchanged) return false;
     }
@@ -190,7 +192,8 @@ bool palette_page_build(image_record* page, software_frame& f, bool forced, bool
     std::memcpy(builder.palette_copy, page->palette, colors * 4);
     uint32_t table[256];
     palette_expansion_table(builder.palette_copy, bits, table);
-    palette_expand(page->pixels, builder.pixel_copy.data(), f.pixels, n, table, static_cast<int32_t>(colors));
+    palette_expand(page->pixels, builder.pixel_copy.data(), f.pixels, n, table, static_cast<int32_t>(colors),
+                   same_pixels);
     return true;
 }
 

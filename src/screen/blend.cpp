@@ -2,10 +2,11 @@
 
 #include <cstring>
 
+#include "platform/vector_level.h"
+
 // Eight pixels at a time, exact to the pixel rule: the even bytes (blue, red) and the odd bytes
 // (green, alpha) of each pixel are blended in 16-bit lanes in place, so nothing is unpacked. Each span
-// loop is built for AVX-512, AVX2 and the baseline, and the first call picks one by the processor
-// (a plain function pointer: loader-resolved clones run before the sanitizers' runtimes start).
+// loop is built for AVX-512, AVX2 and the baseline, and the first call picks one by the processor.
 // The vector helpers are always inlined into each build (a call would cross between their calling
 // conventions), so the baseline ABI of 32-byte vectors never applies.
 #pragma GCC diagnostic ignored "-Wpsabi"
@@ -116,18 +117,12 @@ struct span_builds {
     void (*image)(uint32_t*, const uint32_t*, int32_t);
 };
 
-// x86-64-v4 is AVX2 plus AVX-512 F, BW, CD, DQ and VL (spelled out: not every compiler knows the
-// level's own name).
-bool cpu_is_x86_64_v4() {
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512cd") && __builtin_cpu_supports("avx512dq") &&
-           __builtin_cpu_supports("avx512vl");
-}
-
 span_builds span_builds_pick() {
-    if (cpu_is_x86_64_v4()) return {span_color_v4, span_v4};
-    if (__builtin_cpu_supports("avx2")) return {span_color_avx2, span_avx2};
-    return {span_color_baseline, span_baseline};
+    switch (vector_level_of_cpu()) {
+        case vector_level::x86_64_v4: return {span_color_v4, span_v4};
+        case vector_level::avx2: return {span_color_avx2, span_avx2};
+        default: return {span_color_baseline, span_baseline};
+    }
 }
 
 const span_builds& spans() {

@@ -147,6 +147,60 @@ TEST_F(Frames, PalettePagesThroughTheirPalette) {
     }
 }
 
+// Every build the processor runs gives the plain loop's pixels and copy, over random tables of
+// 16 colours (repeated, as the builder makes them) and of 256, at every alignment and run length
+// around the vector steps.
+TEST(PaletteExpand, FirstDifferenceAtEachPlaceAroundTheBlocks) {
+    constexpr size_t n = 3 * 4096 + 5;
+    std::vector<uint8_t> a(n, 7), b(n, 7);
+    EXPECT_EQ(first_difference(a.data(), b.data(), n), n);
+    EXPECT_EQ(first_difference(a.data(), b.data(), 0), 0u);
+    for (size_t at : {size_t{0}, size_t{1}, size_t{4095}, size_t{4096}, size_t{8200}, n - 1}) {
+        b[at] = 8;
+        b[n - 1] = 9;  // a later difference never hides the first
+        EXPECT_EQ(first_difference(a.data(), b.data(), n), at) << at;
+        EXPECT_EQ(first_difference(a.data(), b.data(), at), at) << at;
+        b[at] = 7;
+        b[n - 1] = 7;
+    }
+}
+
+TEST(PaletteExpand, EachBuildEqualsThePlainLoop) {
+    const palette_expand_build builds[] = {palette_expand_build::byte_shuffles, palette_expand_build::byte_permutes};
+    std::mt19937 random(11);
+    constexpr size_t most = 64 * 5 + 17;
+    std::vector<uint8_t> src(most + 64), copy(most), want_copy(most);
+    std::vector<uint32_t> out(most), want(most);
+    for (int32_t bits : {4, 8}) {
+        uint32_t palette[256];
+        for (uint32_t& entry : palette) entry = uint32_t(random());
+        uint32_t table[256];
+        palette_expansion_table(palette, bits, table);
+        for (uint8_t& b : src) b = uint8_t(random());
+        for (palette_expand_build build : builds) {
+            if (!palette_expand_build_runs(build)) continue;
+            if (build == palette_expand_build::byte_shuffles && bits != 4) continue;
+            for (size_t offset = 0; offset < 64; offset += 7) {
+                for (size_t n : {size_t{0}, size_t{1}, size_t{15}, size_t{16}, size_t{63}, size_t{64}, size_t{65},
+                                 size_t{129}, most}) {
+                    // Past n everything keeps its fill: no build writes beyond the run.
+                    std::fill(out.begin(), out.end(), 0xDEADBEEF), std::fill(want.begin(), want.end(), 0xDEADBEEF);
+                    std::fill(copy.begin(), copy.end(), 0xA5), std::fill(want_copy.begin(), want_copy.end(), 0xA5);
+                    palette_expand_by(palette_expand_build::plain, src.data() + offset, want_copy.data(), want.data(),
+                                      n, table);
+                    palette_expand_by(build, src.data() + offset, copy.data(), out.data(), n, table);
+                    ASSERT_EQ(out, want) << int(build) << " bits " << bits << " offset " << offset << " n " << n;
+                    ASSERT_EQ(copy, want_copy) << int(build) << " bits " << bits << " offset " << offset << " n " << n;
+                    // Without a copy the same pixels, and the copy untouched.
+                    std::fill(out.begin(), out.end(), 0xDEADBEEF), std::fill(copy.begin(), copy.end(), 0xA5);
+                    palette_expand_by(build, src.data() + offset, nullptr, out.data(), n, table);
+                    ASSERT_EQ(out, want) << int(build) << " bits " << bits << " offset " << offset << " n " << n;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(Frames, ModeNineBackgroundIsPaletteEntryZero) {
     image_record& page = shown_image(640, 480, 9);
     dest_image_select(-display_image_index);
