@@ -1,5 +1,6 @@
 #include "draw/copy_rows.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -60,6 +61,17 @@ T* row_of(const image_record* r, int64_t y) {
     return reinterpret_cast<T*>(r->pixels + size_t(y) * r->width * r->bytes_per_pixel);
 }
 
+// A resampled row's columns skip through the source row, which the processor's own prefetch does
+// not follow to the next row; the row after is asked for while this one is gathered.
+template <class Source>
+void row_prefetch(const image_record* source, int64_t sy, const int32_t* column, int64_t n) {
+    constexpr int64_t line = 64;
+    const auto* in = reinterpret_cast<const char*>(row_of<const Source>(source, sy));
+    int64_t from = std::min(column[0], column[n - 1]) * int64_t(sizeof(Source));
+    const int64_t to = std::max(column[0], column[n - 1]) * int64_t(sizeof(Source));
+    for (from &= ~(line - 1); from <= to; from += line) __builtin_prefetch(in + from);
+}
+
 // How the source pixels of one row are found along x: in place, reversed, or through a table.
 enum class x_walk { direct, reversed, table };
 
@@ -98,6 +110,7 @@ void rows_run(image_record* dest, const image_record* source, const copy_axis& x
             // A source row gathered for the row before serves again.
             Source* row = gathered.data();
             if (sy != gathered_row) {
+                if (walk == x_walk::table && dy < y.d2) row_prefetch<Source>(source, y.source_of(dy + 1 - y.d1), column, n);
                 if (walk == x_walk::reversed)
                     for (int64_t i = 0; i < n; ++i) row[i] = in[first - i];
                 else
