@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <immintrin.h>
+
 #include "platform/vector_level.h"
 
 // Eight pixels at a time, exact to the pixel rule: the even bytes (blue, red) and the odd bytes
@@ -91,26 +93,48 @@ template <class Step>
         if (k < n) dest[k] = d[k];
 }
 
+// At x86-64-v4 the last pixels are read and written under a lane mask instead: no padded copy to
+// wait for, which short spans (a triangle's rows) would pay on every row. A call, not inlined:
+// the loops that call it are built for the lower levels too.
+template <class Step>
+[[gnu::target("arch=x86-64-v4")]] void masked_tail_step(uint32_t* dest, const uint32_t* src, int32_t n,
+                                                         const Step& step) {
+    const __mmask8 live = static_cast<__mmask8>((1u << n) - 1);
+    const auto d = reinterpret_cast<u32x8>(_mm256_maskz_loadu_epi32(live, dest));
+    const auto s = src ? reinterpret_cast<u32x8>(_mm256_maskz_loadu_epi32(live, src)) : u32x8{};
+    _mm256_mask_storeu_epi32(dest, live, reinterpret_cast<__m256i>(step(d, s)));
+}
+
+template <bool Masked, class Step>
+[[gnu::always_inline]] inline void span_tail(uint32_t* dest, const uint32_t* src, int32_t n, const Step& step) {
+    if constexpr (Masked) masked_tail_step(dest, src, n, step);
+    else tail_step(dest, src, n, step);
+}
+
+template <bool Masked>
 [[gnu::always_inline]] inline void span_color_loop(uint32_t* dest, int32_t n, uint32_t colour) {
     const color_step step(colour);
     int32_t i = 0;
     for (; i + lanes <= n; i += lanes) store(dest + i, step(load(dest + i), step.c));
-    if (i < n) tail_step(dest + i, nullptr, n - i, step);
+    if (i < n) span_tail<Masked>(dest + i, nullptr, n - i, step);
 }
 
+template <bool Masked>
 [[gnu::always_inline]] inline void span_loop(uint32_t* dest, const uint32_t* src, int32_t n) {
     const image_step step;
     int32_t i = 0;
     for (; i + lanes <= n; i += lanes) store(dest + i, step(load(dest + i), load(src + i)));
-    if (i < n) tail_step(dest + i, src + i, n - i, step);
+    if (i < n) span_tail<Masked>(dest + i, src + i, n - i, step);
 }
 
-[[gnu::target("arch=x86-64-v4")]] void span_color_v4(uint32_t* d, int32_t n, uint32_t c) { span_color_loop(d, n, c); }
-[[gnu::target("arch=x86-64-v4")]] void span_v4(uint32_t* d, const uint32_t* s, int32_t n) { span_loop(d, s, n); }
-[[gnu::target("avx2")]] void span_color_avx2(uint32_t* d, int32_t n, uint32_t c) { span_color_loop(d, n, c); }
-[[gnu::target("avx2")]] void span_avx2(uint32_t* d, const uint32_t* s, int32_t n) { span_loop(d, s, n); }
-void span_color_baseline(uint32_t* d, int32_t n, uint32_t c) { span_color_loop(d, n, c); }
-void span_baseline(uint32_t* d, const uint32_t* s, int32_t n) { span_loop(d, s, n); }
+[[gnu::target("arch=x86-64-v4")]] void span_color_v4(uint32_t* d, int32_t n, uint32_t c) {
+    span_color_loop<true>(d, n, c);
+}
+[[gnu::target("arch=x86-64-v4")]] void span_v4(uint32_t* d, const uint32_t* s, int32_t n) { span_loop<true>(d, s, n); }
+[[gnu::target("avx2")]] void span_color_avx2(uint32_t* d, int32_t n, uint32_t c) { span_color_loop<false>(d, n, c); }
+[[gnu::target("avx2")]] void span_avx2(uint32_t* d, const uint32_t* s, int32_t n) { span_loop<false>(d, s, n); }
+void span_color_baseline(uint32_t* d, int32_t n, uint32_t c) { span_color_loop<false>(d, n, c); }
+void span_baseline(uint32_t* d, const uint32_t* s, int32_t n) { span_loop<false>(d, s, n); }
 
 struct span_builds {
     void (*color)(uint32_t*, int32_t, uint32_t);

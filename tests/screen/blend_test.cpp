@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "screen/image_fixture.h"
@@ -87,6 +88,26 @@ TEST(Blend, SpanOfOneColourEqualsTheTablesEverywhere) {
             blend_span_color(dest.data() + 255, 1, colour);
             for (uint32_t d = 0; d < 256; ++d)
                 if (dest[d] != want[d]) FAIL() << "colour " << std::hex << colour << " over " << d;
+        }
+    }
+}
+
+// Every short length and the tails of longer ones: each pixel as blend_pixel gives it, and the
+// pixels past the span untouched.
+TEST(Blend, SpansOfEachShortLengthBlendTheirPixelsOnly) {
+    std::mt19937 random(3);
+    constexpr int32_t most = 40, guard = 8;
+    for (int32_t n = 1; n <= most; ++n) {
+        std::vector<uint32_t> src(most + guard), dest(most + guard);
+        for (uint32_t& p : src) p = uint32_t(random());
+        for (uint32_t& p : dest) p = uint32_t(random());
+        const uint32_t colour = uint32_t(random()) & 0x7FFFFFFF;  // never opaque: the blended path
+        std::vector<uint32_t> by_image = dest, by_colour = dest;
+        blend_span(by_image.data(), src.data(), n);
+        blend_span_color(by_colour.data(), n, colour);
+        for (int32_t i = 0; i < most + guard; ++i) {
+            ASSERT_EQ(by_image[i], i < n ? blend_pixel(dest[i], src[i]) : dest[i]) << "n " << n << " pixel " << i;
+            ASSERT_EQ(by_colour[i], i < n ? blend_pixel(dest[i], colour) : dest[i]) << "n " << n << " pixel " << i;
         }
     }
 }
