@@ -30,18 +30,11 @@ struct vertex {
     int64_t u, v;  // 16.16
 };
 
-struct edge {
-    int64_t x = 0, u = 0, v = 0;
-    int64_t dx = 0, du = 0, dv = 0;  // per row
+struct edge : edge_walk {
     int64_t top = 0, bottom = 0;
     const vertex* top_vertex = nullptr;
     const vertex* bottom_vertex = nullptr;
 
-    void advance() {
-        x += dx;
-        u += du;
-        v += dv;
-    }
     // Moves the edge n rows down exactly, from its end vertices.
     void move(int64_t n) {
         int64_t rows = bottom_vertex->y - top_vertex->y;
@@ -157,13 +150,7 @@ void segments_draw(triangle& t, const triangle_painter& p, int64_t dh) {
                 start = 0;
             }
             end = std::min(end, dh - 1);
-            for (int64_t y = start; y <= end; ++y) {
-                triangle_row_draw(p, y, l.x, r.x, l.u, l.v, r.u, r.v);
-                if (y != end) {
-                    l.advance();
-                    r.advance();
-                }
-            }
+            triangle_rows_draw(p, start, end, l, r);
             if (last) return;
         }
         if (end >= dh - 1) return;

@@ -97,10 +97,11 @@ void span_draw(const triangle_painter& p, int64_t y, int64_t x1, int64_t x2, int
     else span_loop<Op, false>(p, y, x1, x2, u, v, du, dv);
 }
 
-// One row: the end pixels by where the edges lie within them, clipping, then the span.
+// One row: the end pixels by where the edges lie within them, clipping, then the span. inverse is
+// 1 / (xr16 - xl16) as a double.
 template <class Op>
 void row_draw(const triangle_painter& p, int64_t y, int64_t xl16, int64_t xr16, int64_t ul, int64_t vl, int64_t ur,
-              int64_t vr) {
+              int64_t vr, double inverse) {
     const int64_t dw = p.dest->width;
     int64_t xl = xl16 >> fraction_bits, xr = xr16 >> fraction_bits;
     // A left end past the right end draws nothing.
@@ -108,7 +109,6 @@ void row_draw(const triangle_painter& p, int64_t y, int64_t xl16, int64_t xr16, 
     int64_t u = ul, v = vl, du = 0, dv = 0;
     if (xl != xr) {
         const int64_t width16 = xr16 - xl16;
-        const double inverse = 1.0 / static_cast<double>(width16);
         du = quotient_toward_zero((ur - ul) * one, width16, inverse);
         dv = quotient_toward_zero((vr - vl) * one, width16, inverse);
     }
@@ -137,6 +137,22 @@ void row_draw(const triangle_painter& p, int64_t y, int64_t xl16, int64_t xr16, 
     span_draw<Op>(p, y, xl, xr, u, v, du, dv);
 }
 
+template <class Op>
+void rows_draw(const triangle_painter& p, int64_t first, int64_t last, edge_walk& l, edge_walk& r) {
+    // Each row's division is begun a row ahead, so its wait overlaps the row before.
+    auto inverse_of = [](int64_t width16) { return width16 != 0 ? 1.0 / static_cast<double>(width16) : 0.0; };
+    double inverse = inverse_of(r.x - l.x);
+    for (int64_t y = first; y <= last; ++y) {
+        const double next = inverse_of((r.x + r.dx) - (l.x + l.dx));
+        row_draw<Op>(p, y, l.x, r.x, l.u, l.v, r.u, r.v, inverse);
+        if (y != last) {
+            l.advance();
+            r.advance();
+        }
+        inverse = next;
+    }
+}
+
 }  // namespace
 
 int64_t quotient_toward_zero(int64_t a, int64_t b, double inverse) {
@@ -157,13 +173,12 @@ triangle_painter triangle_painter_make(image_record* dest, const image_record* s
     p.seamless = seamless;
     p.clear = static_cast<uint8_t>(source->clear_color);
     if (source->bytes_per_pixel == 4)
-        p.row = source->blend_off || dest->blend_off ? row_draw<store_32> : row_draw<blend_32>;
+        p.rows = source->blend_off || dest->blend_off ? rows_draw<store_32> : rows_draw<blend_32>;
     else
-        p.row = source->clear_color >= 0 && source->clear_color <= 255 ? row_draw<copy_8_clear> : row_draw<copy_8>;
+        p.rows = source->clear_color >= 0 && source->clear_color <= 255 ? rows_draw<copy_8_clear> : rows_draw<copy_8>;
     return p;
 }
 
-void triangle_row_draw(const triangle_painter& p, int64_t y, int64_t xl16, int64_t xr16, int64_t ul, int64_t vl,
-                       int64_t ur, int64_t vr) {
-    p.row(p, y, xl16, xr16, ul, vl, ur, vr);
+void triangle_rows_draw(const triangle_painter& p, int64_t first, int64_t last, edge_walk& left, edge_walk& right) {
+    p.rows(p, first, last, left, right);
 }

@@ -1,4 +1,4 @@
-// One row of a mapped triangle: the span between a left and a right edge point (x, u and v in
+// The rows of a mapped triangle, each the span between a left and a right edge point (x, u and v in
 // 16.16), with the sub-pixel handling of its end pixels, clipping to the destination and the
 // pixel loop. The eight span loops (stored, blended, 8-bit and 8-bit with a transparent index,
 // each with and without the wrap of the source) come from one template; a loop without the wrap
@@ -10,12 +10,23 @@
 
 struct image_record;
 
+// Where an edge crosses the current row (x, u and v in 16.16) and its steps from row to row.
+struct edge_walk {
+    int64_t x = 0, u = 0, v = 0;
+    int64_t dx = 0, du = 0, dv = 0;  // per row
+
+    void advance() {
+        x += dx;
+        u += du;
+        v += dv;
+    }
+};
+
 struct triangle_painter {
     image_record* dest = nullptr;
     const image_record* source = nullptr;
-    // The row drawing of the pixel operation, with the operation inline.
-    void (*row)(const triangle_painter&, int64_t y, int64_t xl16, int64_t xr16, int64_t ul, int64_t vl, int64_t ur,
-                int64_t vr) = nullptr;
+    // The row drawing of the pixel operation, with the operation inline, over rows first..last.
+    void (*rows)(const triangle_painter&, int64_t first, int64_t last, edge_walk& left, edge_walk& right) = nullptr;
     bool wrap = false;      // sample columns and rows modulo the source's size
     bool seamless = false;  // leave out the pixel holding the right edge
     uint8_t clear = 0;      // the source's transparent index, for the operation that skips it
@@ -27,6 +38,6 @@ triangle_painter triangle_painter_make(image_record* dest, const image_record* s
 // from the double 1 / b: two per row instead of two integer divisions.
 int64_t quotient_toward_zero(int64_t a, int64_t b, double inverse);
 
-// Row y (inside the destination) from the left point (xl16, ul, vl) to the right point (xr16, ur, vr).
-void triangle_row_draw(const triangle_painter& p, int64_t y, int64_t xl16, int64_t xr16, int64_t ul, int64_t vl,
-                       int64_t ur, int64_t vr);
+// Rows first..last (inside the destination), each from the left edge's point to the right edge's;
+// both edges are advanced between rows, and left on the last row.
+void triangle_rows_draw(const triangle_painter& p, int64_t first, int64_t last, edge_walk& left, edge_walk& right);
