@@ -3,8 +3,18 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+#include "platform/vector_level.h"
 #include "screen/blend.h"
+#include "screen/blend_lanes.h"
 #include "screen/image_pool.h"
+
+// The vector helpers of blend_lanes.h are always inlined, so the baseline ABI of their 32-byte
+// vectors never applies.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace {
 
@@ -38,11 +48,74 @@ struct copy_8_clear {
 };
 
 int64_t wrapped(int64_t i, int64_t size) {
+    // Values and steps mostly lie within one size of the source already: no division for them.
+    if (i >= 0 && i < size) return i;
+    if (i < 0 && i >= -size) return i + size;
     int64_t r = i % size;
     return r < 0 ? r + size : r;
 }
 
 constexpr int64_t gather_chunk = 256;
+
+// The samples along a span: (u, v) in 16.16 stepped by (du, dv). Wrapping keeps u and v within
+// the source (modulo its size in 16.16, steps too), so each step wraps with one subtraction:
+// (u >> 16) mod width is then plain u >> 16.
+template <class Pixel, bool Wrap>
+struct sample_walk {
+    const Pixel* in;
+    int64_t sw, sw16, sh16;
+    int64_t u, v, du, dv;
+
+    sample_walk(const Pixel* pixels, int64_t width, int64_t height, int64_t u0, int64_t v0, int64_t du0, int64_t dv0)
+        : in(pixels), sw(width), sw16(width << fraction_bits), sh16(height << fraction_bits), u(u0), v(v0), du(du0),
+          dv(dv0) {
+        if constexpr (Wrap) {
+            u = wrapped(u, sw16), v = wrapped(v, sh16);
+            du = wrapped(du, sw16), dv = wrapped(dv, sh16);
+        }
+    }
+    [[gnu::always_inline]] Pixel next() {
+        const Pixel s = in[size_t(v >> fraction_bits) * size_t(sw) + size_t(u >> fraction_bits)];
+        u += du;
+        v += dv;
+        if constexpr (Wrap) {
+            if (u >= sw16) u -= sw16;
+            if (v >= sh16) v -= sh16;
+        }
+        return s;
+    }
+};
+
+#if defined(__x86_64__)
+// Eight samples a step, each loaded on its own straight into a register and blended there with
+// the destination under a lane mask: no row of samples in memory to wait for. Past the span a
+// wrapped walk goes on sampling (it cannot leave the source, and no branch is needed); a walk
+// without the wrap stops, since its next samples may lie outside.
+template <bool Wrap>
+[[gnu::target("arch=x86-64-v4"), gnu::always_inline]] inline void samples_blend_steps(
+    uint32_t* out, int64_t n, sample_walk<uint32_t, Wrap> walk) {
+    using namespace blend_lanes_detail;
+    const image_step step;
+    for (int64_t i = 0; i < n; i += lanes) {
+        const int64_t left = n - i;
+        const __mmask8 live = left >= lanes ? __mmask8(0xFF) : __mmask8((1u << left) - 1);
+        uint32_t s[lanes];
+        for (int32_t k = 0; k < lanes; ++k) s[k] = Wrap || k < left ? walk.next() : 0;
+        const auto samples = reinterpret_cast<u32x8>(_mm256_setr_epi32(
+            int32_t(s[0]), int32_t(s[1]), int32_t(s[2]), int32_t(s[3]), int32_t(s[4]), int32_t(s[5]), int32_t(s[6]),
+            int32_t(s[7])));
+        const auto d = reinterpret_cast<u32x8>(_mm256_maskz_loadu_epi32(live, out + i));
+        _mm256_mask_storeu_epi32(out + i, live, reinterpret_cast<__m256i>(step(d, samples)));
+    }
+}
+
+[[gnu::target("arch=x86-64-v4")]] void samples_blend_v4(uint32_t* out, const uint32_t* in, int64_t sw, int64_t sh,
+                                                         int64_t n, int64_t u, int64_t v, int64_t du, int64_t dv,
+                                                         bool wrap) {
+    if (wrap) samples_blend_steps<true>(out, n, sample_walk<uint32_t, true>(in, sw, sh, u, v, du, dv));
+    else samples_blend_steps<false>(out, n, sample_walk<uint32_t, false>(in, sw, sh, u, v, du, dv));
+}
+#endif
 
 // Pixels x1..x2 of row y from the sample (u, v) on, stepping by (du, dv).
 template <class Op, bool Wrap>
@@ -52,34 +125,23 @@ void span_loop(const triangle_painter& p, int64_t y, int64_t x1, int64_t x2, int
     const int64_t sw = p.source->width, sh = p.source->height;
     auto* out = reinterpret_cast<pixel*>(p.dest->pixels) + size_t(y) * p.dest->width;
     const auto* in = reinterpret_cast<const pixel*>(p.source->pixels);
-    // Wrapping keeps u and v within the source (modulo its size in 16.16, steps too), so each step
-    // wraps with one subtraction: (u >> 16) mod width is then plain u >> 16.
-    const int64_t sw16 = sw << fraction_bits, sh16 = sh << fraction_bits;
-    if constexpr (Wrap) {
-        u = wrapped(u, sw16), v = wrapped(v, sh16);
-        du = wrapped(du, sw16), dv = wrapped(dv, sh16);
-    }
-    const int64_t step_u = du, step_v = dv;  // kept in registers through the loop
-    auto sample = [&] {
-        const pixel s = in[size_t(v >> fraction_bits) * size_t(sw) + size_t(u >> fraction_bits)];
-        u += step_u;
-        v += step_v;
-        if constexpr (Wrap) {
-            if (u >= sw16) u -= sw16;
-            if (v >= sh16) v -= sh16;
+    if constexpr (Op::gathers) {
+        if (p.blend) {
+            p.blend(out + x1, in, sw, sh, x2 - x1 + 1, u, v, du, dv, Wrap);
+            return;
         }
-        return s;
-    };
+    }
+    sample_walk<pixel, Wrap> walk(in, sw, sh, u, v, du, dv);
     if constexpr (Op::gathers) {
         pixel samples[gather_chunk];
         for (int64_t x = x1; x <= x2;) {
             int64_t n = std::min(gather_chunk, x2 - x + 1);
-            for (int64_t i = 0; i < n; ++i) samples[i] = sample();
+            for (int64_t i = 0; i < n; ++i) samples[i] = walk.next();
             blend_span(out + x, samples, static_cast<int32_t>(n));
             x += n;
         }
     } else {
-        for (int64_t x = x1; x <= x2; ++x) Op::apply(out[x], sample(), p);
+        for (int64_t x = x1; x <= x2; ++x) Op::apply(out[x], walk.next(), p);
     }
 }
 
@@ -165,6 +227,13 @@ int64_t quotient_toward_zero(int64_t a, int64_t b, double inverse) {
     return q;
 }
 
+triangle_samples_blend triangle_samples_blend_of_cpu() {
+#if defined(__x86_64__)
+    if (vector_level_of_cpu() == vector_level::x86_64_v4) return samples_blend_v4;
+#endif
+    return nullptr;
+}
+
 triangle_painter triangle_painter_make(image_record* dest, const image_record* source, bool wrap, bool seamless) {
     triangle_painter p;
     p.dest = dest;
@@ -172,6 +241,7 @@ triangle_painter triangle_painter_make(image_record* dest, const image_record* s
     p.wrap = wrap;
     p.seamless = seamless;
     p.clear = static_cast<uint8_t>(source->clear_color);
+    p.blend = triangle_samples_blend_of_cpu();
     if (source->bytes_per_pixel == 4)
         p.rows = source->blend_off || dest->blend_off ? rows_draw<store_32> : rows_draw<blend_32>;
     else

@@ -22,6 +22,13 @@ struct edge_walk {
     }
 };
 
+// Blends n 32-bit samples of a source sw x sh pixels over out, sample k at (u + k du, v + k dv)
+// in 16.16, each wrapped into the source or, without the wrap, every one inside it: the x86-64-v4
+// build, null where the processor lacks it (the rows then blend through blend_span).
+using triangle_samples_blend = void (*)(uint32_t* out, const uint32_t* in, int64_t sw, int64_t sh, int64_t n, int64_t u,
+                                        int64_t v, int64_t du, int64_t dv, bool wrap);
+triangle_samples_blend triangle_samples_blend_of_cpu();
+
 struct triangle_painter {
     image_record* dest = nullptr;
     const image_record* source = nullptr;
@@ -30,6 +37,7 @@ struct triangle_painter {
     bool wrap = false;      // sample columns and rows modulo the source's size
     bool seamless = false;  // leave out the pixel holding the right edge
     uint8_t clear = 0;      // the source's transparent index, for the operation that skips it
+    triangle_samples_blend blend = nullptr;  // the blended spans, when not null
 };
 // Both images 8-bit or both 32-bit.
 triangle_painter triangle_painter_make(image_record* dest, const image_record* source, bool wrap, bool seamless);

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 
 #include "draw/draw_images.h"
 #include "draw/triangle_rows.h"
+#include "screen/blend.h"
 
 namespace {
 
@@ -200,6 +202,39 @@ TEST(TriangleQuotient, EqualsTheIntegerDivision) {
     for (int i = 0; i < 200000; ++i)
         cases.push_back({int64_t(random() % uint64_t(2 * a_max + 1)) - a_max, int64_t(random() % uint64_t(b_max)) + 1});
     for (auto [a, b] : cases) ASSERT_EQ(quotient_toward_zero(a, b, 1.0 / double(b)), a / b) << a << " / " << b;
+}
+
+// The vector build blends what the plain walk and blend_pixel give, inside the source and wrapped
+// around it, over every span length around its eight-sample steps, leaving the pixels past the span.
+TEST(TriangleSamples, VectorBlendEqualsThePlainWalk) {
+    const triangle_samples_blend blend = triangle_samples_blend_of_cpu();
+    if (!blend) GTEST_SKIP() << "the processor has no x86-64-v4 build";
+    constexpr int64_t one = 65536, sw = 37, sh = 23, sw16 = sw * one, sh16 = sh * one, guard = 8;
+    std::mt19937_64 random(9);
+    std::vector<uint32_t> source(sw * sh);
+    for (uint32_t& p : source) p = uint32_t(random());
+    auto within = [&](int64_t size16) { return int64_t(random() % uint64_t(size16)); };
+    for (bool wrap : {false, true}) {
+        for (int64_t n = 1; n <= 40; ++n) {
+            for (int trial = 0; trial < 20; ++trial) {
+                // Wrapped: start and step anywhere in the source's size. Inside: both ends inside,
+                // the step the whole number between them.
+                int64_t u = within(sw16), v = within(sh16), du = within(sw16), dv = within(sh16);
+                if (!wrap) du = n > 1 ? (within(sw16) - u) / (n - 1) : 0, dv = n > 1 ? (within(sh16) - v) / (n - 1) : 0;
+                std::vector<uint32_t> dest(size_t(n + guard));
+                for (uint32_t& p : dest) p = uint32_t(random());
+                std::vector<uint32_t> want = dest;
+                for (int64_t k = 0, wu = u, wv = v; k < n; ++k) {
+                    want[size_t(k)] = blend_pixel(want[size_t(k)], source[size_t((wv >> 16) * sw + (wu >> 16))]);
+                    wu += du, wv += dv;
+                    if (wrap && wu >= sw16) wu -= sw16;
+                    if (wrap && wv >= sh16) wv -= sh16;
+                }
+                blend(dest.data(), source.data(), sw, sh, n, u, v, du, dv, wrap);
+                ASSERT_EQ(dest, want) << "wrap " << wrap << " n " << n << " trial " << trial;
+            }
+        }
+    }
 }
 
 TEST_F(TriangleMap, Errors) {
