@@ -61,15 +61,18 @@ T* row_of(const image_record* r, int64_t y) {
     return reinterpret_cast<T*>(r->pixels + size_t(y) * r->width * r->bytes_per_pixel);
 }
 
-// A resampled row's columns skip through the source row, which the processor's own prefetch does
-// not follow to the next row; the row after is asked for while this one is gathered.
-template <class Source>
-void row_prefetch(const image_record* source, int64_t sy, const int32_t* column, int64_t n) {
-    constexpr int64_t line = 64;
-    const auto* in = reinterpret_cast<const char*>(row_of<const Source>(source, sy));
-    int64_t from = std::min(column[0], column[n - 1]) * int64_t(sizeof(Source));
-    const int64_t to = std::max(column[0], column[n - 1]) * int64_t(sizeof(Source));
-    for (from &= ~(line - 1); from <= to; from += line) __builtin_prefetch(in + from);
+// Source pixels of one row through the column table, handed to put(i, pixel). A resampled row's
+// columns skip through memory to a row the processor's own prefetch does not foresee, so the row
+// after (ahead, when there is one) is asked for along the way, a few columns at a time; when it
+// is the same row (scaling up), the asking still helps the row's own loads along.
+template <class Source, class Put>
+void columns_take(const Source* in, const Source* ahead, const int32_t* column, int64_t n, const Put& put) {
+    constexpr int64_t columns_per_prefetch = 4;
+    for (int64_t i = 0; i < n; i += columns_per_prefetch) {
+        if (ahead) __builtin_prefetch(ahead + column[i]);
+        const int64_t end = std::min(n, i + columns_per_prefetch);
+        for (int64_t k = i; k < end; ++k) put(k, in[column[k]]);
+    }
 }
 
 // How the source pixels of one row are found along x: in place, reversed, or through a table.
@@ -99,22 +102,23 @@ void rows_run(image_record* dest, const image_record* source, const copy_axis& x
         }
         previous_row = sy;
         const Source* in = row_of<const Source>(source, sy);
+        const Source* ahead =
+            walk == x_walk::table && dy < y.d2 ? row_of<const Source>(source, y.source_of(dy + 1 - y.d1)) : nullptr;
         if (walk == x_walk::direct) {
             op(out, in + first, n);
         } else if constexpr (Op::overwrites) {
             if (walk == x_walk::reversed)
                 for (int64_t i = 0; i < n; ++i) out[i] = op.pixel(in[first - i]);
             else
-                for (int64_t i = 0; i < n; ++i) out[i] = op.pixel(in[column[i]]);
+                columns_take(in, ahead, column, n, [&](int64_t i, Source s) { out[i] = op.pixel(s); });
         } else {
             // A source row gathered for the row before serves again.
             Source* row = gathered.data();
             if (sy != gathered_row) {
-                if (walk == x_walk::table && dy < y.d2) row_prefetch<Source>(source, y.source_of(dy + 1 - y.d1), column, n);
                 if (walk == x_walk::reversed)
                     for (int64_t i = 0; i < n; ++i) row[i] = in[first - i];
                 else
-                    for (int64_t i = 0; i < n; ++i) row[i] = in[column[i]];
+                    columns_take(in, ahead, column, n, [&](int64_t i, Source s) { row[i] = s; });
                 gathered_row = sy;
             }
             op(out, row, n);
