@@ -138,6 +138,9 @@ __attribute__((target("arch=x86-64-v4,avx512vbmi"))) void palette_expand_64_perm
         _mm512_storeu_si512(o + 32, _mm512_unpacklo_epi16(bg_high, ra_high));
         _mm512_storeu_si512(o + 48, _mm512_unpackhi_epi16(bg_high, ra_high));
     }
+    // The compiler leaves the wide registers dirty at this tail call; code built without AVX that
+    // runs after dirty upper halves (the program's own) would pay for it on every instruction.
+    _mm256_zeroupper();
     palette_expand_scalar(src + i, copy ? copy + i : nullptr, out + i, n - i, table);
 }
 #endif
