@@ -1,9 +1,10 @@
 // The rows of a mapped triangle, each the span between a left and a right edge point (x, u and v in
 // 16.16), with the sub-pixel handling of its end pixels, clipping to the destination and the
 // pixel loop. The eight span loops (stored, blended, 8-bit and 8-bit with a transparent index,
-// each with and without the wrap of the source) come from one template; a loop without the wrap
-// is taken only when the span's first and last samples lie inside the source, so no sample is
-// ever read outside it. Not here: the edges and segments (triangle_map.cpp).
+// each with and without the wrap of the source) come from one template, the blended ones taking
+// and blending eight samples a step at x86-64-v4; a loop without the wrap is taken only when the
+// span's first and last samples lie inside the source, so no sample is ever read outside it. Not
+// here: the edges and segments (triangle_map.cpp).
 #pragma once
 
 #include <cstdint>

@@ -26,5 +26,3 @@ bool cpu_has_byte_permutes() {
     static const bool has = vector_level_of_cpu() == vector_level::x86_64_v4 && __builtin_cpu_supports("avx512vbmi");
     return has;
 }
-
-bool vector_level_runs(vector_level level) { return static_cast<int>(level) <= static_cast<int>(vector_level_of_cpu()); }

@@ -9,5 +9,3 @@ enum class vector_level { baseline, avx2, x86_64_v4 };
 vector_level vector_level_of_cpu();
 // AVX-512 VBMI: bytes picked from two whole 64-byte registers by a 7-bit index.
 bool cpu_has_byte_permutes();
-// True when this processor runs the builds of the given level.
-bool vector_level_runs(vector_level level);
