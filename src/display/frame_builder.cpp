@@ -115,18 +115,25 @@ __attribute__((target("arch=x86-64-v4,avx512vbmi"))) void palette_expand_64_perm
         }
     }
     const __m512i weave_order = _mm512_load_si512(order);
+    // A table of at most 64 colours repeats every 64 entries: one single-register permute picks
+    // each byte by the index's low six bits.
+    const bool repeats = std::memcmp(table, table + 64, 192 * sizeof(uint32_t)) == 0;
     size_t i = 0;
     for (; i + 64 <= n; i += 64) {
         const __m512i v = _mm512_loadu_si512(src + i);
         if (copy) _mm512_storeu_si512(copy + i, v);
         // The zero-masked form with every lane kept: the plain one trips a false uninitialized warning.
         const __m512i index = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, weave_order, v);
-        const __mmask64 upper = _mm512_movepi8_mask(index);
         __m512i bytes[4];
-        for (int c = 0; c < 4; ++c) {
-            const __m512i low = _mm512_permutex2var_epi8(quarters[c][0], index, quarters[c][1]);
-            const __m512i high = _mm512_permutex2var_epi8(quarters[c][2], index, quarters[c][3]);
-            bytes[c] = _mm512_mask_blend_epi8(upper, low, high);
+        if (repeats) {
+            for (int c = 0; c < 4; ++c) bytes[c] = _mm512_maskz_permutexvar_epi8(~__mmask64{0}, index, quarters[c][0]);
+        } else {
+            const __mmask64 upper = _mm512_movepi8_mask(index);
+            for (int c = 0; c < 4; ++c) {
+                const __m512i low = _mm512_permutex2var_epi8(quarters[c][0], index, quarters[c][1]);
+                const __m512i high = _mm512_permutex2var_epi8(quarters[c][2], index, quarters[c][3]);
+                bytes[c] = _mm512_mask_blend_epi8(upper, low, high);
+            }
         }
         const __m512i bg_low = _mm512_unpacklo_epi8(bytes[0], bytes[1]);
         const __m512i bg_high = _mm512_unpackhi_epi8(bytes[0], bytes[1]);
