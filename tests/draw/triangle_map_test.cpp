@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <random>
 
 #include "draw/draw_images.h"
@@ -233,6 +234,45 @@ TEST(TriangleSamples, VectorBlendEqualsThePlainWalk) {
                 blend(dest.data(), source.data(), sw, sh, n, u, v, du, dv, wrap);
                 ASSERT_EQ(dest, want) << "wrap " << wrap << " n " << n << " trial " << trial;
             }
+        }
+    }
+}
+
+// Rows drawn with the processor's blended spans equal the rows drawn through blend_span, the way a
+// processor without them draws: random edges inside the source and wrapped around it, partly off the
+// destination, over blended 32-bit images.
+TEST_F(TriangleMap, BlendedRowsEqualThoseOfAProcessorWithoutTheVectorBuild) {
+    if (!triangle_samples_blend_of_cpu()) GTEST_SKIP() << "the processor has only the build through blend_span";
+    constexpr int64_t one = 65536;
+    std::mt19937_64 random(21);
+    image_record& from = image(37, 23, 4);
+    for (int32_t i = 0; i < 37 * 23; ++i) reinterpret_cast<uint32_t*>(from.pixels)[i] = uint32_t(random());
+    image_record& vector_rows = image(64, 48, 4);
+    image_record& plain_rows = image(64, 48, 4);
+    auto pick = [&](int64_t low, int64_t high) { return low + int64_t(random() % uint64_t(high - low + 1)); };
+    for (bool wrap : {false, true}) {
+        for (int trial = 0; trial < 400; ++trial) {
+            for (int32_t i = 0; i < 64 * 48; ++i)
+                reinterpret_cast<uint32_t*>(vector_rows.pixels)[i] = reinterpret_cast<uint32_t*>(plain_rows.pixels)[i] =
+                    uint32_t(random());
+            edge_walk left, right;
+            const int64_t rows = pick(1, 20), first = pick(0, 47 - rows + 1);
+            left.x = pick(-8 * one, 40 * one), right.x = left.x + pick(0, 60 * one);
+            left.dx = pick(-one, one), right.dx = left.dx + pick(0, one);
+            // Inside the source: ends that stay within it on every row; wrapped: anywhere.
+            const int64_t su = wrap ? 37 * one * 4 : 36 * one, sv = wrap ? 23 * one * 4 : 22 * one;
+            // Wrapped ends start at least 20 pixels in, so 20 rows of backward steps keep them at 0 or more.
+            const int64_t low = wrap ? 20 * one : 0;
+            left.u = pick(low, su), right.u = pick(low, su), left.v = pick(low, sv), right.v = pick(low, sv);
+            if (!wrap) left.du = right.du = left.dv = right.dv = 0;
+            else left.du = pick(-one, one), right.du = pick(-one, one), left.dv = pick(-one, one), right.dv = pick(-one, one);
+            triangle_painter with_vectors = triangle_painter_make(&vector_rows, &from, wrap, trial % 2 != 0);
+            triangle_painter without = triangle_painter_make(&plain_rows, &from, wrap, trial % 2 != 0);
+            without.blend = nullptr;
+            edge_walk l1 = left, r1 = right, l2 = left, r2 = right;
+            triangle_rows_draw(with_vectors, first, first + rows - 1, l1, r1);
+            triangle_rows_draw(without, first, first + rows - 1, l2, r2);
+            ASSERT_EQ(0, std::memcmp(vector_rows.pixels, plain_rows.pixels, 64 * 48 * 4)) << "wrap " << wrap << " trial " << trial;
         }
     }
 }
