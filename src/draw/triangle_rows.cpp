@@ -105,7 +105,9 @@ template <bool Wrap>
             int32_t(s[0]), int32_t(s[1]), int32_t(s[2]), int32_t(s[3]), int32_t(s[4]), int32_t(s[5]), int32_t(s[6]),
             int32_t(s[7])));
         const auto d = reinterpret_cast<u32x8>(_mm256_maskz_loadu_epi32(live, out + i));
-        _mm256_mask_storeu_epi32(out + i, live, reinterpret_cast<__m256i>(step(d, samples)));
+        u32x8 blended;
+        step(d, samples, blended);
+        _mm256_mask_storeu_epi32(out + i, live, reinterpret_cast<__m256i>(blended));
     }
 }
 

@@ -22,7 +22,9 @@ template <class Step>
     uint32_t d[lanes] = {}, s[lanes] = {};
     for (int32_t k = 0; k < lanes; ++k)
         if (k < n) d[k] = dest[k], s[k] = src ? src[k] : 0;
-    store(d, step(load(d), load(s)));
+    u32x8 out;
+    step(load(d), load(s), out);
+    store(d, out);
     for (int32_t k = 0; k < lanes; ++k)
         if (k < n) dest[k] = d[k];
 }
@@ -36,7 +38,9 @@ template <class Step>
     const __mmask8 live = static_cast<__mmask8>((1u << n) - 1);
     const auto d = reinterpret_cast<u32x8>(_mm256_maskz_loadu_epi32(live, dest));
     const auto s = src ? reinterpret_cast<u32x8>(_mm256_maskz_loadu_epi32(live, src)) : u32x8{};
-    _mm256_mask_storeu_epi32(dest, live, reinterpret_cast<__m256i>(step(d, s)));
+    u32x8 out;
+    step(d, s, out);
+    _mm256_mask_storeu_epi32(dest, live, reinterpret_cast<__m256i>(out));
 }
 
 template <bool Masked, class Step>
@@ -49,7 +53,10 @@ template <bool Masked>
 [[gnu::always_inline]] inline void span_color_loop(uint32_t* dest, int32_t n, uint32_t colour) {
     const color_step step(colour);
     int32_t i = 0;
-    for (; i + lanes <= n; i += lanes) store(dest + i, step(load(dest + i), step.c));
+    for (u32x8 out; i + lanes <= n; i += lanes) {
+        step(load(dest + i), step.c, out);
+        store(dest + i, out);
+    }
     if (i < n) span_tail<Masked>(dest + i, nullptr, n - i, step);
 }
 
@@ -57,7 +64,10 @@ template <bool Masked>
 [[gnu::always_inline]] inline void span_loop(uint32_t* dest, const uint32_t* src, int32_t n) {
     const image_step step;
     int32_t i = 0;
-    for (; i + lanes <= n; i += lanes) store(dest + i, step(load(dest + i), load(src + i)));
+    for (u32x8 out; i + lanes <= n; i += lanes) {
+        step(load(dest + i), load(src + i), out);
+        store(dest + i, out);
+    }
     if (i < n) span_tail<Masked>(dest + i, src + i, n - i, step);
 }
 

@@ -58,7 +58,9 @@ typedef int32_t i32x8 __attribute__((vector_size(32)));
 }
 
 
-// One step of eight pixels: one colour over them, or eight source pixels over them.
+// One step of eight pixels: one colour over them, or eight source pixels over them. The result
+// comes back through a reference: the vector builds call a step from functions of another level,
+// and a 32-byte vector returned by value across levels is refused by clang even when inlined.
 struct color_step {
     u32x8 c;
     u16x16 a16;
@@ -67,16 +69,16 @@ struct color_step {
         : c(u32x8{} + colour),
           a16(u16x16{} + uint16_t(colour >> 24)),
           half(i32x8{} - int32_t((colour >> 24) == 127 || (colour >> 24) == 128)) {}
-    [[gnu::always_inline]] u32x8 operator()(const u32x8& d, const u32x8&) const {
-        return halves_apply(blend_lanes(a16, c, d), d, c, half);
+    [[gnu::always_inline]] void operator()(const u32x8& d, const u32x8&, u32x8& out) const {
+        out = halves_apply(blend_lanes(a16, c, d), d, c, half);
     }
 };
 
 struct image_step {
-    [[gnu::always_inline]] u32x8 operator()(const u32x8& d, const u32x8& c) const {
+    [[gnu::always_inline]] void operator()(const u32x8& d, const u32x8& c, u32x8& out) const {
         u32x8 alpha = c >> 24;
         u16x16 a16 = as_u16(alpha | alpha << 16);
-        return halves_apply(blend_lanes(a16, c, d), d, c, (alpha == 127) | (alpha == 128));
+        out = halves_apply(blend_lanes(a16, c, d), d, c, (alpha == 127) | (alpha == 128));
     }
 };
 }  // namespace blend_lanes_detail
