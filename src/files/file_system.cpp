@@ -272,5 +272,8 @@ void file_list(string_descriptor* pattern_text, int32_t pattern_given) {
                               ? static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize
                               : 0;
     if (cursor_column_get() > 1) print_line("", 1);
-    print_line(" " + std::to_string(free_bytes) + " Bytes free", 1);
+    std::string free_line = " ";
+    free_line += std::to_string(free_bytes);
+    free_line += " Bytes free";
+    print_line(free_line, 1);
 }

@@ -270,7 +270,8 @@ void key_list_print() {
                   text_pixel_width(string_from_literal(&paren, 1), 0, 0);
     }
     for (int32_t k = 1; k <= function_keys; ++k) {
-        std::string line = "F" + std::to_string(k);
+        std::string line = "F";
+        line += std::to_string(k);
         if (prop) line += aligned && k <= 9 ? ")  " : ") ";
         else line += k <= 9 ? "  " : " ";
         if (const string_descriptor* text = label_text(k)) {
