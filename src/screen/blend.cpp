@@ -80,25 +80,20 @@ template <bool Masked>
 void span_color_baseline(uint32_t* d, int32_t n, uint32_t c) { span_color_loop<false>(d, n, c); }
 void span_baseline(uint32_t* d, const uint32_t* s, int32_t n) { span_loop<false>(d, s, n); }
 
-struct span_builds {
-    void (*color)(uint32_t*, int32_t, uint32_t);
-    void (*image)(uint32_t*, const uint32_t*, int32_t);
-};
+const blend_span_build& spans() {
+    static const blend_span_build build = blend_span_build_of(vector_level_of_cpu());
+    return build;
+}
 
-span_builds span_builds_pick() {
-    switch (vector_level_of_cpu()) {
+}  // namespace
+
+blend_span_build blend_span_build_of(vector_level level) {
+    switch (level) {
         case vector_level::x86_64_v4: return {span_color_v4, span_v4};
         case vector_level::avx2: return {span_color_avx2, span_avx2};
         default: return {span_color_baseline, span_baseline};
     }
 }
-
-const span_builds& spans() {
-    static const span_builds builds = span_builds_pick();
-    return builds;
-}
-
-}  // namespace
 
 void blend_span_color(uint32_t* dest, int32_t n, uint32_t colour) {
     uint32_t a = colour >> 24;

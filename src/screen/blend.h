@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "platform/vector_level.h"
+
 // The blended value of one channel: alpha a, source s, destination d.
 constexpr uint32_t blend_table_entry(uint32_t a, uint32_t s, uint32_t d) {
     return (a * s + (255 - a) * d + 127) / 255;
@@ -48,3 +50,11 @@ constexpr uint32_t blend_pixel(uint32_t d, uint32_t c) {
 void blend_span_color(uint32_t* dest, int32_t n, uint32_t colour);
 // src[i] blended over dest[i] for n pixels.
 void blend_span(uint32_t* dest, const uint32_t* src, int32_t n);
+
+// The span loops of one vector level, for n > 0: the two calls above use the processor's own;
+// tests check every level it runs.
+struct blend_span_build {
+    void (*color)(uint32_t* dest, int32_t n, uint32_t colour);
+    void (*image)(uint32_t* dest, const uint32_t* src, int32_t n);
+};
+blend_span_build blend_span_build_of(vector_level level);

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "screen/image_fixture.h"
@@ -55,39 +57,60 @@ uint32_t pixel_by_tables(uint32_t d, uint32_t c) {
     return v;
 }
 
+// The span calls as the runtime makes them, then the loops of every vector level this processor
+// runs, each checked on its own.
+struct span_build_case {
+    std::string name;
+    blend_span_build build;
+};
+std::vector<span_build_case> span_builds_run_here() {
+    std::vector<span_build_case> builds{{"the processor's own", {blend_span_color, blend_span}}};
+    const vector_level own = vector_level_of_cpu();
+    for (auto [level, name] : {std::pair{vector_level::baseline, "baseline"}, std::pair{vector_level::avx2, "avx2"},
+                               std::pair{vector_level::x86_64_v4, "x86-64-v4"}})
+        if (level <= own) builds.push_back({name, blend_span_build_of(level)});
+    return builds;
+}
+
 // Every alpha over every (source, destination) channel pair, in all four channels at once, with
 // the destination alpha varied too.
 TEST(Blend, PixelAndSpanOfVaryingAlphaEqualTheTablesEverywhere) {
     std::vector<uint32_t> src(65536), dest(65536), want(65536);
-    for (uint32_t a = 0; a < 256; ++a) {
-        for (uint32_t i = 0; i < 65536; ++i) {
-            uint32_t s = i >> 8, d = i & 255;
-            src[i] = a << 24 | s << 16 | (255 - s) << 8 | (s ^ 0x5A);
-            dest[i] = (d ^ a) << 24 | d << 16 | (255 - d) << 8 | (d ^ 0xA5);
-            want[i] = pixel_by_tables(dest[i], src[i]);
-            ASSERT_EQ(blend_pixel(dest[i], src[i]), want[i]) << std::hex << src[i] << " over " << dest[i];
+    for (const span_build_case& c : span_builds_run_here()) {
+        SCOPED_TRACE(c.name);
+        for (uint32_t a = 0; a < 256; ++a) {
+            for (uint32_t i = 0; i < 65536; ++i) {
+                uint32_t s = i >> 8, d = i & 255;
+                src[i] = a << 24 | s << 16 | (255 - s) << 8 | (s ^ 0x5A);
+                dest[i] = (d ^ a) << 24 | d << 16 | (255 - d) << 8 | (d ^ 0xA5);
+                want[i] = pixel_by_tables(dest[i], src[i]);
+                ASSERT_EQ(blend_pixel(dest[i], src[i]), want[i]) << std::hex << src[i] << " over " << dest[i];
+            }
+            // An odd length and offset cover the wide path and the tail.
+            c.build.image(dest.data() + 1, src.data() + 1, 65535);
+            c.build.image(dest.data(), src.data(), 1);
+            for (uint32_t i = 0; i < 65536; ++i)
+                if (dest[i] != want[i]) FAIL() << "alpha " << a << " pixel " << i;
         }
-        // An odd length and offset cover the wide path and the tail.
-        blend_span(dest.data() + 1, src.data() + 1, 65535);
-        blend_span(dest.data(), src.data(), 1);
-        for (uint32_t i = 0; i < 65536; ++i)
-            if (dest[i] != want[i]) FAIL() << "alpha " << a << " pixel " << i;
     }
 }
 
 TEST(Blend, SpanOfOneColourEqualsTheTablesEverywhere) {
     std::vector<uint32_t> dest(65536), want(65536);
-    for (uint32_t a = 0; a < 256; ++a) {
-        for (uint32_t s = 0; s < 256; s += 1) {
-            uint32_t colour = a << 24 | s << 16 | (255 - s) << 8 | (s ^ 0x3C);
-            for (uint32_t d = 0; d < 256; ++d) {
-                dest[d] = (d * 7 & 255) << 24 | d << 16 | (d ^ 0x77) << 8 | (255 - d);
-                want[d] = pixel_by_tables(dest[d], colour);
+    for (const span_build_case& c : span_builds_run_here()) {
+        SCOPED_TRACE(c.name);
+        for (uint32_t a = 0; a < 256; ++a) {
+            for (uint32_t s = 0; s < 256; s += 1) {
+                uint32_t colour = a << 24 | s << 16 | (255 - s) << 8 | (s ^ 0x3C);
+                for (uint32_t d = 0; d < 256; ++d) {
+                    dest[d] = (d * 7 & 255) << 24 | d << 16 | (d ^ 0x77) << 8 | (255 - d);
+                    want[d] = pixel_by_tables(dest[d], colour);
+                }
+                c.build.color(dest.data(), 255, colour);
+                c.build.color(dest.data() + 255, 1, colour);
+                for (uint32_t d = 0; d < 256; ++d)
+                    if (dest[d] != want[d]) FAIL() << "colour " << std::hex << colour << " over " << d;
             }
-            blend_span_color(dest.data(), 255, colour);
-            blend_span_color(dest.data() + 255, 1, colour);
-            for (uint32_t d = 0; d < 256; ++d)
-                if (dest[d] != want[d]) FAIL() << "colour " << std::hex << colour << " over " << d;
         }
     }
 }
@@ -97,17 +120,20 @@ TEST(Blend, SpanOfOneColourEqualsTheTablesEverywhere) {
 TEST(Blend, SpansOfEachShortLengthBlendTheirPixelsOnly) {
     std::mt19937 random(3);
     constexpr int32_t most = 40, guard = 8;
-    for (int32_t n = 1; n <= most; ++n) {
-        std::vector<uint32_t> src(most + guard), dest(most + guard);
-        for (uint32_t& p : src) p = uint32_t(random());
-        for (uint32_t& p : dest) p = uint32_t(random());
-        const uint32_t colour = uint32_t(random()) & 0x7FFFFFFF;  // never opaque: the blended path
-        std::vector<uint32_t> by_image = dest, by_colour = dest;
-        blend_span(by_image.data(), src.data(), n);
-        blend_span_color(by_colour.data(), n, colour);
-        for (int32_t i = 0; i < most + guard; ++i) {
-            ASSERT_EQ(by_image[i], i < n ? blend_pixel(dest[i], src[i]) : dest[i]) << "n " << n << " pixel " << i;
-            ASSERT_EQ(by_colour[i], i < n ? blend_pixel(dest[i], colour) : dest[i]) << "n " << n << " pixel " << i;
+    for (const span_build_case& c : span_builds_run_here()) {
+        SCOPED_TRACE(c.name);
+        for (int32_t n = 1; n <= most; ++n) {
+            std::vector<uint32_t> src(most + guard), dest(most + guard);
+            for (uint32_t& p : src) p = uint32_t(random());
+            for (uint32_t& p : dest) p = uint32_t(random());
+            const uint32_t colour = uint32_t(random()) & 0x7FFFFFFF;  // never opaque: the blended path
+            std::vector<uint32_t> by_image = dest, by_colour = dest;
+            c.build.image(by_image.data(), src.data(), n);
+            c.build.color(by_colour.data(), n, colour);
+            for (int32_t i = 0; i < most + guard; ++i) {
+                ASSERT_EQ(by_image[i], i < n ? blend_pixel(dest[i], src[i]) : dest[i]) << "n " << n << " pixel " << i;
+                ASSERT_EQ(by_colour[i], i < n ? blend_pixel(dest[i], colour) : dest[i]) << "n " << n << " pixel " << i;
+            }
         }
     }
 }
