@@ -5,8 +5,14 @@
 #include <vector>
 
 #include "draw/image_copy.h"
+#include "platform/vector_level.h"
 #include "screen/blend.h"
+#include "screen/blend_samples_v4.h"
 #include "screen/image_pool.h"
+
+// The vector helpers of blend_lanes.h are always inlined, so the baseline ABI of their 32-byte
+// vectors never applies.
+#pragma GCC diagnostic ignored "-Wpsabi"
 
 namespace {
 
@@ -19,8 +25,10 @@ struct store_32 {
     static uint32_t pixel(uint32_t s) { return s; }
     void operator()(uint32_t* d, const uint32_t* s, int64_t n) const { std::memmove(d, s, size_t(n) * 4); }
 };
+// Resampled rows blend through columns when it is not null.
 struct blend_32 {
     static constexpr bool overwrites = false;
+    columns_blend columns;
     void operator()(uint32_t* d, const uint32_t* s, int64_t n) const { blend_span(d, s, static_cast<int32_t>(n)); }
 };
 struct copy_8 {
@@ -75,6 +83,25 @@ void columns_take(const Source* in, const Source* ahead, const int32_t* column, 
     }
 }
 
+#if defined(__x86_64__)
+// Each step asks for the row after as columns_take does, a few columns at a time.
+[[gnu::target("arch=x86-64-v4")]] void columns_blend_v4(uint32_t* out, const uint32_t* in, const uint32_t* ahead,
+                                                         const int32_t* column, int64_t n) {
+    using namespace blend_lanes_detail;
+    constexpr int64_t columns_per_prefetch = 4;
+    static_assert(columns_blend_padding == lanes - 1);
+    samples_blend_masked(out, n, [&](int64_t i, int64_t, uint32_t* s) __attribute__((always_inline)) {
+        if (ahead)
+            for (int64_t k = 0; k < lanes; k += columns_per_prefetch) __builtin_prefetch(ahead + column[i + k]);
+        for (int32_t k = 0; k < lanes; ++k) s[k] = in[column[i + k]];
+    });
+}
+#endif
+
+// The transfers that may blend a resampled row through a column blend.
+template <class Op>
+constexpr bool has_columns_blend = requires(const Op& op) { op.columns; };
+
 // How the source pixels of one row are found along x: in place, reversed, or through a table.
 enum class x_walk { direct, reversed, table };
 
@@ -85,8 +112,9 @@ void rows_run(image_record* dest, const image_record* source, const copy_axis& x
     // Source columns fit 32 bits: images are at most 65535 pixels wide.
     std::vector<int32_t> columns;
     if (walk == x_walk::table) {
-        columns.resize(size_t(n));
+        columns.resize(size_t(n + columns_blend_padding));
         for (int64_t i = 0; i < n; ++i) columns[size_t(i)] = static_cast<int32_t>(x.source_of(i));
+        std::fill(columns.begin() + n, columns.end(), columns[size_t(n - 1)]);
     }
     std::vector<Source> gathered;
     if (!Op::overwrites && walk != x_walk::direct) gathered.resize(size_t(n));
@@ -112,6 +140,12 @@ void rows_run(image_record* dest, const image_record* source, const copy_axis& x
             else
                 columns_take(in, ahead, column, n, [&](int64_t i, Source s) { out[i] = op.pixel(s); });
         } else {
+            if constexpr (has_columns_blend<Op>) {
+                if (walk == x_walk::table && op.columns) {
+                    op.columns(out, in, ahead, column, n);
+                    continue;
+                }
+            }
             // A source row gathered for the row before serves again.
             Source* row = gathered.data();
             if (sy != gathered_row) {
@@ -128,13 +162,21 @@ void rows_run(image_record* dest, const image_record* source, const copy_axis& x
 
 }  // namespace
 
-void copy_rows_transfer(image_record* dest, const image_record* source, const copy_axis& x, const copy_axis& y) {
+columns_blend columns_blend_of_cpu() {
+#if defined(__x86_64__)
+    if (vector_level_of_cpu() == vector_level::x86_64_v4) return columns_blend_v4;
+#endif
+    return nullptr;
+}
+
+void copy_rows_transfer(image_record* dest, const image_record* source, const copy_axis& x, const copy_axis& y,
+                        columns_blend columns) {
     // A transparent colour beyond 255 matches no index.
     const bool clear = source->clear_color >= 0 && source->clear_color <= 255;
     const auto clear_index = static_cast<uint8_t>(source->clear_color);
     if (source->bytes_per_pixel == 4) {
         if (source->blend_off || dest->blend_off) rows_run<uint32_t, uint32_t>(dest, source, x, y, store_32{});
-        else rows_run<uint32_t, uint32_t>(dest, source, x, y, blend_32{});
+        else rows_run<uint32_t, uint32_t>(dest, source, x, y, blend_32{columns});
         return;
     }
     if (dest->bytes_per_pixel == 1) {

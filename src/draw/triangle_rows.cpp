@@ -3,13 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 #include "platform/vector_level.h"
 #include "screen/blend.h"
 #include "screen/blend_lanes.h"
+#include "screen/blend_samples_v4.h"
 #include "screen/image_pool.h"
 
 // The vector helpers of blend_lanes.h are always inlined, so the baseline ABI of their 32-byte
@@ -87,28 +84,15 @@ struct sample_walk {
 };
 
 #if defined(__x86_64__)
-// Eight samples a step, each loaded on its own straight into a register and blended there with
-// the destination under a lane mask: no row of samples in memory to wait for. Past the span a
-// wrapped walk goes on sampling (it cannot leave the source, and no branch is needed); a walk
-// without the wrap stops, since its next samples may lie outside.
+// Past the span a wrapped walk goes on sampling (it cannot leave the source, and no branch is
+// needed); a walk without the wrap stops, since its next samples may lie outside.
 template <bool Wrap>
 [[gnu::target("arch=x86-64-v4"), gnu::always_inline]] inline void samples_blend_steps(
     uint32_t* out, int64_t n, sample_walk<uint32_t, Wrap> walk) {
     using namespace blend_lanes_detail;
-    const image_step step;
-    for (int64_t i = 0; i < n; i += lanes) {
-        const int64_t left = n - i;
-        const __mmask8 live = left >= lanes ? __mmask8(0xFF) : __mmask8((1u << left) - 1);
-        uint32_t s[lanes];
+    samples_blend_masked(out, n, [&](int64_t, int64_t left, uint32_t* s) __attribute__((always_inline)) {
         for (int32_t k = 0; k < lanes; ++k) s[k] = Wrap || k < left ? walk.next() : 0;
-        const auto samples = reinterpret_cast<u32x8>(_mm256_setr_epi32(
-            int32_t(s[0]), int32_t(s[1]), int32_t(s[2]), int32_t(s[3]), int32_t(s[4]), int32_t(s[5]), int32_t(s[6]),
-            int32_t(s[7])));
-        const auto d = reinterpret_cast<u32x8>(_mm256_maskz_loadu_epi32(live, out + i));
-        u32x8 blended;
-        step(d, samples, blended);
-        _mm256_mask_storeu_epi32(out + i, live, reinterpret_cast<__m256i>(blended));
-    }
+    });
 }
 
 [[gnu::target("arch=x86-64-v4")]] void samples_blend_v4(uint32_t* out, const uint32_t* in, int64_t sw, int64_t sh,

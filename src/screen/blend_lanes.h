@@ -2,8 +2,8 @@
 // red) and the odd bytes (green, alpha) of each pixel are blended in 16-bit lanes in place, so
 // nothing is unpacked; exact to the pixel rule of blend.h. The helpers are always inlined into each
 // build (a call would cross between their calling conventions), so the baseline ABI of 32-byte
-// vectors never applies. Not here: the loops (blend.cpp, and the triangle rows that blend their
-// samples as they take them).
+// vectors never applies. Not here: the loops (blend.cpp, and blend_samples_v4.h for rows of
+// scattered samples blended as they are taken).
 #pragma once
 
 #include <cstdint>

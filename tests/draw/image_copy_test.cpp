@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "draw/copy_rows.h"
 #include "draw/draw_images.h"
 #include "screen/pixels.h"
 
@@ -419,6 +420,38 @@ TEST_F(ImageCopy, FreedHardwareSourceIsAnInvalidHandle) {
 
 // Random flags, corners far out and tiny images of every pixel size: no read or write outside an
 // image (the sanitizer builds check), no undefined conversion.
+// Resampled blended rows through the processor's column blend equal those gathered into a row and
+// blended through blend_span, the way a processor without it blends them: random scales up and
+// down, mirrored, cut by the destination's edges, over alphas that take every rule of the blend.
+TEST_F(ImageCopy, ColumnBlendEqualsGatheredRowsThroughBlendSpan) {
+    const columns_blend columns = columns_blend_of_cpu();
+    if (!columns) GTEST_SKIP() << "the processor has no x86-64-v4 build";
+    const uint8_t alphas[] = {0, 1, 77, 127, 128, 200, 254, 255};
+    std::uniform_int_distribution<int32_t> size(1, 90), pick(0, 255);
+    for (int trial = 0; trial < 3000; ++trial) {
+        const int32_t sw = size(random), sh = size(random) / 2 + 1, dw = size(random), dh = size(random) / 2 + 1;
+        image_record& from = image(sw, sh, 4);
+        randomise(from);
+        for (size_t i = 0; i < size_t(sw) * sh; ++i) from.pixels[i * 4 + 3] = alphas[pick(random) % 8];
+        image_record& vector_rows = image(dw, dh, 4);
+        randomise(vector_rows);
+        image_record& plain_rows = image(dw, dh, 4);
+        std::memcpy(plain_rows.pixels, vector_rows.pixels, image_pixel_bytes(&vector_rows));
+        // Destination corners up to a third of the image past either edge, source corners inside.
+        auto corner = [&](int32_t n) { return std::uniform_int_distribution<int64_t>(-n / 3 - 1, n + n / 3)(random); };
+        auto inside = [&](int32_t n) { return std::uniform_int_distribution<int64_t>(0, n - 1)(random); };
+        const copy_axis x = copy_axis_resampled(corner(dw), corner(dw), inside(sw), inside(sw), dw, sw);
+        const copy_axis y = copy_axis_resampled(corner(dh), corner(dh), inside(sh), inside(sh), dh, sh);
+        if (!x.empty() && !y.empty()) {
+            copy_rows_transfer(&vector_rows, &from, x, y, columns);
+            copy_rows_transfer(&plain_rows, &from, x, y, nullptr);
+            ASSERT_EQ(bytes(vector_rows), bytes(plain_rows))
+                << "trial " << trial << ": " << sw << "x" << sh << " onto " << dw << "x" << dh;
+        }
+        for (image_record* r : {&from, &vector_rows, &plain_rows}) image_free(-handle_of(*r));
+    }
+}
+
 TEST_F(ImageCopy, RandomCopiesStayInsideTheirImages) {
     std::uniform_int_distribution<int32_t> size(1, 7), flag_bits(0, 0x7FF), pick(0, 5);
     auto coordinate = [&] {
