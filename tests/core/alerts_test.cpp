@@ -64,8 +64,10 @@ TEST(RequestAckThreaded, TheWaitEndsWhenTheRuntimeShutsDown) {
         request_ack_wait();
         ended = true;
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // The waiter raises the request once it runs, which a loaded machine may delay; then it waits.
+    for (int i = 0; i < 2000 && request_flag.load() != 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(request_flag.load(), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(ended.load());
     shutdown_flag = 1;
     for (int i = 0; i < 2000 && !ended; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
