@@ -97,8 +97,24 @@ bool table_double(T*& table, uint32_t& capacity, uint32_t extra, int32_t error) 
 
 void descriptor_block_take();
 
-// Zeroes every field; the bytes of the room are left as they are, as any text made there sets them.
-void descriptor_clear(string_descriptor* s) { std::memset(s, 0, offsetof(string_descriptor, room)); }
+// A blank descriptor, with one flag set when given.
+constexpr string_descriptor blank_with(uint8_t string_descriptor::*flag = nullptr) {
+    string_descriptor d{};
+    if (flag) d.*flag = 1;
+    return d;
+}
+
+constexpr string_descriptor plain_blank = blank_with();
+constexpr string_descriptor read_only_blank = blank_with(&string_descriptor::read_only);
+constexpr string_descriptor fixed_blank = blank_with(&string_descriptor::fixed);
+constexpr string_descriptor room_blank = blank_with(&string_descriptor::in_room);
+
+// Sets every field to the blank's; the bytes of the room are left as they are, as any text made
+// there sets them. A flag goes with the clear's wide stores: the store tests neighbouring flags with
+// one load, which waits when its bytes come from a wide store and a later byte store.
+void descriptor_clear(string_descriptor* s, const string_descriptor& blank = plain_blank) {
+    std::memcpy(s, &blank, offsetof(string_descriptor, room));
+}
 
 // A descriptor from the recycle stack, else the next one of the block; its fields are not cleared:
 // each maker clears it and sets its own fields together.
@@ -405,10 +421,9 @@ string_descriptor* assign_end(string_descriptor* target, string_descriptor* sour
 
 string_descriptor* read_only_made(const void* text, int32_t length) {
     string_descriptor* s = descriptor_take();
-    descriptor_clear(s);
+    descriptor_clear(s, read_only_blank);
     s->text = text ? static_cast<uint8_t*>(const_cast<void*>(text)) : empty_text;
     s->length = text ? std::max(length, 0) : 0;
-    s->read_only = 1;
     temp_register(s);
     return s;
 }
@@ -484,10 +499,9 @@ string_descriptor* string_new(uint32_t length, uint8_t temporary) {
 string_descriptor* string_temp_new(uint32_t length) {
     if (length > string_room_size) return string_new(length, 1);
     string_descriptor* s = descriptor_take();
-    descriptor_clear(s);
+    descriptor_clear(s, room_blank);
     s->text = s->room;
     s->length = static_cast<int32_t>(length);
-    s->in_room = 1;
     temp_register(s);
     return s;
 }
@@ -523,10 +537,10 @@ string_descriptor* string_from_cstring(const char* text) {
 }
 
 string_descriptor* string_fixed_view(void* address, int32_t length, uint8_t temporary) {
-    string_descriptor* s = string_descriptor_alloc();
+    string_descriptor* s = descriptor_take();
+    descriptor_clear(s, fixed_blank);
     s->text = address ? static_cast<uint8_t*>(address) : empty_text;
     s->length = address ? std::max(length, 0) : 0;
-    s->fixed = 1;
     if (temporary)
         temp_register(s);
     else if (inside_segment(address))
