@@ -95,7 +95,7 @@ bool table_double(T*& table, uint32_t& capacity, uint32_t extra, int32_t error) 
     return table_resize(table, size_t(capacity) + extra, error);
 }
 
-void descriptor_block_take();
+[[gnu::cold]] void descriptor_block_take();
 
 // A blank descriptor, with one flag set when given.
 constexpr string_descriptor blank_with(uint8_t string_descriptor::*flag = nullptr) {
@@ -124,7 +124,7 @@ string_descriptor* descriptor_take() {
     return &store.block[store.block_used++];
 }
 
-[[gnu::noinline]] bool recycle_stack_grow() {
+[[gnu::cold, gnu::noinline]] bool recycle_stack_grow() {
     return table_double(store.recycle, store.recycle_capacity, 0, error_string_recycle_stack);
 }
 

@@ -134,11 +134,12 @@ uint32_t string_segment_bottom();
 void string_segment_bottom_restore(uint32_t bottom);
 
 // Compaction and growth; the store runs them itself when an area runs out of room.
-void string_heap_compact(size_t request);
-void string_segment_compact(size_t request);
+// Rare: kept out of line, so the makers that may call them save no registers on their common way.
+[[gnu::cold]] void string_heap_compact(size_t request);
+[[gnu::cold]] void string_segment_compact(size_t request);
 void string_heap_list_compact();
 void string_segment_list_compact();
-void string_temp_list_grow();
+[[gnu::cold]] void string_temp_list_grow();
 
 // Start-up: the string segment at emulated address 0x500 with string_empty and string_space.
 void string_segment_init();
