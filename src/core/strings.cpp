@@ -616,10 +616,11 @@ void string_swap(string_descriptor* a, string_descriptor* b) {
 
 uint32_t string_temp_top() { return store.string_temp_top; }
 
-int32_t string_temps_release(uint32_t mark, int32_t value) {
-    // Entry 0 is never used: nothing lies below 1.
-    // Freeing the entry below the top lowers the top over it and over every freed entry below it.
-    uint32_t floor = std::max(mark, 1u);
+namespace {
+
+// Frees every temporary registered at or above the floor and hands the value through. Freeing the
+// entry below the top lowers the top over it and over every freed entry below it.
+[[gnu::noinline]] int32_t temps_free_down_to(uint32_t floor, int32_t value) {
     while (store.string_temp_top > floor) {
         if (string_descriptor* s = store.string_temp_list[store.string_temp_top - 1])
             free_string(s);
@@ -627,6 +628,16 @@ int32_t string_temps_release(uint32_t mark, int32_t value) {
             --store.string_temp_top;
     }
     return value;
+}
+
+}  // namespace
+
+int32_t string_temps_release(uint32_t mark, int32_t value) {
+    // Entry 0 is never used: nothing lies below 1. Most statements have freed their temporaries on
+    // the way, and then the check alone runs, saving no registers.
+    uint32_t floor = std::max(mark, 1u);
+    if (store.string_temp_top <= floor) return value;
+    return temps_free_down_to(floor, value);
 }
 
 void string_temp_list_grow() {
