@@ -156,12 +156,14 @@ __attribute__((target("arch=x86-64-v4,avx512vbmi"))) void palette_expand_64_perm
 
 size_t first_difference(const uint8_t* a, const uint8_t* b, size_t n) {
     // Blocks small enough to stay in the first-level cache while the differing byte is sought.
+    // The search stays inside its block: the program may write the page meanwhile, and the byte
+    // the block's compare saw differ may equal the copy again by the time it is sought.
     constexpr size_t block = 4096;
-    for (size_t i = 0; i < n; i += block) {
-        const size_t m = std::min(block, n - i);
-        if (std::memcmp(a + i, b + i, m) == 0) continue;
-        while (a[i] == b[i]) ++i;
-        return i;
+    for (size_t start = 0; start < n; start += block) {
+        const size_t end = std::min(n, start + block);
+        if (std::memcmp(a + start, b + start, end - start) == 0) continue;
+        for (size_t i = start; i < end; ++i)
+            if (a[i] != b[i]) return i;
     }
     return n;
 }
