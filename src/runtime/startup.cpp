@@ -8,6 +8,7 @@
 
 #include "core/memory.h"
 #include "core/program_interface.h"
+#include "core/program_stack.h"
 #include "core/stacks.h"
 #include "core/strings.h"
 #include "core/timing.h"
@@ -159,7 +160,7 @@ void runtime_start(int argc, char** argv) {
     // 31. The hand-over flag goes on before the program thread starts, so its first mode change
     // already waits for the frame builder.
     frame_suspend_enabled = 1;
-    thread_start(program_registered().thread_entry, "program");
+    program_thread_start(program_registered().thread_entry);
     thread_start(timer_thread_entry, "timer");
     thread_start(control_thread_entry, "control");
 }
