@@ -1,11 +1,15 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <pthread.h>
+#include <signal.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include "core/errors.h"
 #include "core/program_interface.h"
+#include "core/program_stack.h"
 #include "core/statements.h"
 #include "core/strings.h"
 #include "core/traps.h"
@@ -64,6 +68,16 @@ void startup_state_program_thread() {
     std::fprintf(stderr, "devices %d: keyboard buttons %d, mouse %d %d %d %.*s\n", device_count(),
                  device_button_count(1, 1), device_button_count(2, 1), device_axis_count(2, 1),
                  device_wheel_count(2, 1), mouse->length, reinterpret_cast<char*>(mouse->text));
+    pthread_attr_t attributes;
+    size_t stack_size = 0;
+    if (pthread_getattr_np(pthread_self(), &attributes) == 0) {
+        pthread_attr_getstacksize(&attributes, &stack_size);
+        pthread_attr_destroy(&attributes);
+    }
+    stack_t alternate{};
+    sigaltstack(nullptr, &alternate);
+    std::fprintf(stderr, "program stack %s, alternate signal stack %s\n",
+                 stack_size >= program_stack_size ? "whole" : "short", alternate.ss_flags & SS_DISABLE ? "off" : "on");
     process_exit(0);
 }
 
@@ -102,7 +116,8 @@ TEST(StartupDeathTest, StartUpLeavesItsTablesForTheFirstStatement) {
         ::testing::AllOf(::testing::HasSubstr("first image -12\n"),
                          ::testing::HasSubstr("F1 3B00 F12 8600 up 4800/100264\n"),
                          ::testing::HasSubstr("command line [a b c] opcode [Unknown Opcode (  )] empty 0 space [ ]"),
-                         ::testing::HasSubstr("devices 2: keyboard buttons 512, mouse 3 2 3 [MOUSE][BUTTON][AXIS][WHEEL]\n")));
+                         ::testing::HasSubstr("devices 2: keyboard buttons 512, mouse 3 2 3 [MOUSE][BUTTON][AXIS][WHEEL]\n"),
+                         ::testing::HasSubstr("program stack whole, alternate signal stack on\n")));
 }
 
 // The box answered No stops the program; the control thread then ends the process with exit code 0.
