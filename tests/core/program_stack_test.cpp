@@ -30,6 +30,8 @@ constexpr bool address_sanitizer = false;
 
 // Small enough to run out at once.
 constexpr size_t small_stack = size_t{1} << 20;
+// More than the address space holds.
+constexpr size_t impossible_stack = size_t{1} << 50;
 
 TEST(ProgramStack, OnlyAFaultInTheGuardIsTheStackRunningOut) {
     const stack_guard guard{0x10000, 0x20000};
@@ -53,7 +55,7 @@ std::binary_semaphore thread_ran{0};
 void thread_ran_release() { thread_ran.release(); }
 
 TEST(ProgramStack, AStackThatCannotBeReservedFallsBackToTheDefaultSize) {
-    program_thread_start(thread_ran_release, size_t{1} << 50);
+    program_thread_start(thread_ran_release, impossible_stack);
     thread_ran.acquire();
 }
 
