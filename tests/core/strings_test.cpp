@@ -117,12 +117,15 @@ TEST_F(StringStore, OneTemporaryPassedTwiceIsFreedOnce) {
 }
 
 TEST_F(StringStore, JoinGrowsADisposableFirstOperandWhereItLies) {
-    // a: a disposable temporary of 5 bytes and the 32 bytes of room behind it; b made after it.
+    // a: a disposable temporary of 5 bytes and the 32 bytes of room behind it, or a string of
+    // another kind, which never grows; b made after it.
     struct row {
         const char* what;
         string_kind b_kind;
         int b_length;
         bool variable_before_b, variable_after_b, in_place;
+        string_kind a_kind = string_kind::disposable;
+        int heap_strings_before_a = 0;  // 100-byte variables
     };
     const row rows[] = {
         {"literal filling the room", string_kind::literal, 32, false, false, true},
@@ -134,10 +137,16 @@ TEST_F(StringStore, JoinGrowsADisposableFirstOperandWhereItLies) {
         {"a variable follows the first", string_kind::literal, 3, true, false, false},
         {"next is a variable", string_kind::variable, 3, false, false, false},
         {"segment temporary", string_kind::segment_temp, 32, false, false, true},
+        // The heap's last entry lies just behind a's entry in the segment list, and the heap's
+        // top lies far beyond a's offset in the segment.
+        {"first is a segment temporary", string_kind::literal, 2, false, false, false, string_kind::segment_temp, 3},
+        {"first is a literal", string_kind::literal, 2, false, false, false, string_kind::literal, 3},
+        {"first is a fixed view", string_kind::literal, 2, false, false, false, string_kind::fixed_temp, 3},
     };
     for (const auto& r : rows) {
         store_make({});
-        string_descriptor* a = make(string_kind::disposable, "aaaaa");
+        for (int i = 0; i < r.heap_strings_before_a; ++i) variable(std::string(100, 'v'));
+        string_descriptor* a = make(r.a_kind, "aaaaa");
         uint8_t* place = a->text;
         string_descriptor* before = r.variable_before_b ? variable("v") : nullptr;
         std::string b_text(static_cast<size_t>(r.b_length), 'b');
@@ -157,10 +166,12 @@ TEST_F(StringStore, JoinGrowsADisposableFirstOperandWhereItLies) {
         if (r.b_kind == string_kind::variable) {
             EXPECT_EQ(text_of(b), b_text) << r.what;
         }
-        // A string made next lies behind the joined text, not over it.
+        // Strings made next lie behind the joined text, not over it.
         string_descriptor* next = variable("next");
+        string_descriptor* next_in_segment = filled(string_segment_new(4, 0), "next");
         EXPECT_EQ(text_of(j), "aaaaa" + b_text) << r.what;
         EXPECT_EQ(text_of(next), "next") << r.what;
+        EXPECT_EQ(text_of(next_in_segment), "next") << r.what;
         EXPECT_EQ(string_store_verify(), "") << r.what;
     }
 }
