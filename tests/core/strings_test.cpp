@@ -695,4 +695,37 @@ TEST_F(StringStoreModel, RandomStatementsKeepEveryTextIntact) {
     }
 }
 
+TEST_F(StringStoreModel, LongJoinLoopsKeepEveryTextThroughCompactions) {
+    // S$ = S$ + X$ statements on a few variables, some freed and made again, in a small heap: the
+    // heap is compacted every few statements while the list holds many freed entries.
+    store_make({.heap_size = 1024, .list_capacity = 63});
+    std::vector<value> loop(6);
+    for (value& v : loop) v = {string_new(0, 0), ""};
+    uint32_t compactions = 0;
+    int checked = 0;
+    for (int step = 0; step < 40000; ++step) {
+        value& v = loop[static_cast<size_t>(pick(int(loop.size())))];
+        if (v.text.size() > 1500 || chance(2)) {
+            string_free(v.s);
+            v = {string_new(0, 0), ""};
+        }
+        uint32_t mark = string_temp_top();
+        std::string piece = random_text(3);
+        string_descriptor* x = chance(50) ? literal(piece) : make(string_kind::disposable, piece);
+        string_assign(v.s, string_concat(v.s, x));
+        v.text += piece;
+        string_temps_release(mark, 0);
+        if (string_store_stats_get().heap_compactions == compactions) continue;
+        compactions = string_store_stats_get().heap_compactions;
+        ++checked;
+        for (const value& w : loop) ASSERT_EQ(text_of(w.s), w.text) << "step " << step;
+        ASSERT_EQ(string_store_verify(), "") << "step " << step;
+    }
+    EXPECT_GT(checked, 1000);
+    string_heap_compact(0);
+    EXPECT_EQ(string_store_stats_get().heap_list_count, loop.size()) << "a compaction drops the freed entries";
+    for (const value& w : loop) EXPECT_EQ(text_of(w.s), w.text);
+    EXPECT_EQ(string_store_verify(), "");
+}
+
 }  // namespace
