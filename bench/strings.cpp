@@ -1,5 +1,6 @@
 // The string store against std::string doing the same work: growing a string by `s = s + x` one
-// statement at a time, and statements that make temporaries and release them at their end.
+// statement at a time (ten bytes or one byte a statement), and statements that make temporaries
+// and release them at their end.
 #include <benchmark/benchmark.h>
 
 #include <array>
@@ -43,6 +44,35 @@ void BM_std_append_by_concat(benchmark::State& state) {
     for (auto _ : state) {
         std::string s;
         for (int64_t i = 0; i < n; ++i) s = s + piece;
+        benchmark::DoNotOptimize(s.data());
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
+// S$ = S$ + "x" as a translated program writes it, n statements from an empty S$: each joins a copy
+// of S$ and the byte, the variable takes the joined text over, and the statement's release ends it.
+void BM_store_append_char(benchmark::State& state) {
+    store_fresh();
+    const auto n = state.range(0);
+    for (auto _ : state) {
+        string_descriptor* s = string_new(0, 0);
+        for (int64_t i = 0; i < n; ++i) {
+            uint32_t mark = string_temp_top();
+            string_assign(s, string_concat(s, string_from_literal("x", 1)));
+            string_temps_release(mark, 0);
+        }
+        benchmark::DoNotOptimize(s->text);
+        string_free(s);
+    }
+    state.SetItemsProcessed(state.iterations() * n);
+}
+
+// s = s + "x": the same copy of s each time.
+void BM_std_append_char(benchmark::State& state) {
+    const auto n = state.range(0);
+    for (auto _ : state) {
+        std::string s;
+        for (int64_t i = 0; i < n; ++i) s = s + "x";
         benchmark::DoNotOptimize(s.data());
     }
     state.SetItemsProcessed(state.iterations() * n);
@@ -107,6 +137,8 @@ void BM_std_temporaries_released(benchmark::State& state) {
 
 BENCHMARK(BM_store_append_by_concat)->Arg(100)->Arg(1000)->Arg(10000);
 BENCHMARK(BM_std_append_by_concat)->Arg(100)->Arg(1000)->Arg(10000);
+BENCHMARK(BM_store_append_char)->Arg(1000)->Arg(10000)->Arg(100000);
+BENCHMARK(BM_std_append_char)->Arg(1000)->Arg(10000)->Arg(100000);
 BENCHMARK(BM_store_expression_statement);
 BENCHMARK(BM_std_expression_statement);
 BENCHMARK(BM_store_temporaries_released);

@@ -141,16 +141,18 @@ descriptor_list& list_of(const string_descriptor* s) {
     return s->in_segment ? store.string_segment_list : store.string_heap_list;
 }
 
+// Moves a live entry down to the next kept index of a walk that drops the freed entries.
+void list_entry_keep(descriptor_list& l, uint32_t& kept, string_descriptor* s) {
+    l.entries[kept] = s;
+    s->list_slot = static_cast<int32_t>(kept);
+    ++kept;
+}
+
 void list_compact(descriptor_list& l, int32_t error) {
-    uint32_t write = 0;
-    for (uint32_t read = 0; read < l.count; ++read) {
-        string_descriptor* s = l.entries[read];
-        if (!s) continue;
-        l.entries[write] = s;
-        s->list_slot = static_cast<int32_t>(write);
-        ++write;
-    }
-    l.count = write;
+    uint32_t kept = 0;
+    for (uint32_t read = 0; read < l.count; ++read)
+        if (string_descriptor* s = l.entries[read]) list_entry_keep(l, kept, s);
+    l.count = kept;
     if (l.count >= l.capacity / 2) table_double(l.entries, l.capacity, 1, error);
 }
 
@@ -256,9 +258,12 @@ void heap_rebase(uint8_t* new_base) {
         if (string_descriptor* s = l.entries[i]) s->text = new_base + (s->text - store.string_heap);
 }
 
+// Closes the gaps between the texts and, in the same walk, drops the freed entries of the list, so
+// the next compaction walks the live strings and those made since, not every string ever freed.
 void heap_gaps_close() {
-    const descriptor_list& l = store.string_heap_list;
+    descriptor_list& l = store.string_heap_list;
     size_t cursor = 0;
+    uint32_t kept = 0;
     for (uint32_t i = 0; i < l.count; ++i) {
         string_descriptor* s = l.entries[i];
         if (!s) continue;
@@ -270,7 +275,9 @@ void heap_gaps_close() {
             at = cursor;
         }
         cursor = at + static_cast<size_t>(s->length);
+        list_entry_keep(l, kept, s);
     }
+    l.count = kept;
     store.string_heap_used = cursor;
 }
 

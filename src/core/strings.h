@@ -133,7 +133,8 @@ int32_t string_temps_release(uint32_t mark, int32_t value);
 uint32_t string_segment_bottom();
 void string_segment_bottom_restore(uint32_t bottom);
 
-// Compaction and growth; the store runs them itself when an area runs out of room.
+// Compaction and growth; the store runs them itself when an area runs out of room. The heap's
+// compaction also drops the heap list's freed entries (the list's order stays).
 // Rare: kept out of line, so the makers that may call them save no registers on their common way.
 [[gnu::cold]] void string_heap_compact(size_t request);
 [[gnu::cold]] void string_segment_compact(size_t request);

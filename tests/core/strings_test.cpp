@@ -117,12 +117,15 @@ TEST_F(StringStore, OneTemporaryPassedTwiceIsFreedOnce) {
 }
 
 TEST_F(StringStore, JoinGrowsADisposableFirstOperandWhereItLies) {
-    // a: a disposable temporary of 5 bytes and the 32 bytes of room behind it; b made after it.
+    // a: a disposable temporary of 5 bytes and the 32 bytes of room behind it, or a string of
+    // another kind, which never grows; b made after it.
     struct row {
         const char* what;
         string_kind b_kind;
         int b_length;
         bool variable_before_b, variable_after_b, in_place;
+        string_kind a_kind = string_kind::disposable;
+        int heap_strings_before_a = 0;  // 100-byte variables
     };
     const row rows[] = {
         {"literal filling the room", string_kind::literal, 32, false, false, true},
@@ -134,10 +137,16 @@ TEST_F(StringStore, JoinGrowsADisposableFirstOperandWhereItLies) {
         {"a variable follows the first", string_kind::literal, 3, true, false, false},
         {"next is a variable", string_kind::variable, 3, false, false, false},
         {"segment temporary", string_kind::segment_temp, 32, false, false, true},
+        // The heap's last entry lies just behind a's entry in the segment list, and the heap's
+        // top lies far beyond a's offset in the segment.
+        {"first is a segment temporary", string_kind::literal, 2, false, false, false, string_kind::segment_temp, 3},
+        {"first is a literal", string_kind::literal, 2, false, false, false, string_kind::literal, 3},
+        {"first is a fixed view", string_kind::literal, 2, false, false, false, string_kind::fixed_temp, 3},
     };
     for (const auto& r : rows) {
         store_make({});
-        string_descriptor* a = make(string_kind::disposable, "aaaaa");
+        for (int i = 0; i < r.heap_strings_before_a; ++i) variable(std::string(100, 'v'));
+        string_descriptor* a = make(r.a_kind, "aaaaa");
         uint8_t* place = a->text;
         string_descriptor* before = r.variable_before_b ? variable("v") : nullptr;
         std::string b_text(static_cast<size_t>(r.b_length), 'b');
@@ -157,10 +166,12 @@ TEST_F(StringStore, JoinGrowsADisposableFirstOperandWhereItLies) {
         if (r.b_kind == string_kind::variable) {
             EXPECT_EQ(text_of(b), b_text) << r.what;
         }
-        // A string made next lies behind the joined text, not over it.
+        // Strings made next lie behind the joined text, not over it.
         string_descriptor* next = variable("next");
+        string_descriptor* next_in_segment = filled(string_segment_new(4, 0), "next");
         EXPECT_EQ(text_of(j), "aaaaa" + b_text) << r.what;
         EXPECT_EQ(text_of(next), "next") << r.what;
+        EXPECT_EQ(text_of(next_in_segment), "next") << r.what;
         EXPECT_EQ(string_store_verify(), "") << r.what;
     }
 }
@@ -682,6 +693,39 @@ TEST_F(StringStoreModel, RandomStatementsKeepEveryTextIntact) {
         EXPECT_GT(joins_in_place, 100u) << "joins grew their first operand in place";
         EXPECT_GT(held_in_room, 1000u) << "short temporaries lived in their descriptors";
     }
+}
+
+TEST_F(StringStoreModel, LongJoinLoopsKeepEveryTextThroughCompactions) {
+    // S$ = S$ + X$ statements on a few variables, some freed and made again, in a small heap: the
+    // heap is compacted every few statements while the list holds many freed entries.
+    store_make({.heap_size = 1024, .list_capacity = 63});
+    std::vector<value> loop(6);
+    for (value& v : loop) v = {string_new(0, 0), ""};
+    uint32_t compactions = 0;
+    int checked = 0;
+    for (int step = 0; step < 40000; ++step) {
+        value& v = loop[static_cast<size_t>(pick(int(loop.size())))];
+        if (v.text.size() > 1500 || chance(2)) {
+            string_free(v.s);
+            v = {string_new(0, 0), ""};
+        }
+        uint32_t mark = string_temp_top();
+        std::string piece = random_text(3);
+        string_descriptor* x = chance(50) ? literal(piece) : make(string_kind::disposable, piece);
+        string_assign(v.s, string_concat(v.s, x));
+        v.text += piece;
+        string_temps_release(mark, 0);
+        if (string_store_stats_get().heap_compactions == compactions) continue;
+        compactions = string_store_stats_get().heap_compactions;
+        ++checked;
+        for (const value& w : loop) ASSERT_EQ(text_of(w.s), w.text) << "step " << step;
+        ASSERT_EQ(string_store_verify(), "") << "step " << step;
+    }
+    EXPECT_GT(checked, 1000);
+    string_heap_compact(0);
+    EXPECT_EQ(string_store_stats_get().heap_list_count, loop.size()) << "a compaction drops the freed entries";
+    for (const value& w : loop) EXPECT_EQ(text_of(w.s), w.text);
+    EXPECT_EQ(string_store_verify(), "");
 }
 
 }  // namespace
