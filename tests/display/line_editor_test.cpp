@@ -222,6 +222,18 @@ TEST_F(line_editor_test, TwoFieldsAndASecondCommaTakenBack) {
     EXPECT_EQ(b, 2);
 }
 
+// One string target: a comma would open a second field, so it is taken back like any refused key;
+// the editor shows no message of its own.
+TEST_F(line_editor_test, OneStringTargetTakesBackAComma) {
+    string_descriptor* s = string_new(0, 0);
+    input_target_list[1] = s;
+    input_type_list[1] = text;
+    edit(1, keys_of("Smith, J"));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(s->text), size_t(s->length)), "Smith J");
+    EXPECT_EQ(row(1), "Smith J");
+    EXPECT_EQ(row(2), "");
+}
+
 TEST_F(line_editor_test, QuotedFieldKeepsItsCommaWithoutTheQuotes) {
     string_descriptor* s = string_new(0, 0);
     input_target_list[1] = s;
