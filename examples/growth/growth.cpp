@@ -440,13 +440,13 @@ line_300:
     // 320 RETURN
     if (!statement(320, [] { v.return_point = gosub_pop(); })) goto resume;
     if (v.return_point) goto return_dispatch;
-    program_end();  // the handler's RESUME NEXT after a RETURN without GOSUB: nothing follows line 320
+    program_end();  // never reached: every RETURN at 320 has its GOSUB at 140
 
 return_dispatch:
     switch (v.return_point) {
         case return_to_150: goto line_150;
     }
-    program_end();
+    program_end();  // no other return points
 
 resume:
     // The handler's entry has returned: the interrupted statement's loop is left, and the program
@@ -454,7 +454,7 @@ resume:
     switch (std::exchange(v.resume_line, 0)) {
         case 180: goto line_180;
     }
-    program_end();
+    program_end();  // no other RESUME targets
 }
 
 void program_thread_entry() { main_routine(); }
