@@ -3,7 +3,7 @@
 // from standard input on the console page, fills an array in a FOR loop, prints a table with a
 // count-down FOR loop and a GOSUB subroutine on a tall text image, handles a million subscript
 // errors with RESUME to a line inside a loop, copies the table back from the image to standard
-// output, and meets a RETURN without GOSUB. It runs without a window and ends with exit code 0.
+// output, meets a RETURN without GOSUB and dimensions, erases and dimensions its array again. It runs without a window and ends with exit code 0.
 // Beyond the BASIC program it checks that handling the errors kept the stack and memory flat and
 // says so on standard error when not. docs/translating.md tells the rules these calls follow.
 #include <lumo/core/error_codes.h>
@@ -151,6 +151,12 @@ void array_dim(array_descriptor_of<1>& a, int32_t lower, int32_t upper) {
     a.dimensions[0].count = count;
     a.header.flags |= array_allocated;
 }
+// ERASE: the elements freed and the array no longer dimensioned.
+void array_erase(array_descriptor_of<1>& a) {
+    std::free(a.header.data);
+    a.header.data = nullptr;
+    a.header.flags &= ~array_allocated;
+}
 // An element, or after error 9 (index outside the bounds) a scratch one, so the statement runs to
 // its end with no effect.
 float& element(array_descriptor_of<1>& a, int32_t index) {
@@ -213,8 +219,8 @@ void flat_report() {
 void error_handler() {
     error_handler_active = 1;
     handler_entered(__builtin_frame_address(0));
-    // 500 IF ERR <> 9 THEN PRINT "Error"; ERR; "in line"; ERL: RESUME NEXT
-    statement(500, [] { v.handler_other = error_code_get() != error_subscript_out_of_range; });
+    // 500 IF ERL <> 170 THEN PRINT "Error"; ERR; "in line"; ERL: RESUME NEXT
+    statement(500, [] { v.handler_other = error_line_get() != 170; });
     if (v.handler_other) {
         statement(500, [] {
             print_item(literal("Error"));
@@ -420,7 +426,24 @@ line_220_done:
     // 240 RETURN: error 3, and the handler's RESUME NEXT goes on with line 250
     if (!statement(240, [] { v.return_point = gosub_pop(); })) goto resume;
     if (v.return_point) goto return_dispatch;
-    // 250 END
+    // 250 DIM B!(5): error 10, B! is dimensioned
+    if (!statement(250, [] { array_dim(v.b, 0, 5); })) goto resume;
+    // 260 ERASE B!
+    if (!statement(260, [] { array_erase(v.b); })) goto resume;
+    // 270 PRINT LBOUND(B!): error 9, B! is erased
+    if (!statement(270, [] {
+            print_number(string_from_int32(array_lower_bound(&v.b.header, 1, 1)));
+            print_end();
+        }))
+        goto resume;
+    // 280 DIM B!(2): PRINT UBOUND(B!)
+    if (!statement(280, [] { array_dim(v.b, 0, 2); })) goto resume;
+    if (!statement(280, [] {
+            print_number(string_from_int32(array_upper_bound(&v.b.header, 1, 1)));
+            print_end();
+        }))
+        goto resume;
+    // 290 END
     program_end();
 
 line_300:
