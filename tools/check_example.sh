@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # Installs the runtime of a build folder (default: build) into a temporary prefix, compiles every
-# installed header in one unit against the installed include path, builds the example program out
-# of tree once with find_package(lumo) and once with pkg-config, runs both without a display and
-# compares the files they write with the expected text beside the example.
+# installed header in one unit against the installed include path, builds each example program of
+# examples/ out of tree once with find_package(lumo) and once with pkg-config, runs both without a
+# display and compares what they write with the expected text beside the example.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
-example=examples/stock
 flags=(-std=c++20 -Wall -Wextra -Werror -ffp-contract=off)
 
 prefix=$(mktemp -d)
@@ -23,23 +22,29 @@ fi
 (cd "$prefix/include" && find lumo -name '*.h' | sort | sed 's/.*/#include <&>/') >"$prefix/headers.cpp"
 g++ "${flags[@]}" -fsyntax-only $(pkg-config --cflags lumo) "$prefix/headers.cpp"
 
-cmake -S "$example" -B "$prefix/with-cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_FLAGS=-Werror >/dev/null
-ninja -C "$prefix/with-cmake" >/dev/null
-mkdir "$prefix/with-pkg-config"
-g++ "${flags[@]}" -o "$prefix/with-pkg-config/stock" "$example/stock.cpp" $(pkg-config --cflags --libs lumo)
-
-# The program writes its files beside itself; nothing may reach standard error (a message box).
-for way in with-cmake with-pkg-config; do
-    dir="$prefix/$way"
-    code=0
-    env -u DISPLAY "$dir/stock" 2>"$dir/stderr" || code=$?
-    if [ "$code" -ne 0 ] || [ -s "$dir/stderr" ]; then
-        echo "example built $way: exit code $code, standard error:" >&2
-        cat "$dir/stderr" >&2
-        exit 1
-    fi
-    for file in "$example"/expected/*; do
-        diff "$file" "$dir/${file##*/}" || { echo "example built $way: ${file##*/} differs" >&2; exit 1; }
+# Each example out of tree, once with find_package(lumo) and once with pkg-config. It writes its files
+# beside itself and reads its input file as standard input; nothing may reach standard error (a
+# message box). Every file of its expected/ folder, standard output included as "stdout", must match.
+check_example() {  # example folder
+    local example=$1 name=${1##*/}
+    cmake -S "$example" -B "$prefix/$name/with-cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_FLAGS=-Werror >/dev/null
+    ninja -C "$prefix/$name/with-cmake" >/dev/null
+    mkdir "$prefix/$name/with-pkg-config"
+    g++ "${flags[@]}" -o "$prefix/$name/with-pkg-config/$name" "$example/$name.cpp" $(pkg-config --cflags --libs lumo)
+    local input=/dev/null
+    [ -f "$example/input" ] && input=$example/input
+    for way in with-cmake with-pkg-config; do
+        local dir="$prefix/$name/$way" code=0
+        env -u DISPLAY "$dir/$name" <"$input" >"$dir/stdout" 2>"$dir/stderr" || code=$?
+        if [ "$code" -ne 0 ] || [ -s "$dir/stderr" ]; then
+            echo "$name built $way: exit code $code, standard error:" >&2
+            cat "$dir/stderr" >&2
+            exit 1
+        fi
+        for file in "$example"/expected/*; do
+            diff "$file" "$dir/${file##*/}" || { echo "$name built $way: ${file##*/} differs" >&2; exit 1; }
+        done
+        echo "$name built $way: same output"
     done
-    echo "example built $way: same output"
-done
+}
+for example in examples/*/; do check_example "${example%/}"; done

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the runtime and runs every test: the unit and threaded tests, the example program built
+# Builds the runtime and runs every test: the unit and threaded tests, the example programs built
 # against the installed runtime (tools/check_example.sh), the unit tests again under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer, a
 # short bounded run of each libFuzzer harness (clang, with both sanitizers), and the window tests
@@ -26,7 +26,7 @@ run_tests() {  # folder, ctest arguments...
 
 build build ""
 run_tests build -LE window
-# The runtime installed into a temporary prefix, and the example built against it both ways.
+# The runtime installed into a temporary prefix, and each example built against it both ways.
 tools/check_example.sh build
 
 build build-asan "address,undefined"

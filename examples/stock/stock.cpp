@@ -232,7 +232,7 @@ void main_routine() {
             print_end();
         });
         // 100 T! = T! + C * P!
-        statement(100, [] { v.t = v.t + static_cast<float>(v.c) * v.p; });
+        statement(100, [] { v.t = static_cast<float>(v.t + static_cast<long double>(v.c) * v.p); });
         // 110 NEXT I
         statement(110, [] { ++v.i; });
     }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <thread>
+#include <utility>
 
 #include "core/program_interface.h"
 #include "runtime_fixture.h"
@@ -131,6 +132,41 @@ TEST(ErrorReport, HandlerEntryCallsTheMainRoutineAfresh) {
     statement_hook(42);
     EXPECT_EQ(handler_entries, 1);
     EXPECT_EQ(boxes.calls.size(), 1u);
+    program_register({nullptr, nullptr, nullptr, nullptr});
+}
+
+// RESUME to a line: the handler's entry returns with the line to go to, and the failing
+// statement's hook returns to the interrupted entry, which goes there. Nothing is left to retry or
+// report, and every later error enters the handler again at the same stack depth.
+int resume_line = 0;
+const void* handler_frame = nullptr;
+void resuming_main_routine() {
+    error_handler_jump = 0;
+    error_handler_active = 1;
+    handler_frame = __builtin_frame_address(0);
+    error_handler_active = 0;
+    resume_line = 180;
+}
+
+TEST(StatementProtocol, ResumeToALineReturnsFromTheHandlerEntry) {
+    recorded_boxes boxes;
+    program_register({nullptr, nullptr, resuming_main_routine, nullptr});
+    error_handler_set = 1;
+    const void* first_frame = nullptr;
+    for (int n = 0; n < 100; ++n) {
+        error_raise(error_subscript_out_of_range);
+        statement_hook(170);
+        ASSERT_EQ(std::exchange(resume_line, 0), 180) << n;
+        if (!first_frame) first_frame = handler_frame;
+        ASSERT_EQ(handler_frame, first_frame) << n;
+        ASSERT_EQ(statement_retry.load(), 0) << n;
+        ASSERT_EQ(error_number.load(), 0) << n;
+        ASSERT_EQ(event_pending.load(), 0) << n;
+        ASSERT_EQ(error_handler_jump, 0) << n;
+        ASSERT_EQ(error_code_get(), error_subscript_out_of_range) << n;
+        ASSERT_EQ(error_line_get(), 170) << n;
+    }
+    EXPECT_TRUE(boxes.calls.empty());
     program_register({nullptr, nullptr, nullptr, nullptr});
 }
 

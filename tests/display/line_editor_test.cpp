@@ -6,6 +6,8 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -16,6 +18,7 @@
 #include "core/random.h"
 #include "core/shutdown.h"
 #include "core/strings.h"
+#include "display/bios_keyboard.h"
 #include "display/frames.h"
 #include "display/keyboard.h"
 #include "display/line_editor.h"
@@ -222,6 +225,18 @@ TEST_F(line_editor_test, TwoFieldsAndASecondCommaTakenBack) {
     EXPECT_EQ(b, 2);
 }
 
+// One string target: a comma would open a second field, so it is taken back like any refused key;
+// the editor shows no message of its own.
+TEST_F(line_editor_test, OneStringTargetTakesBackAComma) {
+    string_descriptor* s = string_new(0, 0);
+    input_target_list[1] = s;
+    input_type_list[1] = text;
+    edit(1, keys_of("Smith, J"));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(s->text), size_t(s->length)), "Smith J");
+    EXPECT_EQ(row(1), "Smith J");
+    EXPECT_EQ(row(2), "");
+}
+
 TEST_F(line_editor_test, QuotedFieldKeepsItsCommaWithoutTheQuotes) {
     string_descriptor* s = string_new(0, 0);
     input_target_list[1] = s;
@@ -382,6 +397,27 @@ TEST_F(LineEditorThreaded, KeysFromAnotherThreadEndTheWait) {
     }
     program.join();
     EXPECT_EQ(n, 42);
+}
+
+// A line longer than the BIOS ring, typed from another thread in batches of 15 keys, each batch
+// after the editor has taken the one before: no key is lost.
+TEST_F(LineEditorThreaded, KeysPacedByTheEmptyRingAreAllTaken) {
+    string_descriptor* s = string_new(0, 0);
+    input_target_list[1] = s;
+    input_type_list[1] = text;
+    std::thread program([] { input_line_edit(1, 1); });
+    std::vector<int32_t> keys = keys_of("abcdefghijklmnopqrstuvwxyz0123456789ABC");
+    keys.push_back(13);
+    constexpr size_t batch = 15;
+    for (size_t first = 0; first < keys.size(); first += batch) {
+        while (!bios_ring_empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (size_t k = first; k < std::min(first + batch, keys.size()); ++k) {
+            key_down(keys[k]);
+            key_up(keys[k]);
+        }
+    }
+    program.join();
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(s->text), size_t(s->length)), "abcdefghijklmnopqrstuvwxyz0123456789ABC");
 }
 
 // Standard input and output through pipes for one test; the old descriptors come back afterwards.

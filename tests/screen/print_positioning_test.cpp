@@ -105,6 +105,22 @@ TEST_F(PrintPositioning, SpaceText) {
     }
 }
 
+// The console page keeps no cursor: whatever was printed, the comma prints one blank and TAB(n)
+// gives n - 1 blanks, so tabulated output does not line up there.
+TEST_F(PrintPositioning, ConsolePageCommaIsOneBlankAndTabCountsFromColumnOne) {
+    image_record& console = dest_new(80, 25, 0);
+    console.is_console = 1;
+    testing::internal::CaptureStdout();
+    print_string(string_from_cstring("Name"), 0);
+    print_comma();
+    print_string(string_from_cstring("x"), 0);
+    EXPECT_EQ(text_of(print_tab(10)), line(false, 9));
+    print_string(string_from_cstring(std::string(30, 'y').c_str()), 0);
+    EXPECT_EQ(text_of(print_tab(10)), line(false, 9)) << "no line end behind the print position";
+    std::fflush(stdout);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Name x" + std::string(30, 'y'));
+}
+
 // An image narrower than one character still has one column: no division by zero.
 TEST_F(PrintPositioning, AnImageNarrowerThanOneCharacterHasOneColumn) {
     image_record& r = dest_new(4, 16, 256);
