@@ -1,5 +1,7 @@
 #include "draw/flood_fill.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cassert>
 #include <cstring>
@@ -242,6 +244,13 @@ void span_walk(const image_record* r, const fill_seed& seed, Painter& painter) {
     painted.clear(low_y, high_y, low_x, high_x);
 }
 
+// Whether any of the eight 32-bit pixels from p equals b in every lane.
+inline bool any_equal_8(const uint32_t* p, __m128i b) {
+    __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4));
+    return _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi32(low, b), _mm_cmpeq_epi32(high, b))) != 0;
+}
+
 // The pixels from p on (or before p, going left) up to the first of the border colour, at most n.
 template <class Pixel>
 size_t open_run_from(const Pixel* p, size_t n, Pixel border) {
@@ -250,11 +259,7 @@ size_t open_run_from(const Pixel* p, size_t n, Pixel border) {
         return hit ? size_t(static_cast<const Pixel*>(hit) - p) : n;
     } else {
         size_t k = 0;
-        for (; k + 8 <= n; k += 8) {  // eight at a time: the compares vectorise
-            bool hit = false;
-            for (size_t j = 0; j < 8; ++j) hit |= p[k + j] == border;
-            if (hit) break;
-        }
+        for (const __m128i b = _mm_set1_epi32(int32_t(border)); k + 8 <= n && !any_equal_8(p + k, b);) k += 8;
         while (k < n && p[k] != border) ++k;
         return k;
     }
@@ -266,11 +271,7 @@ size_t open_run_before(const Pixel* p, size_t n, Pixel border) {
         return hit ? size_t(p - 1 - static_cast<const Pixel*>(hit)) : n;
     } else {
         size_t k = 0;
-        for (; k + 8 <= n; k += 8) {
-            bool hit = false;
-            for (size_t j = 1; j <= 8; ++j) hit |= p[-ptrdiff_t(k + j)] == border;
-            if (hit) break;
-        }
+        for (const __m128i b = _mm_set1_epi32(int32_t(border)); k + 8 <= n && !any_equal_8(p - k - 8, b);) k += 8;
         while (k < n && p[-ptrdiff_t(k + 1)] != border) ++k;
         return k;
     }
