@@ -243,9 +243,15 @@ TEST_F(FloodFill, RowRunsPaintWhatTheGenerationsPaint) {
         b.y2 = b.y1 + int32_t(random() % (h + 3)) - 2;
         if (random() % 3 == 0) b = {0, 0, w - 1, h - 1};
         clip(r, b);
+        // Mostly inside the clip box, else anywhere on the image or one pixel off it.
+        auto place = [&](int32_t low, int32_t high, int32_t size) {
+            high = std::min(high, size - 1);
+            if (low <= high && random() % 4) return float(low + int32_t(random() % uint32_t(high - low + 1)));
+            return float(random() % (size + 2)) - 1;
+        };
         std::vector<fill_call> calls;
         for (int k = 0; k < 3; ++k) {
-            fill_call c{float(random() % (w + 2)) - 1, float(random() % (h + 2)) - 1, d.values[random() % d.values.size()],
+            fill_call c{place(b.x1, b.x2, w), place(b.y1, b.y2, h), d.values[random() % d.values.size()],
                         random() % 2 ? d.values[1] : d.values[random() % d.values.size()], flag_sets[random() % 6]};
             if (d.mode == 32 && random() % 2) c.paint = (c.paint & 0xFFFFFF) | uint32_t(random() % 256) << 24;
             if (random() % 4 == 0)  // a seed on a wall pixel, when one is found
