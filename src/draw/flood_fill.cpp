@@ -1,5 +1,7 @@
 #include "draw/flood_fill.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cassert>
 #include <cstring>
@@ -53,11 +55,58 @@ struct generation_list {
     }
 };
 
-// The lists and the visited map (1 = visited, all zero between fills), kept across fills.
+// A row range still to look at: row y, columns x1..x2, reached from row y - dy, whose columns
+// x1 - 1..x2 + 1 are painted or stop the fill.
+struct span_entry {
+    uint16_t y, x1, x2;
+    int8_t dy;
+};
+
+// One bit per pixel, set over every painted run; rows have a spare bit at the end that stays clear.
+struct visited_bits {
+    std::vector<uint64_t> words;
+    size_t stride = 0;  // words a row
+
+    void fit(size_t width, size_t height) {
+        stride = width / 64 + 1;
+        if (words.size() < stride * height) words.assign(stride * height, 0);
+    }
+    uint64_t* row(int32_t y) { return words.data() + size_t(y) * stride; }
+    bool test(int32_t y, int32_t x) { return row(y)[x >> 6] >> (x & 63) & 1; }
+    void set(int32_t y, int32_t x1, int32_t x2) {
+        uint64_t* w = row(y);
+        int32_t first = x1 >> 6, last = x2 >> 6;
+        uint64_t head = ~uint64_t{0} << (x1 & 63), tail = ~uint64_t{0} >> (63 - (x2 & 63));
+        if (first == last) {
+            w[first] |= head & tail;
+            return;
+        }
+        w[first] |= head;
+        for (int32_t k = first + 1; k < last; ++k) w[k] = ~uint64_t{0};
+        w[last] |= tail;
+    }
+    // The first column at or after x whose bit is clear.
+    int32_t first_clear(int32_t y, int32_t x) {
+        const uint64_t* w = row(y);
+        size_t k = size_t(x) >> 6;
+        uint64_t clear = ~w[k] >> (x & 63) << (x & 63);
+        while (!clear) clear = ~w[++k];
+        return static_cast<int32_t>(k * 64 + size_t(__builtin_ctzll(clear)));
+    }
+    void clear(int32_t y1, int32_t y2, int32_t x1, int32_t x2) {
+        for (int32_t y = y1; y <= y2; ++y) std::memset(row(y) + (x1 >> 6), 0, size_t((x2 >> 6) - (x1 >> 6) + 1) * 8);
+    }
+};
+
+// The lists, the visited map (1 = visited, all zero between fills), the span stack and its bits,
+// kept across fills.
 struct flood_fill_state {
     size_t list_capacity = list_capacity_default;
+    fill_walk walk = fill_walk::spans;
     generation_list current, next;
     std::vector<uint8_t> visited;
+    std::vector<span_entry> spans;
+    visited_bits painted;
 };
 flood_fill_state fill;
 
@@ -82,7 +131,7 @@ fill_seed fill_seed_place(image_record* r, float x, float y, bool relative) {
 // pixel at index i and paints it with paint(i, x, y); seed_stops(i, x, y) may end the fill before
 // the seed is painted.
 template <class Painter>
-void fill_walk(const image_record* r, const fill_seed& seed, Painter& painter) {
+void generation_walk(const image_record* r, const fill_seed& seed, Painter& painter) {
     const size_t width = r->width;
     const size_t pixels = width * r->height;
     if (fill.visited.size() < pixels) fill.visited.assign(std::max(pixels, visited_map_default), 0);
@@ -132,26 +181,127 @@ void fill_walk(const image_record* r, const fill_seed& seed, Painter& painter) {
     for (int32_t y = low_y; y <= high_y; ++y) std::memset(visited + y * width + low_x, 0, size_t(high_x - low_x + 1));
 }
 
+// The same pixels by whole row runs, for painters whose paint of a pixel depends only on its own
+// value before the fill: a pixel is read before it is painted and painted once, so the picture
+// does not depend on the order. The painter also answers open_from(i, n) and open_before(i, n),
+// the pixels from i on and before i that are not the border (at most n), and paints runs with
+// paint_run(i, n). Every painted run reaches from border to border (or the box), so one bit tells
+// whether a run was painted.
+template <class Painter>
+void span_walk(const image_record* r, const fill_seed& seed, Painter& painter) {
+    const size_t width = r->width;
+    size_t at = seed.y * width + seed.x;
+    if (painter.is_border(at)) return;
+    const int32_t left = static_cast<int32_t>(seed.box.x1), right = static_cast<int32_t>(seed.box.x2);
+    const int32_t top = static_cast<int32_t>(seed.box.y1), bottom = static_cast<int32_t>(seed.box.y2);
+    int32_t low_x = seed.x, high_x = seed.x, low_y = seed.y, high_y = seed.y;  // of every run
+    visited_bits& painted = fill.painted;
+    painted.fit(width, r->height);
+    std::vector<span_entry>& spans = fill.spans;
+    spans.clear();
+
+    auto push = [&](int32_t y, int32_t x1, int32_t x2, int32_t dy) {
+        if (y < top || y > bottom || x1 > x2) return;
+        spans.push_back({static_cast<uint16_t>(y), static_cast<uint16_t>(x1), static_cast<uint16_t>(x2),
+                         static_cast<int8_t>(dy)});
+    };
+    // Paints the run through x on row y, x not painted and not the border; it reaches left of x
+    // only when asked (else x - 1 stops the fill). Returns the run's last column.
+    auto paint_run = [&](int32_t y, int32_t x, bool reach_left) {
+        size_t row = size_t(y) * width;
+        int32_t l = x - (reach_left ? static_cast<int32_t>(painter.open_before(row + x, size_t(x - left))) : 0);
+        int32_t rr = x + static_cast<int32_t>(painter.open_from(row + x + 1, size_t(right - x)));
+        painter.paint_run(row + l, size_t(rr - l + 1));
+        painted.set(y, l, rr);
+        low_x = std::min(low_x, l), high_x = std::max(high_x, rr);
+        low_y = std::min(low_y, y), high_y = std::max(high_y, y);
+        return std::pair{l, rr};
+    };
+
+    auto [l, rr] = paint_run(seed.y, seed.x, true);
+    push(seed.y - 1, l, rr, -1);
+    push(seed.y + 1, l, rr, 1);
+    while (!spans.empty()) {
+        span_entry e = spans.back();
+        spans.pop_back();
+        int32_t y = e.y, x1 = e.x1, x2 = e.x2, dy = e.dy;
+        size_t row = size_t(y) * width;
+        for (int32_t x = x1; x <= x2;) {
+            if (painter.is_border(row + x)) {
+                ++x;
+            } else if (painted.test(y, x)) {
+                x = painted.first_clear(y, x) + 1;  // past the run and the pixel that ended it
+            } else {
+                auto [a, b] = paint_run(y, x, x == x1);
+                push(y + dy, a, b, dy);
+                // Back towards the row it came from, only beyond that row's columns x1 - 1..x2 + 1.
+                push(y - dy, a, x1 - 2, -dy);
+                push(y - dy, x2 + 2, b, -dy);
+                x = b + 2;
+            }
+        }
+    }
+    painted.clear(low_y, high_y, low_x, high_x);
+}
+
+// Whether any of the eight 32-bit pixels from p equals b in every lane.
+inline bool any_equal_8(const uint32_t* p, __m128i b) {
+    __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4));
+    return _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi32(low, b), _mm_cmpeq_epi32(high, b))) != 0;
+}
+
+// The pixels from p on (or before p, going left) up to the first of the border colour, at most n.
+template <class Pixel>
+size_t open_run_from(const Pixel* p, size_t n, Pixel border) {
+    if constexpr (sizeof(Pixel) == 1) {
+        const void* hit = std::memchr(p, border, n);
+        return hit ? size_t(static_cast<const Pixel*>(hit) - p) : n;
+    } else {
+        size_t k = 0;
+        for (const __m128i b = _mm_set1_epi32(int32_t(border)); k + 8 <= n && !any_equal_8(p + k, b);) k += 8;
+        while (k < n && p[k] != border) ++k;
+        return k;
+    }
+}
+template <class Pixel>
+size_t open_run_before(const Pixel* p, size_t n, Pixel border) {
+    if constexpr (sizeof(Pixel) == 1) {
+        const void* hit = memrchr(p - n, border, n);
+        return hit ? size_t(p - 1 - static_cast<const Pixel*>(hit)) : n;
+    } else {
+        size_t k = 0;
+        for (const __m128i b = _mm_set1_epi32(int32_t(border)); k + 8 <= n && !any_equal_8(p - k - 8, b);) k += 8;
+        while (k < n && p[-ptrdiff_t(k + 1)] != border) ++k;
+        return k;
+    }
+}
+
 struct never_stops {
     bool seed_stops(size_t, int32_t, int32_t) const { return false; }
 };
 
-// Palette pixels (uint8_t) and 32-bit pixels without blending take the colour as it is.
+// A one-colour fill: the border test, and the runs up to the border for the row-run walk.
 template <class Pixel>
-struct store_painter : never_stops {
+struct solid_painter : never_stops {
     using pixel = Pixel;
     Pixel* pixels;
     Pixel colour, border;
     bool is_border(size_t i) const { return pixels[i] == border; }
-    void paint(size_t i, int32_t, int32_t) const { pixels[i] = colour; }
+    size_t open_from(size_t i, size_t n) const { return open_run_from(pixels + i, n, border); }
+    size_t open_before(size_t i, size_t n) const { return open_run_before(pixels + i, n, border); }
 };
 
-struct blend_painter : never_stops {
-    using pixel = uint32_t;
-    uint32_t* pixels;
-    uint32_t colour, border;
-    bool is_border(size_t i) const { return pixels[i] == border; }
+// Palette pixels (uint8_t) and 32-bit pixels without blending take the colour as it is.
+template <class Pixel>
+struct store_painter : solid_painter<Pixel> {
+    void paint(size_t i, int32_t, int32_t) const { this->pixels[i] = this->colour; }
+    void paint_run(size_t i, size_t n) const { std::fill_n(this->pixels + i, n, this->colour); }
+};
+
+struct blend_painter : solid_painter<uint32_t> {
     void paint(size_t i, int32_t, int32_t) const { pixels[i] = blend_pixel(pixels[i], colour); }
+    void paint_run(size_t i, size_t n) const { blend_span_color(pixels + i, static_cast<int32_t>(n), colour); }
 };
 
 struct tile_painter {
@@ -186,7 +336,8 @@ void fill_solid(image_record* r, float x, float y, fill_colours c, uint32_t flag
     painter.pixels = reinterpret_cast<pixel*>(r->pixels);
     painter.colour = static_cast<pixel>(c.paint);
     painter.border = static_cast<pixel>(c.border);
-    fill_walk(r, seed, painter);
+    if (fill.walk == fill_walk::spans) span_walk(r, seed, painter);
+    else generation_walk(r, seed, painter);
 }
 
 // The 32-bit fills: no masking.
@@ -285,10 +436,12 @@ void paint_tiled(float x, float y, string_descriptor* tile, uint32_t border, str
     fill_seed seed = fill_seed_place(r, x, y, flags & tiled_relative);
     if (!seed.inside) return;
     tile_painter painter{r->pixels, static_cast<uint8_t>(stop), bg, pattern};
-    fill_walk(r, seed, painter);
+    generation_walk(r, seed, painter);
 }
 
-void flood_fill_reset(size_t list_capacity) {
+void flood_fill_reset(size_t list_capacity, fill_walk walk) {
     fill = flood_fill_state{};
     fill.list_capacity = std::max<size_t>(list_capacity, 1);
+    fill.walk = walk;
+    fill.spans.reserve(fill.list_capacity);
 }

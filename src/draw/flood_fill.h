@@ -1,8 +1,10 @@
 // Flood fills of the destination image: paint_fill on palette images, its two 32-bit forms
-// (colours stored or blended) and the tiled fill. Each is breadth-first over the four orthogonal
-// neighbours, generation by generation; only the border colour and the clip box stop it, so the
-// paint colour is no barrier. Every reached pixel is painted exactly once. Program thread only;
-// not re-entrant (one set of generation lists and one visited map serve every fill).
+// (colours stored or blended) and the tiled fill. Each paints what the four orthogonal neighbours
+// reach from the seed; only the border colour and the clip box stop it, so the paint colour is no
+// barrier. Every reached pixel is painted exactly once, from its value before the fill. The tiled
+// fill walks breadth-first, generation by generation; the one-colour fills walk by row runs, which
+// paints the same picture. Program thread only; not re-entrant (one set of lists and maps serves
+// every fill).
 // Not here: the turtle's P command, which calls paint_fill (turtle.h).
 #pragma once
 
@@ -48,5 +50,9 @@ tile_pattern tile_pattern_decode(const uint8_t* tile, int32_t length, int32_t bi
 // The background value of a background string (1-255 bytes), -1 when it names no single value.
 int32_t tile_background_value(const uint8_t* background, int32_t length, int32_t bits);
 
-// Tests: the generation lists start again with room for this many entries; they grow as needed.
-void flood_fill_reset(size_t list_capacity);
+// How the one-colour fills walk: by whole row runs, or generation by generation (the tiled fill
+// always does). Both paint the same pixels the same way.
+enum class fill_walk { spans, generations };
+// Tests: the generation lists and the span stack start again with room for this many entries
+// (they grow as needed), and the one-colour fills walk as asked.
+void flood_fill_reset(size_t list_capacity, fill_walk walk = fill_walk::spans);

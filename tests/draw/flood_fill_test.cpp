@@ -155,6 +155,133 @@ TEST_F(FloodFill, TiledFillPaintsEachPixelWithItsTilePixel) {
         [&](uint32_t, int32_t x, int32_t y) -> uint32_t { return p.pixel[y % p.tile_height][x % p.tile_width]; });
 }
 
+// The row-run walk against the generation walk as the reference, over random pictures of every
+// depth: walls, filled and noisy areas, staircases and holes, often cut by the image's or the clip
+// box's edges; seeds on walls and outside the box; each round three fills in a row on one picture
+// (what one fill leaves in the walk's state must not change the next), compared pixel by pixel.
+struct fill_call {
+    float x, y;
+    uint32_t paint, border, flags;
+};
+struct fill_outcome {
+    std::vector<uint8_t> pixels;
+    float cursor_x, cursor_y;
+    uint32_t draw_color;
+    int32_t error;
+    bool operator==(const fill_outcome&) const = default;
+};
+
+int32_t side_of(std::mt19937& random) {
+    const int32_t word_edges[] = {1, 2, 63, 64, 65, 127, 128, 129};  // the span walk keeps 64 columns a word
+    return random() % 3 == 0 ? word_edges[random() % std::size(word_edges)] : 1 + int32_t(random() % 150);
+}
+
+// Shapes of the values given (the first is the background, the second the usual wall), cut to the image.
+void random_picture_draw(image_record& r, std::mt19937& random, const std::vector<uint32_t>& values) {
+    const int32_t w = r.width, h = r.height;
+    auto put = [&](int32_t x, int32_t y, uint32_t v) {
+        if (x < 0 || x >= w || y < 0 || y >= h) return;
+        size_t i = size_t(y) * w + size_t(x);
+        if (r.bytes_per_pixel == 4) reinterpret_cast<uint32_t*>(r.pixels)[i] = v;
+        else r.pixels[i] = static_cast<uint8_t>(v);
+    };
+    auto pick = [&] { return random() % 2 ? values[1] : values[random() % values.size()]; };
+    for (int32_t y = 0; y < h; ++y)
+        for (int32_t x = 0; x < w; ++x) put(x, y, values[0]);
+    for (int shapes = int(random() % 14); shapes > 0; --shapes) {
+        int32_t x0 = int32_t(random() % (w + 10)) - 5, y0 = int32_t(random() % (h + 10)) - 5;
+        int32_t x1 = x0 + int32_t(random() % (w + 1)), y1 = y0 + int32_t(random() % (h + 1));
+        uint32_t v = pick();
+        switch (random() % 5) {
+            case 0:  // a wall round a box, with a gap now and then
+                for (int32_t x = x0; x <= x1; ++x) put(x, y0, v), put(x, y1, v);
+                for (int32_t y = y0; y <= y1; ++y) put(x0, y, v), put(x1, y, v);
+                if (random() % 2) put(x0 + int32_t(random() % (x1 - x0 + 1)), y0, values[0]);
+                break;
+            case 1:  // a filled box
+                for (int32_t y = y0; y <= y1; ++y)
+                    for (int32_t x = x0; x <= x1; ++x) put(x, y, v);
+                break;
+            case 2:  // noise
+                for (int32_t y = y0; y <= y1; ++y)
+                    for (int32_t x = x0; x <= x1; ++x)
+                        if (random() % 4 == 0) put(x, y, values[random() % values.size()]);
+                break;
+            case 3:  // a staircase
+                for (int32_t k = 0; k <= x1 - x0; ++k) put(x0 + k, y0 + k, v);
+                break;
+            default:  // single-pixel holes
+                for (int k = 0; k < 8; ++k) put(x0 + int32_t(random() % 9), y0 + int32_t(random() % 9), values[0]);
+                break;
+        }
+    }
+}
+
+TEST_F(FloodFill, RowRunsPaintWhatTheGenerationsPaint) {
+    struct depth {
+        int32_t mode;
+        uint8_t blend_off;
+        std::vector<uint32_t> values;
+    };
+    // Palette values above the colour mask too: the page may hold any byte.
+    const std::vector<uint32_t> palette = {0, 1, 2, 3, 0x13, 0xFF};
+    const depth depths[] = {
+        {2, 0, palette},  {1, 0, palette},  {12, 0, palette}, {13, 0, palette}, {256, 0, palette},
+        {32, 0, {0xFF000000, 0xFFFFFFFF, 0x80102030, 0x00000000, 0x7F405060, 0x4D123456}},
+        {32, 1, {0xFF000000, 0xFFFFFFFF, 0x80102030, 0x00000000, 0x7F405060, 0x4D123456}},
+    };
+    const uint32_t flag_sets[] = {0x6, 0x2, 0x0, 0x7, 0x4, 0x6};
+    std::mt19937 random(4103);
+    for (int round = 0; round < 2100; ++round) {
+        const depth& d = depths[round % std::size(depths)];
+        image_record& r = dest_new(side_of(random), side_of(random), d.mode);
+        const int32_t w = r.width, h = r.height;
+        r.blend_off = d.blend_off;
+        random_picture_draw(r, random, d.values);
+        box b{int32_t(random() % w), int32_t(random() % h), 0, 0};
+        b.x2 = b.x1 + int32_t(random() % (w + 3)) - 2;  // past the image's edge, or inverted now and then
+        b.y2 = b.y1 + int32_t(random() % (h + 3)) - 2;
+        if (random() % 3 == 0) b = {0, 0, w - 1, h - 1};
+        clip(r, b);
+        // Mostly inside the clip box, else anywhere on the image or one pixel off it.
+        auto place = [&](int32_t low, int32_t high, int32_t size) {
+            high = std::min(high, size - 1);
+            if (low <= high && random() % 4) return float(low + int32_t(random() % uint32_t(high - low + 1)));
+            return float(random() % (size + 2)) - 1;
+        };
+        std::vector<fill_call> calls;
+        for (int k = 0; k < 3; ++k) {
+            fill_call c{place(b.x1, b.x2, w), place(b.y1, b.y2, h), d.values[random() % d.values.size()],
+                        random() % 2 ? d.values[1] : d.values[random() % d.values.size()], flag_sets[random() % 6]};
+            if (d.mode == 32 && random() % 2) c.paint = (c.paint & 0xFFFFFF) | uint32_t(random() % 256) << 24;
+            if (random() % 4 == 0)  // a seed on a wall pixel, when one is found
+                for (int tries = 0; tries < 20; ++tries) {
+                    int32_t x = int32_t(random() % w), y = int32_t(random() % h);
+                    if (pixel(r, x, y) == d.values[1]) {
+                        c.x = float(x), c.y = float(y), c.flags &= ~fill_relative;
+                        break;
+                    }
+                }
+            if (c.flags & fill_relative) c.x /= 2, c.y /= 2;
+            calls.push_back(c);
+        }
+        const std::vector<uint8_t> start(r.pixels, r.pixels + image_pixel_bytes(&r));
+        auto run = [&](fill_walk walk) {
+            std::memcpy(r.pixels, start.data(), start.size());
+            r.cursor_x = r.cursor_y = 1;
+            r.draw_color = 0;
+            flood_fill_reset(round % 5 ? 65536 : 1, walk);
+            for (const fill_call& c : calls) paint_fill(c.x, c.y, c.paint, c.border, nullptr, c.flags);
+            return fill_outcome{std::vector<uint8_t>(r.pixels, r.pixels + start.size()), r.cursor_x, r.cursor_y,
+                                r.draw_color, raised()};
+        };
+        fill_outcome want = run(fill_walk::generations);
+        fill_outcome got = run(fill_walk::spans);
+        ASSERT_TRUE(got == want) << "round " << round << " mode " << d.mode << " size " << w << "x" << h;
+        image_free(dest_image_index);
+    }
+}
+
 TEST_F(FloodFill, ADiagonalStaircaseHolds) {
     image_record& r = picture_new({"...#....", "..#.....", ".#......", "#......."});
     paint_fill(0, 0, 2, 1, nullptr, 0x6);
