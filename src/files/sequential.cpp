@@ -175,6 +175,7 @@ void chars_from_input_file(int32_t slot, int64_t count, std::string& out) {
 
 // Binary INPUT$: as many bytes as the file still has, at most count; no error for a short rest.
 void chars_from_binary_file(int32_t slot, int64_t count, std::string& out) {
+    if (count == 0) return;  // nothing read: the end-of-file flag stays as the last read left it
     file_handle_record& r = file_handle_record_of(slot);
     int64_t size = file_handle_size(slot);
     int64_t want = size >= 0 ? std::min(count, std::max<int64_t>(size - r.position, 0)) : std::min(count, line_chunk_max);
