@@ -68,6 +68,8 @@ public:
         return eof_flag || (!holds() && ::fstat(fd_, &st) == 0 && position >= st.st_size);
     }
     void seek(int64_t to) { position = to; }
+    // The file was emptied through another handle of this process: the block is gone with it.
+    void emptied() { block_.clear(); }
 
 private:
     bool holds() const {
@@ -162,7 +164,8 @@ std::string random_text(std::mt19937_64& random, size_t size) {
 }
 
 // Line input, byte reads and the end test in random order; seeks move the block, often to just
-// before its end; a second handle writes into the file, also where the block was already read.
+// before its end; a second handle writes into the file, also where the block was already read, and
+// now and then the file is emptied by an open for output and written anew.
 TEST_F(SequentialReading, RandomReadingMatchesThePlainReader) {
     std::mt19937_64 random(24);
     string_descriptor* target = string_new(0, 0);
@@ -190,10 +193,18 @@ TEST_F(SequentialReading, RandomReadingMatchesThePlainReader) {
                 file_seek(1, to + 1);
                 ASSERT_EQ(error_take(), 0) << what;
                 plain.seek(to);
-            } else {
+            } else if (pick < 97) {
                 std::string bytes = random_text(random, 1 + random() % 8);
                 int64_t at = std::max<int64_t>(0, plain.position - 4 + static_cast<int64_t>(random() % 16));
                 ASSERT_EQ(file_handle_write(writer, at, bytes.data(), static_cast<int64_t>(bytes.size())), file_ok);
+            } else {
+                // Opened for output through another number, then written anew, maybe shorter.
+                file_open(text(path("r")), open_mode_output, 0, 0, 3, 0, 0);
+                file_close(3, 1);
+                ASSERT_EQ(error_take(), 0) << what;
+                plain.emptied();
+                std::string bytes = random_text(random, random() % (size + 3));
+                ASSERT_EQ(file_handle_write(writer, 0, bytes.data(), static_cast<int64_t>(bytes.size())), file_ok);
             }
             ASSERT_NO_FATAL_FAILURE(expect_same_state(plain, slot, what));
         }

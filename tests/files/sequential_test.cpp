@@ -194,6 +194,21 @@ TEST_F(Sequential, InputOfNoCharactersChangesNothing) {
     }
 }
 
+// Opening the file for output through another number empties it: the input file is at its end
+// at once, and its reads find the end too, whatever was read ahead.
+TEST_F(Sequential, AnInputFileEmptiedThroughAnotherNumberIsAtItsEnd) {
+    write_file("t", "abcdefghij");
+    ASSERT_EQ(open_as("t", open_mode_input, 1), 0);
+    EXPECT_EQ(text_of(input_chars(3, 1, 1)), "abc");
+    ASSERT_EQ(open_as("t", open_mode_output, 3), 0);
+    file_close(3, 1);
+    EXPECT_EQ(file_length(1), 0);
+    EXPECT_EQ(file_handle_position(slot(1)), 3);
+    EXPECT_EQ(file_eof(1), -1);
+    EXPECT_EQ(text_of(input_chars(1, 1, 1)), "");
+    EXPECT_EQ(error_take(), 62);
+}
+
 TEST_F(Sequential, BinaryLineInputSkipsNothing) {
     struct binary_case {
         std::string bytes;
