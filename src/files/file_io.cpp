@@ -226,6 +226,11 @@ int32_t byte_taken(file_handle_record& r, uint8_t byte) {
     return byte;
 }
 
+// The byte at the kept position of a slot whose block holds it, taken.
+int32_t block_byte_taken(file_slot& s) {
+    return byte_taken(s.record, s.os.ahead[static_cast<size_t>(s.record.position - s.os.ahead_start)]);
+}
+
 // The byte reader's slow way: no open slot, a read straight from the descriptor, a stepped-back
 // byte, or the block refilled.
 [[gnu::noinline]] int32_t byte_outside_block(int32_t slot) {
@@ -386,8 +391,12 @@ int32_t file_read_whole(std::string_view name, std::string& bytes) {
 
 int32_t file_handle_read_byte(int32_t slot) {
     file_slot* s = slot_in_block(slot);
-    return s ? byte_taken(s->record, s->os.ahead[static_cast<size_t>(s->record.position - s->os.ahead_start)])
-             : byte_outside_block(slot);
+    return s ? block_byte_taken(*s) : byte_outside_block(slot);
+}
+
+int32_t file_handle_block_byte(int32_t slot) {
+    file_slot* s = slot_in_block(slot);
+    return s ? block_byte_taken(*s) : -1;
 }
 
 file_bytes_view file_handle_ahead(int32_t slot) {
