@@ -1,5 +1,6 @@
-// A 10 MB text file read by LINE INPUT and by the byte reader, beside getline and fread over the
-// same file in the same run.
+// A 10 MB text file read by LINE INPUT, by the byte reader and by C$ = INPUT$(1, #1) as a
+// translated program writes it, beside getline, fgetc and getc_unlocked over the same file in the
+// same run.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -95,9 +96,43 @@ void BM_fread_bytes(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * file_bytes);
 }
 
+// WHILE NOT EOF(1): C$ = INPUT$(1, #1): WEND, each statement ending with the release of its
+// temporaries.
+void BM_input_chars_one(benchmark::State& state) {
+    for (auto _ : state) {
+        state.PauseTiming();
+        open_input();
+        string_descriptor* c = string_new(0, 0);
+        uint32_t mark = string_temp_top();
+        state.ResumeTiming();
+        while (file_eof(1) == 0) {
+            string_assign(c, input_chars(1, 1, 1));
+            string_temps_release(mark, 0);
+        }
+        benchmark::DoNotOptimize(c->length);
+        state.PauseTiming();
+        file_close(0, 0);
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(state.iterations() * file_bytes);
+}
+
+void BM_getc_unlocked_bytes(benchmark::State& state) {
+    for (auto _ : state) {
+        FILE* f = std::fopen(text_file().c_str(), "rb");
+        int64_t sum = 0;
+        for (int b; (b = getc_unlocked(f)) != EOF;) sum += b;
+        benchmark::DoNotOptimize(sum);
+        std::fclose(f);
+    }
+    state.SetBytesProcessed(state.iterations() * file_bytes);
+}
+
 BENCHMARK(BM_line_input)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_getline)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_read_byte)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_fread_bytes)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_input_chars_one)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_getc_unlocked_bytes)->Unit(benchmark::kMillisecond);
 
 }  // namespace

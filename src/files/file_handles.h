@@ -75,8 +75,10 @@ struct file_handle_record {
 
 extern uint64_t file_handle_serial;
 
-// A slot's record; it stays where it is while the table grows.
-file_handle_record& file_handle_record_of(int32_t slot);
+// The records by slot, kept in step with the table; a record stays where it is while the table
+// grows.
+extern file_handle_record* const* file_handle_records;
+inline file_handle_record& file_handle_record_of(int32_t slot) { return *file_handle_records[slot]; }
 int32_t file_handle_slot_count();
 
 int32_t file_handle_alloc();
@@ -90,8 +92,18 @@ int32_t file_number_state(int32_t n);
 int32_t file_number_first_free();
 void file_number_bind(int32_t n, int32_t slot);
 void file_number_unbind(int32_t n);
+// The number asked last and its slot (-1 when free): the statements of a loop over a file ask
+// for one number again and again. Binding and unbinding forget it.
+struct file_number_memo {
+    int32_t number;
+    int32_t slot;
+};
+extern file_number_memo file_number_last;
+int32_t file_number_slot_lookup(int32_t n);
 // The slot bound to n, or -1.
-int32_t file_number_slot(int32_t n);
+inline int32_t file_number_slot(int32_t n) {
+    return n == file_number_last.number ? file_number_last.slot : file_number_slot_lookup(n);
+}
 // The lowest bound file number, 0 when none is bound.
 int32_t file_number_lowest_bound();
 // The highest file number ever asked about.
@@ -114,6 +126,9 @@ int32_t file_handle_unlock_range(int32_t slot, int64_t first, int64_t last);
 // into a block already read are not seen.
 constexpr int64_t file_read_ahead_size = 65536;
 int32_t file_handle_read_byte(int32_t slot);
+// The byte at the kept position of an input file whose read-ahead block holds it, taken as
+// file_handle_read_byte takes it; -1, nothing taken, for any other slot (-1 included).
+int32_t file_handle_block_byte(int32_t slot);
 // Input files: the bytes read ahead from the kept position on, the block refilled when it is used
 // up; empty at the end of the file, on an error, or for a slot that is not read ahead.
 struct file_bytes_view {

@@ -34,6 +34,7 @@ struct file_slot {
 
 struct file_table_state {
     std::vector<std::unique_ptr<file_slot>> slots;  // growth never moves a slot
+    std::vector<file_handle_record*> records;       // each slot's record, for file_handle_records
     std::vector<int32_t> free_stack;
     std::map<int32_t, int32_t> numbers;  // bound file numbers only: number -> slot
     int32_t number_map_size = 0;         // the highest number ever asked about

@@ -67,6 +67,23 @@ int open_flags(int32_t access, int32_t kind) {
     return flags;
 }
 
+// The input handles of the file identified by st forget their read-ahead blocks: the next read
+// and the end test then find the file's new end instead of bytes it no longer has.
+void blocks_of_file_drop(const struct stat& st) {
+    for (const auto& s : file_table.slots) {
+        struct stat other;
+        if (!s->os.ahead.empty() && ::fstat(s->os.fd, &other) == 0 && other.st_dev == st.st_dev &&
+            other.st_ino == st.st_ino)
+            s->os.ahead.clear();
+    }
+}
+
+int32_t truncate_to_empty(int fd, const struct stat& st) {
+    if (::ftruncate(fd, 0) != 0) return transfer_result_of_errno(errno);
+    blocks_of_file_drop(st);
+    return file_ok;
+}
+
 // One attempt at opening path into the slot's descriptor with these access bits.
 int32_t open_attempt(int32_t slot, const std::string& path, int32_t access, int32_t deny, int32_t kind) {
     int fd = ::open(path.c_str(), open_flags(access, kind), 0666);
@@ -87,9 +104,8 @@ int32_t open_attempt(int32_t slot, const std::string& path, int32_t access, int3
     os.seekable = S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
     code = file_locks_join(os, st, access, deny);
     // Truncation only once the sharing allows it: a holder that denies writing keeps its bytes.
-    if (code == file_ok && kind == file_create_truncate && S_ISREG(st.st_mode) && st.st_size != 0 &&
-        ::ftruncate(fd, 0) != 0)
-        code = transfer_result_of_errno(errno);
+    if (code == file_ok && kind == file_create_truncate && S_ISREG(st.st_mode) && st.st_size != 0)
+        code = truncate_to_empty(fd, st);
     if (code != file_ok) {
         file_locks_drop(os);
         ::close(fd);
@@ -208,6 +224,11 @@ int32_t byte_taken(file_handle_record& r, uint8_t byte) {
     r.eof_flag = 0;
     file_table.last_read_count = 1;
     return byte;
+}
+
+// The byte at the kept position of a slot whose block holds it, taken.
+int32_t block_byte_taken(file_slot& s) {
+    return byte_taken(s.record, s.os.ahead[static_cast<size_t>(s.record.position - s.os.ahead_start)]);
 }
 
 // The byte reader's slow way: no open slot, a read straight from the descriptor, a stepped-back
@@ -370,8 +391,12 @@ int32_t file_read_whole(std::string_view name, std::string& bytes) {
 
 int32_t file_handle_read_byte(int32_t slot) {
     file_slot* s = slot_in_block(slot);
-    return s ? byte_taken(s->record, s->os.ahead[static_cast<size_t>(s->record.position - s->os.ahead_start)])
-             : byte_outside_block(slot);
+    return s ? block_byte_taken(*s) : byte_outside_block(slot);
+}
+
+int32_t file_handle_block_byte(int32_t slot) {
+    file_slot* s = slot_in_block(slot);
+    return s ? block_byte_taken(*s) : -1;
 }
 
 file_bytes_view file_handle_ahead(int32_t slot) {

@@ -10,8 +10,11 @@
 
 file_table_state file_table;
 uint64_t file_handle_serial = 1;
+// Number 0 is never bound.
+constexpr file_number_memo number_memo_blank{0, -1};
+file_number_memo file_number_last = number_memo_blank;
 
-file_handle_record& file_handle_record_of(int32_t slot) { return file_table.slots[static_cast<size_t>(slot)]->record; }
+file_handle_record* const* file_handle_records = nullptr;
 
 int32_t file_handle_slot_count() { return static_cast<int32_t>(file_table.slots.size()); }
 
@@ -23,6 +26,8 @@ int32_t file_handle_alloc() {
     } else {
         slot = file_handle_slot_count();
         file_table.slots.push_back(std::make_unique<file_slot>());
+        file_table.records.push_back(&file_table.slots.back()->record);
+        file_handle_records = file_table.records.data();
     }
     file_handle_record_of(slot) = file_handle_record{};
     file_os_of(slot) = file_os_handle{};
@@ -76,16 +81,21 @@ int32_t file_number_first_free() {
 }
 
 void file_number_bind(int32_t n, int32_t slot) {
+    file_number_last = number_memo_blank;
     file_table.numbers[n] = slot;
     if (n > file_table.number_map_size) file_table.number_map_size = n;
     file_handle_record_of(slot).file_number = n;
 }
 
-void file_number_unbind(int32_t n) { file_table.numbers.erase(n); }
+void file_number_unbind(int32_t n) {
+    file_number_last = number_memo_blank;
+    file_table.numbers.erase(n);
+}
 
-int32_t file_number_slot(int32_t n) {
+int32_t file_number_slot_lookup(int32_t n) {
     auto it = file_table.numbers.find(n);
-    return it == file_table.numbers.end() ? -1 : it->second;
+    file_number_last = {n, it == file_table.numbers.end() ? -1 : it->second};
+    return file_number_last.slot;
 }
 
 int32_t file_number_lowest_bound() { return file_table.numbers.empty() ? 0 : file_table.numbers.begin()->first; }
@@ -120,4 +130,6 @@ int32_t file_open_error_of_result(int32_t code) {
 void file_handles_reset() {
     for (int32_t slot = 0; slot < file_handle_slot_count(); ++slot) file_handle_close(slot);
     file_table = file_table_state{};
+    file_handle_records = nullptr;
+    file_number_last = number_memo_blank;
 }

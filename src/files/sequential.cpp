@@ -26,6 +26,24 @@ constexpr int64_t line_chunk_max = 65536;
 
 char blanks[32];
 
+// INPUT$ of one character from an input file answers the permanent string of its byte: nothing
+// to make, register or free, and an assignment copies it like any string it does not own.
+struct one_byte_strings {
+    uint8_t bytes[256];
+    string_descriptor strings[256];
+    one_byte_strings() {
+        for (int b = 0; b < 256; ++b) {
+            bytes[b] = static_cast<uint8_t>(b);
+            string_descriptor& s = strings[b];
+            s = string_descriptor{};
+            s.text = &bytes[b];
+            s.length = 1;
+            s.read_only = 1;
+            s.permanent = 1;
+        }
+    }
+} one_byte;
+
 // The slot bound to n, or -1 with 52 raised.
 int32_t bound_slot(int32_t n) {
     int32_t slot = n > 0 ? file_number_slot(n) : -1;
@@ -175,6 +193,7 @@ void chars_from_input_file(int32_t slot, int64_t count, std::string& out) {
 
 // Binary INPUT$: as many bytes as the file still has, at most count; no error for a short rest.
 void chars_from_binary_file(int32_t slot, int64_t count, std::string& out) {
+    if (count == 0) return;  // nothing read: the end-of-file flag stays as the last read left it
     file_handle_record& r = file_handle_record_of(slot);
     int64_t size = file_handle_size(slot);
     int64_t want = size >= 0 ? std::min(count, std::max<int64_t>(size - r.position, 0)) : std::min(count, line_chunk_max);
@@ -296,7 +315,17 @@ void file_print_text(int32_t file_number, string_descriptor* text, int32_t trail
     }
 }
 
-string_descriptor* input_chars(int64_t count, int32_t file_number, int32_t from_file) {
+namespace {
+
+// INPUT$ of one character from an input file, from what the byte reader answered: the byte's
+// permanent string, or an empty temporary at the end (62 raised) or after a failure.
+[[gnu::noinline]] string_descriptor* no_char_answer(int32_t byte) {
+    if (byte == file_byte_end) error_raise(error_input_past_end);
+    return string_new(0, 1);
+}
+string_descriptor* one_char_answer(int32_t byte) { return byte >= 0 ? &one_byte.strings[byte] : no_char_answer(byte); }
+
+[[gnu::noinline]] string_descriptor* input_chars_general(int64_t count, int32_t file_number, int32_t from_file) {
     if (error_pending()) return string_new(0, 1);
     std::string out;
     if (!from_file) {
@@ -310,10 +339,26 @@ string_descriptor* input_chars(int64_t count, int32_t file_number, int32_t from_
     if (r.mode == file_mode_random || r.mode == file_mode_output) error_raise(error_input_past_end);
     else if (!r.can_read) error_raise(error_path_file_access);
     else if (count < 0) error_raise(error_bad_file_name_or_number);
+    else if (r.mode == file_mode_input && count == 1) return one_char_answer(file_read_byte(slot));
     else if (r.mode == file_mode_input) chars_from_input_file(slot, count, out);
     else chars_from_binary_file(slot, count, out);
     // Only bytes really read: a cut-short input answers fewer.
     return string_temp_from_text(out);
+}
+
+// INPUT$(1, #n), most often a byte of the read-ahead block: the block is proof of a readable input
+// file. Only the number is kept across the call; a 26 asks for its slot again.
+[[gnu::noinline]] string_descriptor* one_char_from_file(int32_t file_number) {
+    int32_t byte = file_handle_block_byte(file_number_slot(file_number));
+    if (byte < 0) return input_chars_general(1, file_number, 1);
+    return one_char_answer(byte == ctrl_z ? byte_unusual(file_number_slot(file_number), byte) : byte);
+}
+
+}  // namespace
+
+string_descriptor* input_chars(int64_t count, int32_t file_number, int32_t from_file) {
+    if (count != 1 || !from_file || error_pending()) return input_chars_general(count, file_number, from_file);
+    return one_char_from_file(file_number);
 }
 
 void file_line_input_text(int32_t slot, string_descriptor* target) {

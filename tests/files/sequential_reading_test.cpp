@@ -1,11 +1,12 @@
-// LINE INPUT and the byte reader beside a plain reader that takes one byte at a time out of its own
-// copy of the read-ahead block: exhaustively over short files, and over random files with random
-// block boundaries and writes through a second handle in between.
+// LINE INPUT, INPUT$ and the byte reader beside a plain reader that takes one byte at a time out
+// of its own copy of the read-ahead block: exhaustively over short files, and over random files
+// with random block boundaries and writes through a second handle in between.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <optional>
 #include <random>
+#include <utility>
 
 #include "files/file_fixture.h"
 #include "files/file_open.h"
@@ -50,6 +51,15 @@ public:
         eof_flag = false;
         return b;
     }
+    // The bytes INPUT$(n) answers, up to the end, and whether it raises 62.
+    std::pair<std::string, bool> chars(int64_t n) {
+        std::string out;
+        for (int32_t c; static_cast<int64_t>(out.size()) < n;) {
+            if ((c = byte()) == file_byte_end) return {out, true};
+            out += static_cast<char>(c);
+        }
+        return {out, false};
+    }
     // The line, or nothing where LINE INPUT raises 62.
     std::optional<std::string> line() {
         std::string out;
@@ -68,6 +78,8 @@ public:
         return eof_flag || (!holds() && ::fstat(fd_, &st) == 0 && position >= st.st_size);
     }
     void seek(int64_t to) { position = to; }
+    // The file was emptied through another handle of this process: the block is gone with it.
+    void emptied() { block_.clear(); }
 
 private:
     bool holds() const {
@@ -109,6 +121,19 @@ protected:
         ASSERT_EQ(error, want ? 0 : 62) << what;
         ASSERT_EQ(text_of(target), want.value_or("")) << what;
         expect_same_state(plain, slot, what);
+    }
+    // A byte read, INPUT$(1, #1) or INPUT$(n, #1) beside the plain reader: bytes and 62 alike.
+    void expect_same_reads(plain_reader& plain, int32_t slot, std::mt19937_64& random, const std::string& what) {
+        int64_t n = std::array<int64_t, 3>{0, 1, 2 + static_cast<int64_t>(random() % 40)}[random() % 3];
+        if (n == 0) {
+            ASSERT_EQ(file_read_byte(slot), plain.byte()) << what;
+            return;
+        }
+        std::string got = text_of(input_chars(n, 1, 1));
+        int32_t error = error_take();
+        auto [want, past_end] = plain.chars(n);
+        ASSERT_EQ(got, want) << what << ", INPUT$(" << n << ")";
+        ASSERT_EQ(error, past_end ? 62 : 0) << what << ", INPUT$(" << n << ")";
     }
     void expect_same_state(const plain_reader& plain, int32_t slot, const std::string& what) {
         ASSERT_EQ(file_handle_position(slot), plain.position) << what;
@@ -161,8 +186,10 @@ std::string random_text(std::mt19937_64& random, size_t size) {
     return bytes;
 }
 
-// Line input, byte reads and the end test in random order; seeks move the block, often to just
-// before its end; a second handle writes into the file, also where the block was already read.
+// Line input, byte reads, INPUT$ of one or more characters and the end test in random order;
+// seeks move the block, often to just before its end; a second handle writes into the file, also
+// where the block was already read, and now and then the file is emptied by an open for output
+// and written anew.
 TEST_F(SequentialReading, RandomReadingMatchesThePlainReader) {
     std::mt19937_64 random(24);
     string_descriptor* target = string_new(0, 0);
@@ -181,7 +208,7 @@ TEST_F(SequentialReading, RandomReadingMatchesThePlainReader) {
                 continue;
             }
             if (pick < 75) {
-                ASSERT_EQ(file_read_byte(slot), plain.byte()) << what;
+                ASSERT_NO_FATAL_FAILURE(expect_same_reads(plain, slot, random, what));
             } else if (pick < 82) {
                 ASSERT_EQ(file_eof(1), plain.eof() ? -1 : 0) << what;
             } else if (pick < 92) {
@@ -190,10 +217,18 @@ TEST_F(SequentialReading, RandomReadingMatchesThePlainReader) {
                 file_seek(1, to + 1);
                 ASSERT_EQ(error_take(), 0) << what;
                 plain.seek(to);
-            } else {
+            } else if (pick < 97) {
                 std::string bytes = random_text(random, 1 + random() % 8);
                 int64_t at = std::max<int64_t>(0, plain.position - 4 + static_cast<int64_t>(random() % 16));
                 ASSERT_EQ(file_handle_write(writer, at, bytes.data(), static_cast<int64_t>(bytes.size())), file_ok);
+            } else {
+                // Opened for output through another number, then written anew, maybe shorter.
+                file_open(text(path("r")), open_mode_output, 0, 0, 3, 0, 0);
+                file_close(3, 1);
+                ASSERT_EQ(error_take(), 0) << what;
+                plain.emptied();
+                std::string bytes = random_text(random, random() % (size + 3));
+                ASSERT_EQ(file_handle_write(writer, 0, bytes.data(), static_cast<int64_t>(bytes.size())), file_ok);
             }
             ASSERT_NO_FATAL_FAILURE(expect_same_state(plain, slot, what));
         }

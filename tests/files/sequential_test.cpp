@@ -169,6 +169,46 @@ TEST_F(Sequential, InputCharsAnswersOnlyWhatWasRead) {
     EXPECT_EQ(error_take(), 52);
 }
 
+// A count of 0 reads nothing: the end-of-file flag of the read before stays, in either mode.
+TEST_F(Sequential, InputOfNoCharactersChangesNothing) {
+    write_file("empty", "");
+    write_file("two", "ab");
+    struct {
+        const char* name;
+        int32_t mode;
+        int64_t seek_to;  // 0: no seek
+    } cases[] = {{"empty", open_mode_binary, 32355}, {"two", open_mode_binary, 2}, {"two", open_mode_input, 0}};
+    for (const auto& c : cases) {
+        ASSERT_EQ(open_as(c.name, c.mode, 1), 0) << c.name;
+        if (c.seek_to != 0) file_seek(1, c.seek_to);
+        input_chars(3, 1, 1);
+        error_take();
+        ASSERT_EQ(file_eof(1), -1) << c.name;
+        int64_t position = file_handle_position(slot(1));
+        EXPECT_EQ(text_of(input_chars(0, 1, 1)), "") << c.name;
+        EXPECT_EQ(error_take(), 0) << c.name;
+        EXPECT_EQ(file_eof(1), -1) << c.name << " mode " << c.mode;
+        EXPECT_EQ(file_handle_record_of(slot(1)).eof_flag, 1) << c.name << " mode " << c.mode;
+        EXPECT_EQ(file_handle_position(slot(1)), position) << c.name;
+        file_close(1, 1);
+    }
+}
+
+// Opening the file for output through another number empties it: the input file is at its end
+// at once, and its reads find the end too, whatever was read ahead.
+TEST_F(Sequential, AnInputFileEmptiedThroughAnotherNumberIsAtItsEnd) {
+    write_file("t", "abcdefghij");
+    ASSERT_EQ(open_as("t", open_mode_input, 1), 0);
+    EXPECT_EQ(text_of(input_chars(3, 1, 1)), "abc");
+    ASSERT_EQ(open_as("t", open_mode_output, 3), 0);
+    file_close(3, 1);
+    EXPECT_EQ(file_length(1), 0);
+    EXPECT_EQ(file_handle_position(slot(1)), 3);
+    EXPECT_EQ(file_eof(1), -1);
+    EXPECT_EQ(text_of(input_chars(1, 1, 1)), "");
+    EXPECT_EQ(error_take(), 62);
+}
+
 TEST_F(Sequential, BinaryLineInputSkipsNothing) {
     struct binary_case {
         std::string bytes;
