@@ -81,7 +81,9 @@ int32_t open_attempt(int32_t slot, const std::string& path, int32_t access, int3
         ::close(fd);
         return code;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // Blocking again where it tells (FIFOs, devices); a regular file ignores the flag. The open set
+    // no other flag that F_SETFL changes.
+    if (!S_ISREG(st.st_mode)) ::fcntl(fd, F_SETFL, 0);
     file_os_handle& os = file_os_of(slot);
     os.fd = fd;
     os.seekable = S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
