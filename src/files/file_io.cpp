@@ -100,6 +100,18 @@ int32_t open_attempt(int32_t slot, const std::string& path, int32_t access, int3
     return code;
 }
 
+// An existing file is opened as named, and the names of its folders searched for another case
+// only when that finds nothing. An open that may create searches first: it would otherwise make a
+// file beside the one whose name differs in case.
+int32_t open_attempt_matching_case(int32_t slot, std::string& path, int32_t access, int32_t deny, int32_t kind) {
+    if (kind != file_create_never) file_name_match_case(path);
+    int32_t code = open_attempt(slot, path, access, deny, kind);
+    if (kind != file_create_never || (code != file_not_found && code != file_path_not_found)) return code;
+    std::string named = path;
+    file_name_match_case(path);
+    return path == named ? code : open_attempt(slot, path, access, deny, kind);
+}
+
 int32_t open_serial(int32_t slot, int32_t access) {
     int fd = com_open(file_handle_record_of(slot).com, access);
     if (fd < 0) return fd;
@@ -262,8 +274,8 @@ int32_t file_handle_open(std::string_view name, int32_t access, int32_t deny, in
     if (name.find('\0') != std::string_view::npos) code = file_bad_name;
     else if (int32_t com = com_spec_parse(name, r.com); com < 0) code = file_bad_name;
     else if (r.com.com_port != 0) code = open_serial(slot, access);
-    else if ((code = file_name_fix(name, path)) == file_ok) {
-        code = open_attempt(slot, path, access, deny, kind);
+    else if ((code = file_name_map(name, path)) == file_ok) {
+        code = open_attempt_matching_case(slot, path, access, deny, kind);
         if (code != file_ok && kind == file_create_fallback) {
             for (int32_t fallback : {int32_t{file_access_read}, int32_t{file_access_write}}) {
                 code = open_attempt(slot, path, fallback, deny, kind);
