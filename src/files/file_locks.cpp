@@ -133,8 +133,8 @@ uint32_t sentinels_refusing(int32_t access, int32_t deny) {
            ((deny & file_deny_write) ? 1u << sentinel_writes : 0);
 }
 
-// A side file the program owns gets the bits that let the file's users join it, and the file's
-// group when that group's users may open it and others may not.
+// A trusted side file gets the bits that let the file's users join it, and the file's group when
+// that group's users may open it and others may not (where this user may change them: its maker).
 void side_file_fit(int fd, struct stat& side, const struct stat& real) {
     mode_t want = side_file_mode(real.st_mode);
     if ((side.st_mode & 07777) != want && ::fchmod(fd, want) == 0) side.st_mode = (side.st_mode & S_IFMT) | want;
@@ -160,16 +160,17 @@ int32_t side_file_take(file_os_handle& os, const struct stat& real) {
         if (fd < 0) return side_open_result(errno);
         struct stat side;
         int32_t code = ::fstat(fd, &side) == 0 ? file_ok : file_fault;
-        if (code == file_ok) side_file_fit(fd, side, real);
         if (code == file_ok && !side_file_trusted(side, real, ::geteuid)) code = file_denied;
+        if (code == file_ok) side_file_fit(fd, side, real);
         if (code == file_ok && lock_call(fd, F_OFD_SETLKW, F_WRLCK, sentinel_gate, 1) < 0) code = file_fault;
         if (code != file_ok) {
             ::close(fd);
             return code;
         }
         struct stat named;
-        if (::fstatat(dir, name.text, &named, AT_SYMLINK_NOFOLLOW) == 0 && named.st_dev == side.st_dev &&
-            named.st_ino == side.st_ino) {
+        bool is_named = ::fstatat(dir, name.text, &named, AT_SYMLINK_NOFOLLOW) == 0;
+        int err = is_named ? 0 : errno;
+        if (is_named && named.st_dev == side.st_dev && named.st_ino == side.st_ino) {
             os.lock_fd = fd;
             os.lock_dir = dir;
             os.lock_dev = real.st_dev;
@@ -177,6 +178,7 @@ int32_t side_file_take(file_os_handle& os, const struct stat& real) {
             return file_ok;
         }
         ::close(fd);
+        if (err != 0 && err != ENOENT) return file_fault;
     }
 }
 
