@@ -244,16 +244,16 @@ bool side_file_trusted(const struct stat& side, const struct stat& real, uid_t (
 int32_t file_locks_join(file_os_handle& os, const struct stat& st, int32_t access, int32_t deny) {
     if (int32_t code = side_file_take(os, st); code != file_ok) return code;
     int fd = os.lock_fd;
-    bool clash = !each_sentinel_run(sentinels_refusing(access, deny),
-                                    [&](int64_t start, int64_t length) { return held_elsewhere(fd, start, length) != 1; });
+    auto free_here = [&](int64_t start, int64_t length) { return held_elsewhere(fd, start, length) != 1; };
+    bool clash = !each_sentinel_run(sentinels_refusing(access, deny), free_here);
     if (clash) {
         // Another handle holds the file, so its side file stays; closing gives the gate back.
         ::close(fd);
         os.lock_fd = -1;
         return file_denied;
     }
-    each_sentinel_run(sentinels_held(access, deny),
-                      [&](int64_t start, int64_t length) { return lock_call(fd, F_OFD_SETLK, F_RDLCK, start, length) == 0; });
+    auto take = [&](int64_t start, int64_t length) { return lock_call(fd, F_OFD_SETLK, F_RDLCK, start, length) == 0; };
+    each_sentinel_run(sentinels_held(access, deny), take);
     lock_call(fd, F_OFD_SETLK, F_UNLCK, sentinel_gate, 1);
     return file_ok;
 }

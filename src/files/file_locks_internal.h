@@ -4,7 +4,7 @@
 // bytes say who reads, writes and denies what, and a user byte b is locked exclusively at 64 + b.
 // Such locks clash between two handles of one process, read-only handles can take them, root
 // cannot bypass them, and they vanish when their holder dies. The side file's first word, mapped
-// by handles that transfer or lock, counts the range locks held, so transfers look for clashes
+// by a handle at its first LOCK or second transfer, counts the range locks held, so transfers look for clashes
 // only while some handle of the file holds one (a holder that died leaves the count high: the
 // look then merely costs a call).
 // Side files live in /dev/shm/lumo-locks, shared by every user (sticky); a folder there that is a

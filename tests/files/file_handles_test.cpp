@@ -199,7 +199,8 @@ TEST_F(FileHandles, RangeEndsHoldTheirOwnBytesAndNoMore) {
     for (const auto& s : steps) {
         const char byte = 'b';
         int32_t asker = s.by_holder ? a : b;
-        int32_t got = s.lock ? file_handle_lock_range(asker, s.first, s.last) : file_handle_write(asker, s.first, &byte, 1);
+        int32_t got =
+            s.lock ? file_handle_lock_range(asker, s.first, s.last) : file_handle_write(asker, s.first, &byte, 1);
         EXPECT_EQ(got, s.want) << s.name;
     }
 }

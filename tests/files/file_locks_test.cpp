@@ -95,7 +95,8 @@ TEST_F(SideFiles, SharingHoldsWhileOneProcessRemovesTheSideFileAndTheOtherReopen
             if (slot < 0) continue;
             if (inside->fetch_add(1) != 0) ::_exit(1);
             ++entered;
-            for (int k = 0; k < 8; ++k) file_handle_write(slot, 0, "x", 1);  // a while inside: the other opens meanwhile
+            // A while inside: the other opens meanwhile.
+            for (int k = 0; k < 8; ++k) file_handle_write(slot, 0, "x", 1);
             inside->fetch_sub(1);
             file_handle_close(slot);
         }
