@@ -1,9 +1,11 @@
 // Record PUT and GET and one-byte binary GETs through the file layer, beside plain pwrite and
 // pread loops over the same file in the same run: the price of the slot checks and of looking
-// for other handles' range locks before every transfer.
+// for other handles' range locks before every transfer. OPEN FOR INPUT + CLOSE beside fopen +
+// fclose of the same file: the price of joining and leaving the file's sharing.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <string>
@@ -21,7 +23,10 @@ namespace {
 constexpr int64_t record_length = 128;
 constexpr int64_t records = 1024;
 
-std::string bench_path() { return "/tmp/lumo-bench-files-" + std::to_string(::getpid()); }
+const std::string& bench_path() {
+    static const std::string path = "/tmp/lumo-bench-files-" + std::to_string(::getpid());
+    return path;
+}
 
 void runtime_fresh() {
     dos_memory_clear();
@@ -32,7 +37,7 @@ void runtime_fresh() {
 }
 
 void open_as(int32_t mode, int32_t n, int64_t length) {
-    std::string name = bench_path();
+    const std::string& name = bench_path();
     file_open(string_from_literal(name.data(), static_cast<int32_t>(name.size())), mode, 0, 0, n, length, length != 0);
 }
 
@@ -87,9 +92,31 @@ void BM_plain_pread_bytes(benchmark::State& state) {
     ::close(fd);
 }
 
+void BM_layer_open_input_close(benchmark::State& state) {
+    runtime_fresh();
+    int fd = ::open(bench_path().c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    benchmark::DoNotOptimize(::pwrite(fd, "text\r\n", 6, 0));  // not empty: the open reads its first byte
+    ::close(fd);
+    for (auto _ : state) {
+        open_as(open_mode_input, 1, 0);
+        file_close(1, 1);
+    }
+    if (error_number != 0) state.SkipWithError("the layer raised an error");
+}
+
+void BM_plain_fopen_fclose(benchmark::State& state) {
+    for (auto _ : state) {
+        FILE* f = std::fopen(bench_path().c_str(), "rb");
+        benchmark::DoNotOptimize(f);
+        std::fclose(f);
+    }
+}
+
 BENCHMARK(BM_layer_record_put_get);
 BENCHMARK(BM_plain_pwrite_pread);
 BENCHMARK(BM_layer_binary_byte_gets);
 BENCHMARK(BM_plain_pread_bytes);
+BENCHMARK(BM_layer_open_input_close);
+BENCHMARK(BM_plain_fopen_fclose);
 
 }  // namespace

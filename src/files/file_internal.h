@@ -3,6 +3,8 @@
 // slot they are handed.
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <memory>
 #include <map>
@@ -19,7 +21,11 @@ struct locked_range {
 struct file_os_handle {
     int fd = -1;
     int lock_fd = -1;          // the side lock file of the file's identity (file_locks_internal.h), or -1
+    int lock_dir = -1;         // the folder that holds it, and the identity that names it
+    dev_t lock_dev = 0;
+    ino_t lock_ino = 0;
     uint32_t* lock_count = nullptr;  // the side file's count of range locks held, shared by every process
+    uint8_t lock_checks = 0;         // transfers checked before the count was mapped
     bool seekable = false;     // transfers at the kept position (regular files, block devices)
     std::vector<locked_range> ranges;
     int32_t pushback = -1;           // a byte stepped back on a device that cannot seek

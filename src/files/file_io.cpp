@@ -98,7 +98,9 @@ int32_t open_attempt(int32_t slot, const std::string& path, int32_t access, int3
         ::close(fd);
         return code;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // Blocking again where it tells (FIFOs, devices); a regular file ignores the flag. The open set
+    // no other flag that F_SETFL changes.
+    if (!S_ISREG(st.st_mode)) ::fcntl(fd, F_SETFL, 0);
     file_os_handle& os = file_os_of(slot);
     os.fd = fd;
     os.seekable = S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
@@ -112,6 +114,18 @@ int32_t open_attempt(int32_t slot, const std::string& path, int32_t access, int3
         os.fd = -1;
     }
     return code;
+}
+
+// An existing file is opened as named, and the names of its folders searched for another case
+// only when that finds nothing. An open that may create searches first: it would otherwise make a
+// file beside the one whose name differs in case.
+int32_t open_attempt_matching_case(int32_t slot, std::string& path, int32_t access, int32_t deny, int32_t kind) {
+    if (kind != file_create_never) file_name_match_case(path);
+    int32_t code = open_attempt(slot, path, access, deny, kind);
+    if (kind != file_create_never || (code != file_not_found && code != file_path_not_found)) return code;
+    std::string named = path;
+    file_name_match_case(path);
+    return path == named ? code : open_attempt(slot, path, access, deny, kind);
 }
 
 int32_t open_serial(int32_t slot, int32_t access) {
@@ -281,8 +295,8 @@ int32_t file_handle_open(std::string_view name, int32_t access, int32_t deny, in
     if (name.find('\0') != std::string_view::npos) code = file_bad_name;
     else if (int32_t com = com_spec_parse(name, r.com); com < 0) code = file_bad_name;
     else if (r.com.com_port != 0) code = open_serial(slot, access);
-    else if ((code = file_name_fix(name, path)) == file_ok) {
-        code = open_attempt(slot, path, access, deny, kind);
+    else if ((code = file_name_map(name, path)) == file_ok) {
+        code = open_attempt_matching_case(slot, path, access, deny, kind);
         if (code != file_ok && kind == file_create_fallback) {
             for (int32_t fallback : {int32_t{file_access_read}, int32_t{file_access_write}}) {
                 code = open_attempt(slot, path, fallback, deny, kind);
