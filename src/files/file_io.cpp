@@ -183,13 +183,11 @@ int64_t ahead_index(file_handle_record& r, file_os_handle& os, int32_t& code) {
     return read_ahead_fill(r, os, code) ? 0 : -1;
 }
 
-// The slot whose read-ahead block holds its kept position, else null. Only an open, readable input
-// file has a block (releasing the slot empties it), and a file never keeps a stepped-back byte:
-// such a slot needs no other check.
+// The slot whose read-ahead block holds its kept position, else null.
 file_slot* slot_in_block(int32_t slot) {
     if (!file_slot_in_table(slot)) return nullptr;
     file_slot& s = file_slot_of(slot);
-    return ahead_holds(s.os, s.record.position) ? &s : nullptr;
+    return file_block_holds_position(s) ? &s : nullptr;
 }
 
 file_bytes_view view_at_position(const file_slot& s) {
@@ -218,19 +216,6 @@ file_bytes_view view_at_position(const file_slot& s) {
     return s->record.position >= file_handle_size(slot) ? 1 : 0;
 }
 
-// A byte delivered at the kept position: the position moves on past it.
-int32_t byte_taken(file_handle_record& r, uint8_t byte) {
-    ++r.position;
-    r.eof_flag = 0;
-    file_table.last_read_count = 1;
-    return byte;
-}
-
-// The byte at the kept position of a slot whose block holds it, taken.
-int32_t block_byte_taken(file_slot& s) {
-    return byte_taken(s.record, s.os.ahead[static_cast<size_t>(s.record.position - s.os.ahead_start)]);
-}
-
 // The byte reader's slow way: no open slot, a read straight from the descriptor, a stepped-back
 // byte, or the block refilled.
 [[gnu::noinline]] int32_t byte_outside_block(int32_t slot) {
@@ -257,7 +242,7 @@ int32_t block_byte_taken(file_slot& s) {
         }
         byte = os.ahead[static_cast<size_t>(at)];
     }
-    return byte_taken(r, byte);
+    return file_byte_taken(r, byte);
 }
 
 int32_t range_arguments(int64_t& first, int64_t last) {
@@ -391,12 +376,12 @@ int32_t file_read_whole(std::string_view name, std::string& bytes) {
 
 int32_t file_handle_read_byte(int32_t slot) {
     file_slot* s = slot_in_block(slot);
-    return s ? block_byte_taken(*s) : byte_outside_block(slot);
+    return s ? file_block_byte_take(*s) : byte_outside_block(slot);
 }
 
 int32_t file_handle_block_byte(int32_t slot) {
     file_slot* s = slot_in_block(slot);
-    return s ? block_byte_taken(*s) : -1;
+    return s ? file_block_byte_take(*s) : -1;
 }
 
 file_bytes_view file_handle_ahead(int32_t slot) {

@@ -13,6 +13,7 @@
 #include "core/strings.h"
 #include "display/keyboard.h"
 #include "files/file_handles.h"
+#include "files/file_internal.h"
 #include "screen/print_positioning.h"
 
 namespace {
@@ -358,7 +359,10 @@ string_descriptor* one_char_answer(int32_t byte) { return byte >= 0 ? &one_byte.
 
 string_descriptor* input_chars(int64_t count, int32_t file_number, int32_t from_file) {
     if (count != 1 || !from_file || error_pending()) return input_chars_general(count, file_number, from_file);
-    return one_char_from_file(file_number);
+    // The number asked last, its block holding the byte: no lookup and no call on the way.
+    file_slot* s = file_number_in_block(file_number);
+    if (!s || file_block_byte(*s) == ctrl_z) return one_char_from_file(file_number);
+    return &one_byte.strings[file_block_byte_take(*s)];
 }
 
 void file_line_input_text(int32_t slot, string_descriptor* target) {
