@@ -23,7 +23,8 @@ struct file_os_handle {
     bool seekable = false;     // transfers at the kept position (regular files, block devices)
     std::vector<locked_range> ranges;
     int32_t pushback = -1;           // a byte stepped back on a device that cannot seek
-    std::vector<uint8_t> ahead;      // input files: bytes read ahead, from file offset ahead_start
+    std::vector<uint8_t> ahead;      // input files: room for a block, taken at the first read
+    int64_t ahead_length = 0;        // the bytes of the room read ahead, from file offset ahead_start
     int64_t ahead_start = 0;
 };
 
@@ -56,7 +57,7 @@ inline file_slot* file_slot_open(int32_t slot) {
 // has a block (releasing the slot empties it), and a file never keeps a stepped-back byte: such a
 // slot needs no other check. Positions are never negative: one unsigned test is both bounds.
 inline bool file_block_holds_position(const file_slot& s) {
-    return static_cast<uint64_t>(s.record.position - s.os.ahead_start) < s.os.ahead.size();
+    return static_cast<uint64_t>(s.record.position - s.os.ahead_start) < static_cast<uint64_t>(s.os.ahead_length);
 }
 // The slot of file number n when n is the number asked last and the slot's block holds its kept
 // position, else null: the common way of a loop over one file, a few loads and no lookup.

@@ -72,9 +72,9 @@ int open_flags(int32_t access, int32_t kind) {
 void blocks_of_file_drop(const struct stat& st) {
     for (const auto& s : file_table.slots) {
         struct stat other;
-        if (!s->os.ahead.empty() && ::fstat(s->os.fd, &other) == 0 && other.st_dev == st.st_dev &&
+        if (s->os.ahead_length != 0 && ::fstat(s->os.fd, &other) == 0 && other.st_dev == st.st_dev &&
             other.st_ino == st.st_ino)
-            s->os.ahead.clear();
+            s->os.ahead_length = 0;
     }
 }
 
@@ -162,17 +162,17 @@ int64_t transfer(const file_handle_record& r, const file_os_handle& os, uint8_t*
 // Input files: the next block at the kept position into the read-ahead buffer; false at the end
 // of the file or on an error (code says which).
 [[gnu::noinline]] bool read_ahead_fill(file_handle_record& r, file_os_handle& os, int32_t& code) {
-    os.ahead.resize(file_read_ahead_size);
+    os.ahead.resize(file_read_ahead_size);  // taken once: the room stays while the slot is open
     int64_t done = transfer(r, os, os.ahead.data(), file_read_ahead_size, false, code);
     if (code == file_ok) code = file_locks_range_check(os, r.position, done);
-    os.ahead.resize(code == file_ok ? static_cast<size_t>(done) : 0);
+    os.ahead_length = code == file_ok ? done : 0;
     os.ahead_start = r.position;
     return code == file_ok && done > 0;
 }
 
 bool ahead_holds(const file_os_handle& os, int64_t position) {
     // Positions are never negative: one unsigned test is both bounds.
-    return static_cast<uint64_t>(position - os.ahead_start) < os.ahead.size();
+    return static_cast<uint64_t>(position - os.ahead_start) < static_cast<uint64_t>(os.ahead_length);
 }
 
 // The kept position's index in the read-ahead buffer, refilled first when the position lies outside
@@ -192,7 +192,7 @@ file_slot* slot_in_block(int32_t slot) {
 
 file_bytes_view view_at_position(const file_slot& s) {
     int64_t at = s.record.position - s.os.ahead_start;
-    return {s.os.ahead.data() + at, static_cast<int64_t>(s.os.ahead.size()) - at};
+    return {s.os.ahead.data() + at, s.os.ahead_length - at};
 }
 
 // The block view's slow way: a slot that is not read ahead, or the block refilled.

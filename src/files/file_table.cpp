@@ -43,7 +43,7 @@ int32_t file_handle_release(int32_t slot) {
     if (!file_handle_valid(slot)) return file_bad_slot;
     file_handle_record& r = file_handle_record_of(slot);
     r.in_use = 0;
-    file_os_of(slot).ahead.clear();  // a block means an open slot to the byte reader
+    file_os_of(slot).ahead_length = 0;  // a block means an open slot to the byte reader
     if (r.file_number != 0) file_number_unbind(r.file_number);
     file_table.free_stack.push_back(slot);
     return file_ok;
