@@ -575,7 +575,17 @@ void string_fill_left(string_descriptor* target, const string_descriptor* source
     std::memset(target->text + n, ' ', static_cast<size_t>(target->length) - n);
 }
 
-string_descriptor* string_assign(string_descriptor* target, string_descriptor* source) {
+namespace {
+
+// Most assignments copy a string that is no temporary into the target's own place: the
+// target keeps its place and list entry, there is nothing to take over or free and no entry to
+// rewrite, as the general way would find step by step.
+bool assign_copies_in_place(const string_descriptor* target, const string_descriptor* source) {
+    return !target->fixed && !target->read_only && !target->permanent && !target->segment_entry &&
+           !source->temporary && source->length <= target->length;
+}
+
+[[gnu::noinline]] string_descriptor* assign_general(string_descriptor* target, string_descriptor* source) {
     if (target == source) return target;
     // Constant and permanent strings are never written.
     if (target->read_only || target->permanent) return assign_end(target, source);
@@ -590,6 +600,22 @@ string_descriptor* string_assign(string_descriptor* target, string_descriptor* s
     string_bytes_move(target->text, source->text, length);
     target->length = source->length;
     return assign_end(target, source);
+}
+
+}  // namespace
+
+string_descriptor* string_assign(string_descriptor* target, string_descriptor* source) {
+    if (!assign_copies_in_place(target, source)) return assign_general(target, source);
+    // One character is the most common text of all; up to two words go without a library call.
+    auto length = static_cast<uint32_t>(source->length);
+    if (length == 1)
+        target->text[0] = source->text[0];
+    else if (length <= string_short_move_max)
+        string_bytes_move_short(target->text, source->text, length);
+    else
+        return assign_general(target, source);
+    target->length = static_cast<int32_t>(length);
+    return target;
 }
 
 string_descriptor* string_concat(string_descriptor* a, string_descriptor* b) {

@@ -86,12 +86,12 @@ inline void string_bytes_move_words(uint8_t* to, const uint8_t* from, size_t n) 
     std::memcpy(to, &head, sizeof head);
     std::memcpy(to + n - sizeof tail, &tail, sizeof tail);
 }
-// Moves n bytes from one text to another; the two may overlap. Most texts of a statement are a
-// few bytes long: those are read whole in at most two words, then written, without a library call.
-inline void string_bytes_move(uint8_t* to, const uint8_t* from, size_t n) {
-    if (n > 2 * sizeof(uint64_t)) {
-        std::memmove(to, from, n);
-    } else if (n >= sizeof(uint64_t)) {
+// The most bytes string_bytes_move_short moves.
+constexpr size_t string_short_move_max = 2 * sizeof(uint64_t);
+// Moves up to string_short_move_max bytes, read whole in at most two words, then written, without
+// a library call; the two texts may overlap.
+inline void string_bytes_move_short(uint8_t* to, const uint8_t* from, size_t n) {
+    if (n >= sizeof(uint64_t)) {
         string_bytes_move_words<uint64_t>(to, from, n);
     } else if (n >= sizeof(uint32_t)) {
         string_bytes_move_words<uint32_t>(to, from, n);
@@ -101,6 +101,14 @@ inline void string_bytes_move(uint8_t* to, const uint8_t* from, size_t n) {
         to[n / 2] = middle;
         to[n - 1] = last;
     }
+}
+// Moves n bytes from one text to another; the two may overlap. Most texts of a statement are a
+// few bytes long: those take the short move.
+inline void string_bytes_move(uint8_t* to, const uint8_t* from, size_t n) {
+    if (n > string_short_move_max)
+        std::memmove(to, from, n);
+    else
+        string_bytes_move_short(to, from, n);
 }
 // The text of a string as a view, valid while the string is neither changed nor freed.
 inline std::string_view string_text_view(const string_descriptor* s) {

@@ -12,6 +12,7 @@
 #include <string_view>
 
 struct string_descriptor;
+struct file_slot;
 
 enum file_result : int32_t {
     file_ok = 0,
@@ -97,6 +98,7 @@ void file_number_unbind(int32_t n);
 struct file_number_memo {
     int32_t number;
     int32_t slot;
+    file_slot* data;  // the slot's record and block; for a free number a slot never read ahead
 };
 extern file_number_memo file_number_last;
 int32_t file_number_slot_lookup(int32_t n);

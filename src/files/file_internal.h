@@ -1,6 +1,6 @@
 // The file layer's own files only: the operating-system side of a slot and the table that holds
 // the slots. file_table.cpp owns the state; file_io.cpp, file_locks.cpp and serial.cpp work on the
-// slot they are handed.
+// slot they are handed; the byte statements take bytes of a read-ahead block here on their fast way.
 #pragma once
 
 #include <sys/types.h>
@@ -29,7 +29,8 @@ struct file_os_handle {
     bool seekable = false;     // transfers at the kept position (regular files, block devices)
     std::vector<locked_range> ranges;
     int32_t pushback = -1;           // a byte stepped back on a device that cannot seek
-    std::vector<uint8_t> ahead;      // input files: bytes read ahead, from file offset ahead_start
+    std::vector<uint8_t> ahead;      // input files: room for a block, taken at the first read
+    int64_t ahead_length = 0;        // the bytes of the room read ahead, from file offset ahead_start
     int64_t ahead_start = 0;
 };
 
@@ -57,3 +58,30 @@ inline file_os_handle& file_os_of(int32_t slot) { return file_slot_of(slot).os; 
 inline file_slot* file_slot_open(int32_t slot) {
     return file_slot_in_table(slot) && file_slot_of(slot).record.in_use ? &file_slot_of(slot) : nullptr;
 }
+
+// Whether the slot's read-ahead block holds its kept position. Only an open, readable input file
+// has a block (releasing the slot empties it), and a file never keeps a stepped-back byte: such a
+// slot needs no other check. Positions are never negative: one unsigned test is both bounds.
+inline bool file_block_holds_position(const file_slot& s) {
+    return static_cast<uint64_t>(s.record.position - s.os.ahead_start) < static_cast<uint64_t>(s.os.ahead_length);
+}
+// The slot of file number n when n is the number asked last and the slot's block holds its kept
+// position, else null: the common way of a loop over one file, a few loads and no lookup.
+inline file_slot* file_number_in_block(int32_t n) {
+    if (n != file_number_last.number) return nullptr;
+    file_slot* s = file_number_last.data;
+    return file_block_holds_position(*s) ? s : nullptr;
+}
+// The byte at the kept position of a slot whose block holds it.
+inline uint8_t file_block_byte(const file_slot& s) {
+    return s.os.ahead[static_cast<size_t>(s.record.position - s.os.ahead_start)];
+}
+// A byte delivered at the kept position: the position moves on past it.
+inline int32_t file_byte_taken(file_handle_record& r, uint8_t byte) {
+    ++r.position;
+    r.eof_flag = 0;
+    file_table.last_read_count = 1;
+    return byte;
+}
+// The byte at the kept position of a slot whose block holds it, taken.
+inline int32_t file_block_byte_take(file_slot& s) { return file_byte_taken(s.record, file_block_byte(s)); }

@@ -72,9 +72,9 @@ int open_flags(int32_t access, int32_t kind) {
 void blocks_of_file_drop(const struct stat& st) {
     for (const auto& s : file_table.slots) {
         struct stat other;
-        if (!s->os.ahead.empty() && ::fstat(s->os.fd, &other) == 0 && other.st_dev == st.st_dev &&
+        if (s->os.ahead_length != 0 && ::fstat(s->os.fd, &other) == 0 && other.st_dev == st.st_dev &&
             other.st_ino == st.st_ino)
-            s->os.ahead.clear();
+            s->os.ahead_length = 0;
     }
 }
 
@@ -176,17 +176,17 @@ int64_t transfer(const file_handle_record& r, const file_os_handle& os, uint8_t*
 // Input files: the next block at the kept position into the read-ahead buffer; false at the end
 // of the file or on an error (code says which).
 [[gnu::noinline]] bool read_ahead_fill(file_handle_record& r, file_os_handle& os, int32_t& code) {
-    os.ahead.resize(file_read_ahead_size);
+    os.ahead.resize(file_read_ahead_size);  // taken once: the room stays while the slot is open
     int64_t done = transfer(r, os, os.ahead.data(), file_read_ahead_size, false, code);
     if (code == file_ok) code = file_locks_range_check(os, r.position, done);
-    os.ahead.resize(code == file_ok ? static_cast<size_t>(done) : 0);
+    os.ahead_length = code == file_ok ? done : 0;
     os.ahead_start = r.position;
     return code == file_ok && done > 0;
 }
 
 bool ahead_holds(const file_os_handle& os, int64_t position) {
     // Positions are never negative: one unsigned test is both bounds.
-    return static_cast<uint64_t>(position - os.ahead_start) < os.ahead.size();
+    return static_cast<uint64_t>(position - os.ahead_start) < static_cast<uint64_t>(os.ahead_length);
 }
 
 // The kept position's index in the read-ahead buffer, refilled first when the position lies outside
@@ -197,18 +197,16 @@ int64_t ahead_index(file_handle_record& r, file_os_handle& os, int32_t& code) {
     return read_ahead_fill(r, os, code) ? 0 : -1;
 }
 
-// The slot whose read-ahead block holds its kept position, else null. Only an open, readable input
-// file has a block (releasing the slot empties it), and a file never keeps a stepped-back byte:
-// such a slot needs no other check.
+// The slot whose read-ahead block holds its kept position, else null.
 file_slot* slot_in_block(int32_t slot) {
     if (!file_slot_in_table(slot)) return nullptr;
     file_slot& s = file_slot_of(slot);
-    return ahead_holds(s.os, s.record.position) ? &s : nullptr;
+    return file_block_holds_position(s) ? &s : nullptr;
 }
 
 file_bytes_view view_at_position(const file_slot& s) {
     int64_t at = s.record.position - s.os.ahead_start;
-    return {s.os.ahead.data() + at, static_cast<int64_t>(s.os.ahead.size()) - at};
+    return {s.os.ahead.data() + at, s.os.ahead_length - at};
 }
 
 // The block view's slow way: a slot that is not read ahead, or the block refilled.
@@ -230,19 +228,6 @@ file_bytes_view view_at_position(const file_slot& s) {
     // A port is at its end while nothing waits to be read.
     if (s->record.com.com_port != 0) return file_handle_bytes_waiting(slot) == 0 ? 1 : 0;
     return s->record.position >= file_handle_size(slot) ? 1 : 0;
-}
-
-// A byte delivered at the kept position: the position moves on past it.
-int32_t byte_taken(file_handle_record& r, uint8_t byte) {
-    ++r.position;
-    r.eof_flag = 0;
-    file_table.last_read_count = 1;
-    return byte;
-}
-
-// The byte at the kept position of a slot whose block holds it, taken.
-int32_t block_byte_taken(file_slot& s) {
-    return byte_taken(s.record, s.os.ahead[static_cast<size_t>(s.record.position - s.os.ahead_start)]);
 }
 
 // The byte reader's slow way: no open slot, a read straight from the descriptor, a stepped-back
@@ -271,7 +256,7 @@ int32_t block_byte_taken(file_slot& s) {
         }
         byte = os.ahead[static_cast<size_t>(at)];
     }
-    return byte_taken(r, byte);
+    return file_byte_taken(r, byte);
 }
 
 int32_t range_arguments(int64_t& first, int64_t last) {
@@ -405,12 +390,12 @@ int32_t file_read_whole(std::string_view name, std::string& bytes) {
 
 int32_t file_handle_read_byte(int32_t slot) {
     file_slot* s = slot_in_block(slot);
-    return s ? block_byte_taken(*s) : byte_outside_block(slot);
+    return s ? file_block_byte_take(*s) : byte_outside_block(slot);
 }
 
 int32_t file_handle_block_byte(int32_t slot) {
     file_slot* s = slot_in_block(slot);
-    return s ? block_byte_taken(*s) : -1;
+    return s ? file_block_byte_take(*s) : -1;
 }
 
 file_bytes_view file_handle_ahead(int32_t slot) {

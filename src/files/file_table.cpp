@@ -10,8 +10,10 @@
 
 file_table_state file_table;
 uint64_t file_handle_serial = 1;
-// Number 0 is never bound.
-constexpr file_number_memo number_memo_blank{0, -1};
+// Number 0 is never bound. A free number's memo points at a slot with no block, so the fast ways
+// of the byte statements need no test for it.
+file_slot unbound_slot;
+constexpr file_number_memo number_memo_blank{0, -1, &unbound_slot};
 file_number_memo file_number_last = number_memo_blank;
 
 file_handle_record* const* file_handle_records = nullptr;
@@ -41,7 +43,7 @@ int32_t file_handle_release(int32_t slot) {
     if (!file_handle_valid(slot)) return file_bad_slot;
     file_handle_record& r = file_handle_record_of(slot);
     r.in_use = 0;
-    file_os_of(slot).ahead.clear();  // a block means an open slot to the byte reader
+    file_os_of(slot).ahead_length = 0;  // a block means an open slot to the byte reader
     if (r.file_number != 0) file_number_unbind(r.file_number);
     file_table.free_stack.push_back(slot);
     return file_ok;
@@ -94,7 +96,8 @@ void file_number_unbind(int32_t n) {
 
 int32_t file_number_slot_lookup(int32_t n) {
     auto it = file_table.numbers.find(n);
-    file_number_last = {n, it == file_table.numbers.end() ? -1 : it->second};
+    bool bound = it != file_table.numbers.end();
+    file_number_last = {n, bound ? it->second : -1, bound ? &file_slot_of(it->second) : &unbound_slot};
     return file_number_last.slot;
 }
 

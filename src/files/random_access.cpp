@@ -9,6 +9,7 @@
 #include "core/errors.h"
 #include "core/strings.h"
 #include "files/file_handles.h"
+#include "files/file_internal.h"
 #include "files/network_seam.h"
 #include "files/record_fields.h"
 
@@ -257,13 +258,24 @@ int64_t file_length(int32_t n) {
     return 0;
 }
 
-int32_t file_eof(int32_t n) {
+namespace {
+
+[[gnu::noinline]] int32_t eof_general(int32_t n) {
     if (n < 0) return file_network.eof ? file_network.eof(n) : (network_missing(), 0);
     int32_t slot = bound_slot(n);
     if (slot < 0) return 0;
     const file_handle_record& r = file_handle_record_of(slot);
     bool at_end = r.eof_flag || (r.mode == file_mode_input && file_handle_at_end(slot) == 1);
     return at_end ? -1 : 0;
+}
+
+}  // namespace
+
+int32_t file_eof(int32_t n) {
+    // Bytes still read ahead and no end marker met: not at the end, without a lookup.
+    const file_slot* s = file_number_in_block(n);
+    if (s && !s->record.eof_flag) return 0;
+    return eof_general(n);
 }
 
 void file_seek(int32_t n, int64_t position) {

@@ -13,6 +13,7 @@
 #include "core/strings.h"
 #include "display/keyboard.h"
 #include "files/file_handles.h"
+#include "files/file_internal.h"
 #include "screen/print_positioning.h"
 
 namespace {
@@ -31,6 +32,7 @@ char blanks[32];
 struct one_byte_strings {
     uint8_t bytes[256];
     string_descriptor strings[256];
+    string_descriptor* of[256];  // by byte: one load where the byte is taken
     one_byte_strings() {
         for (int b = 0; b < 256; ++b) {
             bytes[b] = static_cast<uint8_t>(b);
@@ -40,6 +42,7 @@ struct one_byte_strings {
             s.length = 1;
             s.read_only = 1;
             s.permanent = 1;
+            of[b] = &s;
         }
     }
 } one_byte;
@@ -323,7 +326,7 @@ namespace {
     if (byte == file_byte_end) error_raise(error_input_past_end);
     return string_new(0, 1);
 }
-string_descriptor* one_char_answer(int32_t byte) { return byte >= 0 ? &one_byte.strings[byte] : no_char_answer(byte); }
+string_descriptor* one_char_answer(int32_t byte) { return byte >= 0 ? one_byte.of[byte] : no_char_answer(byte); }
 
 [[gnu::noinline]] string_descriptor* input_chars_general(int64_t count, int32_t file_number, int32_t from_file) {
     if (error_pending()) return string_new(0, 1);
@@ -358,7 +361,10 @@ string_descriptor* one_char_answer(int32_t byte) { return byte >= 0 ? &one_byte.
 
 string_descriptor* input_chars(int64_t count, int32_t file_number, int32_t from_file) {
     if (count != 1 || !from_file || error_pending()) return input_chars_general(count, file_number, from_file);
-    return one_char_from_file(file_number);
+    // The number asked last, its block holding the byte: no lookup and no call on the way.
+    file_slot* s = file_number_in_block(file_number);
+    if (!s || file_block_byte(*s) == ctrl_z) return one_char_from_file(file_number);
+    return one_byte.of[file_block_byte_take(*s)];
 }
 
 void file_line_input_text(int32_t slot, string_descriptor* target) {

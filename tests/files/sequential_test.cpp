@@ -169,6 +169,40 @@ TEST_F(Sequential, InputCharsAnswersOnlyWhatWasRead) {
     EXPECT_EQ(error_take(), 52);
 }
 
+// The byte statements remember the number asked last: two files read in turn each give their own
+// bytes and ends, and a number that is free, or freed by a close, stays free however often it is asked.
+TEST_F(Sequential, OneCharacterReadsFollowTheNumberAsked) {
+    write_file("a", "ab");
+    write_file("b", "xyz");
+    ASSERT_EQ(open_as("a", open_mode_input, 1), 0);
+    ASSERT_EQ(open_as("b", open_mode_input, 2), 0);
+    std::string got[3];
+    for (int i = 0; i < 3; ++i) {
+        for (int32_t n : {1, 2}) {
+            if (file_eof(n) == 0) got[n] += text_of(input_chars(1, n, 1));
+        }
+    }
+    EXPECT_EQ(got[1], "ab");
+    EXPECT_EQ(got[2], "xyz");
+    EXPECT_EQ(error_take(), 0);
+    EXPECT_EQ(file_eof(1), -1);
+    for (int32_t free_number : {0, 3, 3}) {
+        EXPECT_EQ(file_eof(free_number), 0);
+        EXPECT_EQ(error_take(), 52) << free_number;
+        EXPECT_EQ(text_of(input_chars(1, free_number, 1)), "");
+        EXPECT_EQ(error_take(), 52) << free_number;
+    }
+    file_seek(2, 1);
+    EXPECT_EQ(text_of(input_chars(1, 2, 1)), "x");
+    file_close(2, 1);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(text_of(input_chars(1, 2, 1)), "");
+        EXPECT_EQ(error_take(), 52);
+        EXPECT_EQ(file_eof(2), 0);
+        EXPECT_EQ(error_take(), 52);
+    }
+}
+
 // A count of 0 reads nothing: the end-of-file flag of the read before stays, in either mode.
 TEST_F(Sequential, InputOfNoCharactersChangesNothing) {
     write_file("empty", "");
