@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -30,9 +31,11 @@ string_descriptor* unsigned_text(uint64_t value) {
 
 // ---- the short form of floating values -----------------------------------------------------------
 
-// A value in scientific form: `count` significant digits, d0.d1d2... x 10^exponent.
+// A value in scientific form: `count` significant digits, d0.d1d2... x 10^exponent, and zeros
+// after them, enough for the texts' fixed-size copies.
+constexpr int digits_wide = 16;
 struct scientific_digits {
-    char digits[24];
+    char digits[2 * digits_wide + 8];
     int count;
     int exponent;
     bool negative;
@@ -40,17 +43,28 @@ struct scientific_digits {
 
 // Correctly rounded (ties to even), as printf's "%.*E" gives them in the "C" locale.
 scientific_digits scientific_of(double x, int count) {
-    scientific_digits s{};
+    scientific_digits s;
+    uint64_t digits;
+    s.exponent = decimal_rounded_of(x, count, digits, s.negative);
+    uint64_t wide = digits * decimal_integer_powers[size_t(digits_wide - count)];
+    decimal_write_8(uint32_t(wide / decimal_integer_powers[8]), s.digits);
+    decimal_write_8(uint32_t(wide % decimal_integer_powers[8]), s.digits + 8);
+    std::memset(s.digits + digits_wide, '0', sizeof s.digits - digits_wide);
     s.count = count;
-    s.exponent = decimal_digits_of(x, count, s.digits, s.negative);
     return s;
 }
 
-// Significant digits left after dropping trailing zeros (0 for a zero value).
+// Significant digits left after dropping trailing zeros (0 for a zero value): the zero bytes at
+// the top of the two words of digits, the last digit in the highest byte.
 int significant_count(const scientific_digits& s) {
-    int d = s.count;
-    while (d > 0 && s.digits[d - 1] == '0') --d;
-    return d;
+    constexpr uint64_t zeros = 0x3030303030303030ull;
+    uint64_t first, second;
+    std::memcpy(&first, s.digits, 8);
+    std::memcpy(&second, s.digits + 8, 8);
+    first -= zeros;
+    second -= zeros;
+    int trailing = second ? std::countl_zero(second) / 8 : 8 + (first ? std::countl_zero(first) / 8 : 8);
+    return digits_wide - trailing;
 }
 
 struct short_form_rules {
@@ -67,21 +81,22 @@ bool fixed_notation(int e, int d, const short_form_rules& rules) {
 }
 
 // The fixed text of the digits: integer digits, then d - e - 1 decimals; no "0" before the point.
+// Copies are 16 bytes wide and the end is moved by what counts.
 char* fixed_text(char* out, const char* digits, int d, int e) {
     if (e >= 0) {
-        std::memcpy(out, digits, size_t(e + 1));  // the digits past d are zeros
+        std::memcpy(out, digits, digits_wide);  // the digits past d are zeros
         out += e + 1;
         if (d - e - 1 > 0) {
             *out++ = '.';
-            std::memcpy(out, digits + e + 1, size_t(d - e - 1));
+            std::memcpy(out, digits + e + 1, digits_wide);
             out += d - e - 1;
         }
         return out;
     }
     *out++ = '.';
-    std::memset(out, '0', size_t(-e - 1));
+    std::memset(out, '0', digits_wide);
     out += -e - 1;
-    std::memcpy(out, digits, size_t(d));
+    std::memcpy(out, digits, digits_wide);
     return out + d;
 }
 
@@ -89,14 +104,28 @@ char* exponent_text(char* out, const char* digits, int d, int e, char letter) {
     *out++ = digits[0];
     if (d > 1) {
         *out++ = '.';
-        std::memcpy(out, digits + 1, size_t(d - 1));
+        std::memcpy(out, digits + 1, digits_wide);
         out += d - 1;
     }
     *out++ = letter;
     *out++ = e < 0 ? '-' : '+';
     int magnitude = e < 0 ? -e : e;
-    if (magnitude < 10) *out++ = '0';
-    return std::to_chars(out, out + 4, magnitude).ptr;
+    if (magnitude >= 100) {
+        *out++ = char('0' + magnitude / 100);
+        magnitude %= 100;
+    }
+    out[0] = char('0' + magnitude / 10);
+    out[1] = char('0' + magnitude % 10);
+    return out + 2;
+}
+
+// A number's text is shorter than a temporary's room: it goes there, copied whole.
+static_assert(sizeof(" -1.234567890123456D-308") <= string_room_size);
+string_descriptor* room_text(const char* text, size_t n) {
+    string_descriptor* s = string_temp_new(uint32_t(n));
+    assert(s->in_room);
+    std::memcpy(s->text, text, string_room_size);
+    return s;
 }
 
 // Infinities and NaN: the sign place and the name, as printf's upper-case forms write them.
@@ -109,11 +138,11 @@ string_descriptor* non_finite_text(double x) {
 string_descriptor* short_text(const scientific_digits& s, const char* fixed_digits, const short_form_rules& rules) {
     int d = significant_count(s);
     if (d == 0) return string_temp_from_bytes(" 0", 2);  // zero of either sign
-    char text[48];
+    char text[64];
     text[0] = s.negative ? '-' : ' ';
     char* end = fixed_notation(s.exponent, d, rules) ? fixed_text(text + 1, fixed_digits, d, s.exponent)
                                                      : exponent_text(text + 1, s.digits, d, s.exponent, rules.letter);
-    return string_temp_from_bytes(text, size_t(end - text));
+    return room_text(text, size_t(end - text));
 }
 
 // ---- octal and hexadecimal -----------------------------------------------------------------------
