@@ -10,7 +10,6 @@
 #include <cstring>
 #include <limits>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -55,16 +54,20 @@ struct power_of_ten {
     bool exact;
 };
 
-using big_integer = std::vector<uint32_t>;  // little-endian words
+// Little-endian words, enough for 2^1392 (below).
+struct big_integer {
+    std::array<uint32_t, 44> words{};
+    size_t size = 0;
+};
 
-int bit_length(const big_integer& b) {
-    return b.empty() ? 0 : int(32 * (b.size() - 1)) + 32 - std::countl_zero(b.back());
+constexpr int bit_length(const big_integer& b) {
+    return b.size == 0 ? 0 : int(32 * (b.size - 1)) + 32 - std::countl_zero(b.words[b.size - 1]);
 }
 
 // The top 128 bits (floor), and whether the bits below them are all zero.
-power_of_ten top_bits(const big_integer& b, int exponent_offset) {
+constexpr power_of_ten top_bits(const big_integer& b, int exponent_offset) {
     int bits = bit_length(b);
-    auto bit = [&](int i) { return i >= 0 && (b[size_t(i / 32)] >> (i % 32)) & 1; };
+    auto bit = [&](int i) { return i >= 0 && (b.words[size_t(i / 32)] >> (i % 32)) & 1; };
     power_of_ten p{0, 0, bits - 128 + exponent_offset, true};
     for (int i = 0; i < 128; ++i) {
         uint64_t v = bit(bits - 1 - i) ? 1 : 0;
@@ -75,46 +78,46 @@ power_of_ten top_bits(const big_integer& b, int exponent_offset) {
     return p;
 }
 
-void multiply_by_ten(big_integer& b) {
+constexpr void multiply_by_ten(big_integer& b) {
     uint64_t carry = 0;
-    for (uint32_t& w : b) {
-        uint64_t v = uint64_t(w) * 10 + carry;
-        w = uint32_t(v);
+    for (size_t i = 0; i < b.size; ++i) {
+        uint64_t v = uint64_t(b.words[i]) * 10 + carry;
+        b.words[i] = uint32_t(v);
         carry = v >> 32;
     }
-    if (carry) b.push_back(uint32_t(carry));
+    if (carry) b.words[b.size++] = uint32_t(carry);
 }
 
-void divide_by_ten(big_integer& b) {
+constexpr void divide_by_ten(big_integer& b) {
     uint64_t rest = 0;
-    for (size_t i = b.size(); i-- > 0;) {
-        uint64_t v = rest << 32 | b[i];
-        b[i] = uint32_t(v / 10);
+    for (size_t i = b.size; i-- > 0;) {
+        uint64_t v = rest << 32 | b.words[i];
+        b.words[i] = uint32_t(v / 10);
         rest = v % 10;
     }
-    while (!b.empty() && b.back() == 0) b.pop_back();
+    while (b.size > 0 && b.words[b.size - 1] == 0) --b.size;
 }
 
 // Index k + power_range. 10^-j comes from floor(2^n / 10^j), exact in its floor, n large enough
-// that the quotient keeps more than 128 bits.
-const std::array<power_of_ten, 2 * power_range + 1>& powers_table() {
-    static const auto table = [] {
-        std::array<power_of_ten, 2 * power_range + 1> t{};
-        big_integer b{1};
-        for (int k = 0; k <= power_range; ++k, multiply_by_ten(b)) t[size_t(power_range + k)] = top_bits(b, 0);
-        constexpr int n = 128 + 64 + 1200;  // 10^350 < 2^1163
-        big_integer q(n / 32 + 1, 0);
-        q.back() = uint32_t(1) << (n % 32);
-        for (int j = 1; j <= power_range; ++j) {
-            divide_by_ten(q);
-            power_of_ten p = top_bits(q, -n);
-            p.exact = false;  // no negative power of ten is a binary fraction
-            t[size_t(power_range - j)] = p;
-        }
-        return t;
-    }();
-    return table;
-}
+// that the quotient keeps more than 128 bits. Made by the compiler.
+constexpr auto powers = [] {
+    std::array<power_of_ten, 2 * power_range + 1> t{};
+    big_integer b;
+    b.words[0] = 1;
+    b.size = 1;
+    for (int k = 0; k <= power_range; ++k, multiply_by_ten(b)) t[size_t(power_range + k)] = top_bits(b, 0);
+    constexpr int n = 128 + 64 + 1200;  // 10^350 < 2^1163
+    big_integer q;
+    q.size = n / 32 + 1;
+    q.words[q.size - 1] = uint32_t(1) << (n % 32);
+    for (int j = 1; j <= power_range; ++j) {
+        divide_by_ten(q);
+        power_of_ten p = top_bits(q, -n);
+        p.exact = false;  // no negative power of ten is a binary fraction
+        t[size_t(power_range - j)] = p;
+    }
+    return t;
+}();
 
 // The 192 bits of mm x F.
 struct product_192 {
@@ -131,7 +134,7 @@ product_192 multiply_by_power(uint64_t mm, const power_of_ten& p) {
 // m x 10^k rounded to `precision` bits (64 or 53), ties to even: the significand and its binary
 // exponent, or false when the product cannot decide.
 bool product_rounded(uint64_t m, int k, int precision, uint64_t& significand, int& exponent) {
-    const power_of_ten& p = powers_table()[size_t(power_range + k)];
+    const power_of_ten& p = powers[size_t(power_range + k)];
     int s = std::countl_zero(m);
     auto [w2, w1, w0] = multiply_by_power(m << s, p);
     using u128 = unsigned __int128;
@@ -178,6 +181,7 @@ bool product_rounded(uint64_t m, int k, int precision, uint64_t& significand, in
 static_assert(decimal_rounded_digits_max == 17);  // y below 10^18: its integer part within one word
 constexpr uint64_t double_hidden_bit = uint64_t(1) << 52;
 constexpr int double_exponent_bias = 1075;  // of the significand taken as an integer
+constexpr int double_lowest_unit = -1074;
 constexpr int log10_of_2_scaled = 78913;  // floor(e x log10(2)) = (e x 78913) >> 18 for |e| < 1650
 constexpr int log10_of_2_shift = 18;
 
@@ -185,29 +189,32 @@ constexpr int log10_of_2_shift = 18;
 constexpr int first_threshold = -323;
 constexpr int last_threshold = 309;  // above every double
 
-const std::array<double, last_threshold - first_threshold + 1>& power_thresholds() {
-    static const auto table = [] {
-        std::array<double, last_threshold - first_threshold + 1> t{};
-        using u128 = unsigned __int128;
-        for (int k = first_threshold; k <= last_threshold; ++k) {
-            const power_of_ten& p = powers_table()[size_t(power_range + k)];
-            // The double grid at 10^k's binade: 53 bits, or the denormals' unit.
-            int unit = std::max(p.exponent + 127 - 52, -1074);
-            int shift = unit - p.exponent;
-            u128 f = u128(p.high) << 64 | p.low;
-            u128 kept = shift >= 128 ? 0 : f >> shift;
-            bool rest = !p.exact || (shift >= 128 ? f != 0 : (f & ((u128(1) << shift) - 1)) != 0);
-            t[size_t(k - first_threshold)] = std::ldexp(double(uint64_t(kept + (rest ? 1 : 0))), unit);
-        }
-        return t;
-    }();
-    return table;
-}
+constexpr auto power_thresholds = [] {
+    std::array<double, last_threshold - first_threshold + 1> t{};
+    using u128 = unsigned __int128;
+    for (int k = first_threshold; k <= last_threshold; ++k) {
+        const power_of_ten& p = powers[size_t(power_range + k)];
+        // The double grid at 10^k's binade: 53 bits, or the denormals' unit.
+        int unit = std::max(p.exponent + 127 - 52, double_lowest_unit);
+        int shift = unit - p.exponent;
+        u128 f = u128(p.high) << 64 | p.low;
+        u128 kept = shift >= 128 ? 0 : f >> shift;
+        bool rest = !p.exact || (shift >= 128 ? f != 0 : (f & ((u128(1) << shift) - 1)) != 0);
+        auto significand = uint64_t(kept + (rest ? 1 : 0));  // up to 2^53
+        // Its bits: a denormal's significand stands alone; else the field counts from the unit.
+        int top = 63 - std::countl_zero(significand);
+        int field = unit + top + double_exponent_bias - 52;
+        uint64_t bits = field <= 0 ? significand << (unit - double_lowest_unit)
+                                   : uint64_t(field) << 52 | ((significand << (52 - top)) & (double_hidden_bit - 1));
+        t[size_t(k - first_threshold)] = field >= 2047 ? HUGE_VAL : std::bit_cast<double>(bits);
+    }
+    return t;
+}();
 
 // y = mm x 2^q x 10^j, its integer part rounded (ties to even) for the power j that gives it count
 // digits when the first digit's power is e; false when the product cannot decide.
 bool round_product(uint64_t mm, int q, int count, int e, uint64_t& rounded) {
-    const power_of_ten& p = powers_table()[size_t(power_range + count - 1 - e)];
+    const power_of_ten& p = powers[size_t(power_range + count - 1 - e)];
     auto [w2, w1, w0] = multiply_by_power(mm, p);
     int r = -q - p.exponent - 128;  // the shift less the two lower words
     assert(r >= 3 && r <= 63);
@@ -226,13 +233,13 @@ bool digits_by_product(double x, int count, uint64_t& digits, int& exponent) {
     auto bits = std::bit_cast<uint64_t>(x);
     uint64_t field = bits >> 52;
     uint64_t m = bits & (double_hidden_bit - 1);
-    int q = field == 0 ? 1 - double_exponent_bias : int(field) - double_exponent_bias;
+    int q = field == 0 ? double_lowest_unit : int(field) - double_exponent_bias;
     if (field != 0) m |= double_hidden_bit;
     int lz = std::countl_zero(m);
     q -= lz;
     // The first digit's power: e from the binary exponent, or one more.
     int e = ((q + 63) * log10_of_2_scaled) >> log10_of_2_shift;
-    e += x >= power_thresholds()[size_t(e + 1 - first_threshold)];
+    e += x >= power_thresholds[size_t(e + 1 - first_threshold)];
     uint64_t rounded;
     if (!round_product(m << lz, q, count, e, rounded)) return false;
     if (rounded == decimal_integer_powers[size_t(count)]) {  // 9...9.5 and above carry into a new digit
@@ -374,11 +381,11 @@ int decimal_digits_of(double x, int count, char* digits, bool& negative) {
     if (count > decimal_rounded_digits_max) return decimal_digits_through_text(x, count, digits, negative);
     uint64_t v;
     int exponent = decimal_rounded_of(x, count, v, negative);
-    constexpr uint64_t eight = 100000000;
-    char text[24];
-    decimal_write_8(uint32_t(v / (eight * eight)), text);
-    decimal_write_8(uint32_t(v / eight % eight), text + 8);
-    decimal_write_8(uint32_t(v % eight), text + 16);
-    std::memcpy(digits, text + 24 - count, size_t(count));
+    constexpr uint64_t eight = decimal_integer_powers[8];
+    const uint64_t words[] = {decimal_eight_digits(uint32_t(v / (eight * eight))),
+                              decimal_eight_digits(uint32_t(v / eight % eight)), decimal_eight_digits(uint32_t(v % eight))};
+    char text[sizeof words];
+    std::memcpy(text, words, sizeof words);
+    std::memcpy(digits, text + sizeof text - size_t(count), size_t(count));
     return exponent;
 }

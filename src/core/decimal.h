@@ -8,7 +8,6 @@
 
 #include <array>
 #include <cstdint>
-#include <cstring>
 #include <string_view>
 
 // digits: at least one decimal digit character, the first not 0.
@@ -22,6 +21,8 @@ constexpr int decimal_digits_max = 256;
 // as the "C"-locale "%.*E" writes them: the count digits into `digits` and the sign into
 // `negative`; answers the power of ten of the first digit.
 int decimal_digits_of(double x, int count, char* digits, bool& negative);
+// The same from std::to_chars' scientific text: what decimal_digits_of falls back to.
+int decimal_digits_through_text(double x, int count, char* digits, bool& negative);
 
 // The same as one integer of count digits (0 for a zero x), count from 1 to 17.
 constexpr int decimal_rounded_digits_max = 17;
@@ -33,15 +34,13 @@ constexpr auto decimal_integer_powers = [] {
 }();
 int decimal_rounded_of(double x, int count, uint64_t& digits, bool& negative);
 
-// The 8 digits of v below 10^8, leading zeros included: two 4-digit halves in one word, split into
-// 2-digit and then 1-digit lanes by multiplications that stand for the divisions by 100 and 10.
-inline void decimal_write_8(uint32_t v, char* out) {
+// The 8 digit characters of v below 10^8, leading zeros included, the first in the lowest byte: two
+// 4-digit halves in one word, split into 2-digit and then 1-digit lanes by multiplications that
+// stand for the divisions by 100 and 10.
+inline uint64_t decimal_eight_digits(uint32_t v) {
     uint64_t merged = (v / 10000) | uint64_t(v % 10000) << 32;
     uint64_t hundreds = (merged * 10486 >> 20) & 0x0000007F0000007Full;
     uint64_t pairs = hundreds | (merged - 100 * hundreds) << 16;
     uint64_t tens = (pairs * 103 >> 10) & 0x000F000F000F000Full;
-    uint64_t digits = (tens | (pairs - 10 * tens) << 8) + 0x3030303030303030ull;  // the first digit lowest
-    std::memcpy(out, &digits, 8);
+    return (tens | (pairs - 10 * tens) << 8) + 0x3030303030303030ull;
 }
-// The same from std::to_chars' scientific text: what decimal_digits_of falls back to.
-int decimal_digits_through_text(double x, int count, char* digits, bool& negative);

@@ -31,12 +31,14 @@ string_descriptor* unsigned_text(uint64_t value) {
 
 // ---- the short form of floating values -----------------------------------------------------------
 
-// A value in scientific form: `count` significant digits, d0.d1d2... x 10^exponent, and zeros
-// after them, enough for the texts' fixed-size copies.
+// A value in scientific form: `count` significant digits, d0.d1d2... x 10^exponent. The digits
+// are 16 characters in one 128-bit word, the first in the lowest byte, zeros after the count: the
+// texts are stored from it, never read back through memory.
+using digit_word = unsigned __int128;
 constexpr int digits_wide = 16;
+constexpr uint64_t zero_digits = 0x3030303030303030ull;  // eight "0" characters
 struct scientific_digits {
-    char digits[2 * digits_wide + 8];
-    int count;
+    digit_word digits;
     int exponent;
     bool negative;
 };
@@ -46,25 +48,41 @@ scientific_digits scientific_of(double x, int count) {
     scientific_digits s;
     uint64_t digits;
     s.exponent = decimal_rounded_of(x, count, digits, s.negative);
+    constexpr int half = digits_wide / 2;
+    if (count <= half) {
+        uint64_t first = decimal_eight_digits(uint32_t(digits * decimal_integer_powers[size_t(half - count)]));
+        s.digits = digit_word(zero_digits) << 64 | first;
+        return s;
+    }
     uint64_t wide = digits * decimal_integer_powers[size_t(digits_wide - count)];
-    decimal_write_8(uint32_t(wide / decimal_integer_powers[8]), s.digits);
-    decimal_write_8(uint32_t(wide % decimal_integer_powers[8]), s.digits + 8);
-    std::memset(s.digits + digits_wide, '0', sizeof s.digits - digits_wide);
-    s.count = count;
+    uint64_t first = decimal_eight_digits(uint32_t(wide / decimal_integer_powers[half]));
+    uint64_t second = decimal_eight_digits(uint32_t(wide % decimal_integer_powers[half]));
+    s.digits = digit_word(second) << 64 | first;
     return s;
 }
 
+char digit_at(digit_word w, int i) { return char(w >> (8 * i)); }
+
 // Significant digits left after dropping trailing zeros (0 for a zero value): the zero bytes at
-// the top of the two words of digits, the last digit in the highest byte.
-int significant_count(const scientific_digits& s) {
-    constexpr uint64_t zeros = 0x3030303030303030ull;
-    uint64_t first, second;
-    std::memcpy(&first, s.digits, 8);
-    std::memcpy(&second, s.digits + 8, 8);
-    first -= zeros;
-    second -= zeros;
-    int trailing = second ? std::countl_zero(second) / 8 : 8 + (first ? std::countl_zero(first) / 8 : 8);
+// the top of the word of digits.
+int significant_count(digit_word w) {
+    w -= digit_word(zero_digits) << 64 | zero_digits;
+    auto high = uint64_t(w >> 64), low = uint64_t(w);
+    int trailing = high ? std::countl_zero(high) / 8 : 8 + (low ? std::countl_zero(low) / 8 : 8);
     return digits_wide - trailing;
+}
+
+// n digits of w from digit `from` at out: 8 or 16 bytes are stored, so no store reaches more than
+// 16 bytes past out, nor 8 past the last digit when there are at most 8.
+char* digits_put(char* out, digit_word w, int from, int n) {
+    digit_word shifted = w >> (8 * from);
+    if (n <= 8) {
+        auto part = uint64_t(shifted);
+        std::memcpy(out, &part, 8);
+    } else {
+        std::memcpy(out, &shifted, digits_wide);
+    }
+    return out + n;
 }
 
 struct short_form_rules {
@@ -81,31 +99,25 @@ bool fixed_notation(int e, int d, const short_form_rules& rules) {
 }
 
 // The fixed text of the digits: integer digits, then d - e - 1 decimals; no "0" before the point.
-// Copies are 16 bytes wide and the end is moved by what counts.
-char* fixed_text(char* out, const char* digits, int d, int e) {
+char* fixed_text(char* out, digit_word digits, int d, int e) {
     if (e >= 0) {
-        std::memcpy(out, digits, digits_wide);  // the digits past d are zeros
-        out += e + 1;
+        out = digits_put(out, digits, 0, e + 1);  // the digits past d are zeros
         if (d - e - 1 > 0) {
             *out++ = '.';
-            std::memcpy(out, digits + e + 1, digits_wide);
-            out += d - e - 1;
+            out = digits_put(out, digits, e + 1, d - e - 1);
         }
         return out;
     }
     *out++ = '.';
-    std::memset(out, '0', digits_wide);
-    out += -e - 1;
-    std::memcpy(out, digits, digits_wide);
-    return out + d;
+    out = digits_put(out, digit_word(zero_digits) << 64 | zero_digits, 0, -e - 1);
+    return digits_put(out, digits, 0, d);
 }
 
-char* exponent_text(char* out, const char* digits, int d, int e, char letter) {
-    *out++ = digits[0];
+char* exponent_text(char* out, digit_word digits, int d, int e, char letter) {
+    *out++ = digit_at(digits, 0);
     if (d > 1) {
         *out++ = '.';
-        std::memcpy(out, digits + 1, digits_wide);
-        out += d - 1;
+        out = digits_put(out, digits, 1, d - 1);
     }
     *out++ = letter;
     *out++ = e < 0 ? '-' : '+';
@@ -119,30 +131,26 @@ char* exponent_text(char* out, const char* digits, int d, int e, char letter) {
     return out + 2;
 }
 
-// A number's text is shorter than a temporary's room: it goes there, copied whole.
-static_assert(sizeof(" -1.234567890123456D-308") <= string_room_size);
-string_descriptor* room_text(const char* text, size_t n) {
-    string_descriptor* s = string_temp_new(uint32_t(n));
-    assert(s->in_room);
-    std::memcpy(s->text, text, string_room_size);
-    return s;
-}
-
 // Infinities and NaN: the sign place and the name, as printf's upper-case forms write them.
 string_descriptor* non_finite_text(double x) {
     const char* text = std::isnan(x) ? (std::signbit(x) ? "-NAN" : " NAN") : (x < 0 ? "-INF" : " INF");
     return string_temp_from_bytes(text, 4);
 }
 
+// The text goes straight into a new temporary's room (the longest, " -1.234567890123456D-308"
+// with the stores' overreach, fits), which is then cut to it as a disposable temporary may be.
 // `fixed_digits` are the digits to show in fixed notation when they differ from the form's own.
-string_descriptor* short_text(const scientific_digits& s, const char* fixed_digits, const short_form_rules& rules) {
-    int d = significant_count(s);
+string_descriptor* short_text(const scientific_digits& s, digit_word fixed_digits, const short_form_rules& rules) {
+    int d = significant_count(s.digits);
     if (d == 0) return string_temp_from_bytes(" 0", 2);  // zero of either sign
-    char text[64];
+    string_descriptor* t = string_temp_new(string_room_size);
+    assert(t->in_room);
+    char* text = reinterpret_cast<char*>(t->text);
     text[0] = s.negative ? '-' : ' ';
     char* end = fixed_notation(s.exponent, d, rules) ? fixed_text(text + 1, fixed_digits, d, s.exponent)
                                                      : exponent_text(text + 1, s.digits, d, s.exponent, rules.letter);
-    return room_text(text, size_t(end - text));
+    t->length = int32_t(end - text);
+    return t;
 }
 
 // ---- octal and hexadecimal -----------------------------------------------------------------------
@@ -213,11 +221,9 @@ string_descriptor* string_from_single(float value) {
 string_descriptor* string_from_double(double value) {
     if (!std::isfinite(value)) return non_finite_text(value);
     scientific_digits sixteen = scientific_of(value, double_rules.precision);
-    if (sixteen.digits[15] != '9') return short_text(sixteen, sixteen.digits, double_rules);
+    if (digit_at(sixteen.digits, 15) != '9') return short_text(sixteen, sixteen.digits, double_rules);
     // A 16th digit 9 is taken for noise: the 15-digit form, with a 0 as its 16th digit, is shown.
     scientific_digits fifteen = scientific_of(value, 15);
-    fifteen.digits[15] = '0';
-    fifteen.count = 16;
     // At exponent 15 the fixed text is the value rounded to an integer: 16 digits, which only the
     // 16-digit form holds when it has that exponent too.
     bool integer_of_sixteen = fifteen.exponent == 15 && sixteen.exponent == 15;

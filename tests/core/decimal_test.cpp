@@ -110,6 +110,16 @@ TEST(DecimalDigits, ProductAgreesWithTheScientificText) {
         for (int count = 1; count <= decimal_rounded_digits_max; ++count) ASSERT_TRUE(digits_agree(x, count));
 }
 
+// Every value below 10^8 against its digits taken one division at a time.
+TEST(DecimalDigits, EightDigitsOfEveryValue) {
+    const uint32_t step = sanitized_build ? 997 : 1;
+    for (uint32_t v = 0; v < 100000000; v += step) {
+        uint64_t want = 0;
+        for (uint32_t rest = v, i = 0; i < 8; ++i, rest /= 10) want |= uint64_t('0' + rest % 10) << (8 * (7 - i));
+        ASSERT_EQ(decimal_eight_digits(v), want) << v;
+    }
+}
+
 // Every single, both signs, at the short form's 7 digits; the sanitizer builds take a sample. The
 // library's digits grow with the value, so where the product gives the same digits to a run of
 // neighbouring singles, the library's digits at the run's two ends hold for the singles between:
