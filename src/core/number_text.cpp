@@ -137,8 +137,9 @@ string_descriptor* non_finite_text(double x) {
     return string_temp_from_bytes(text, 4);
 }
 
-// The text goes straight into a new temporary's room (the longest, " -1.234567890123456D-308"
-// with the stores' overreach, fits), which is then cut to it as a disposable temporary may be.
+// The text goes straight into a new temporary's room, which is then cut to it as a disposable
+// temporary may be: the longest text, "-1.234567890123456D-308", has 23 bytes, and no store
+// reaches past the 25th.
 // `fixed_digits` are the digits to show in fixed notation when they differ from the form's own.
 string_descriptor* short_text(const scientific_digits& s, digit_word fixed_digits, const short_form_rules& rules) {
     int d = significant_count(s.digits);
