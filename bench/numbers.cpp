@@ -110,6 +110,20 @@ void BM_string_from_single(benchmark::State& state) {
     }
 }
 
+// The statement a$ = STR$(x): the text assigned to a variable.
+void BM_string_from_single_assigned(benchmark::State& state) {
+    store_fresh();
+    auto v = singles();
+    string_descriptor* variable = string_new(0, 0);
+    size_t i = 0;
+    for (auto _ : state) {
+        uint32_t mark = string_temp_top();
+        string_assign(variable, string_from_single(v[i++ % value_count]));
+        string_temps_release(mark, 0);
+        benchmark::DoNotOptimize(variable->text);
+    }
+}
+
 // The standard library's digits alone: the shortest text of a single, and the seven correctly
 // rounded digits of its double that the short form starts from.
 void BM_to_chars_single_shortest(benchmark::State& state) {
@@ -275,6 +289,7 @@ void BM_strtod_loop(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_string_from_single);
+BENCHMARK(BM_string_from_single_assigned);
 BENCHMARK(BM_to_chars_single_shortest);
 BENCHMARK(BM_to_chars_single_scientific_6);
 BENCHMARK(BM_string_from_double);
