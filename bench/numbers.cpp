@@ -1,6 +1,8 @@
 // Number conversions against the C library and the standard library doing the same job: the short
-// form of doubles, a formatted field, text to number and DATA items. Inputs are made beforehand
-// with a fixed seed: a third integers, a third hundredths, a third random finite doubles.
+// form of singles and doubles, a formatted field, text to number and DATA items. Inputs are made
+// beforehand with a fixed seed: a third integers, a third hundredths, a third random finite values.
+// The runtime's rows take the whole call a translated statement makes: the text, its temporary
+// string and the statement's release of it.
 #include <benchmark/benchmark.h>
 
 #include <bit>
@@ -45,6 +47,22 @@ std::vector<double> doubles() {
     return v;
 }
 
+std::vector<float> singles() {
+    std::mt19937_64 random(3);
+    std::vector<float> v;
+    while (v.size() < value_count) {
+        switch (v.size() % 3) {
+        case 0: v.push_back(float(int64_t(random() % 2000000) - 1000000)); break;
+        case 1: v.push_back(float(int64_t(random() % 2000000) - 1000000) / 100); break;
+        default: {
+            float x = std::bit_cast<float>(uint32_t(random()));
+            if (std::isfinite(x)) v.push_back(x);
+        }
+        }
+    }
+    return v;
+}
+
 // Values that fit "###.##".
 std::vector<double> field_values() {
     std::mt19937_64 random(2);
@@ -65,6 +83,68 @@ std::vector<std::string> number_texts(int64_t kind = 3) {
         t.emplace_back(text);
     }
     return t;
+}
+
+// Texts of 16 significant digits: 53-bit values between 2^-40 and 2^40, both signs, as "%.16g"
+// writes them (mostly fixed, some with an exponent).
+std::vector<std::string> sixteen_digit_texts() {
+    std::mt19937_64 random(4);
+    std::vector<std::string> t;
+    char text[40];
+    while (t.size() < value_count) {
+        double x = std::ldexp(double(random() >> 11), int(random() % 81) - 40 - 53);
+        std::snprintf(text, sizeof text, "%.16g", random() & 1 ? -x : x);
+        t.emplace_back(text);
+    }
+    return t;
+}
+
+void BM_string_from_single(benchmark::State& state) {
+    store_fresh();
+    auto v = singles();
+    size_t i = 0;
+    for (auto _ : state) {
+        uint32_t mark = string_temp_top();
+        benchmark::DoNotOptimize(string_from_single(v[i++ % value_count])->text);
+        string_temps_release(mark, 0);
+    }
+}
+
+// The statement a$ = STR$(x): the text assigned to a variable.
+void BM_string_from_single_assigned(benchmark::State& state) {
+    store_fresh();
+    auto v = singles();
+    string_descriptor* variable = string_new(0, 0);
+    size_t i = 0;
+    for (auto _ : state) {
+        uint32_t mark = string_temp_top();
+        string_assign(variable, string_from_single(v[i++ % value_count]));
+        string_temps_release(mark, 0);
+        benchmark::DoNotOptimize(variable->text);
+    }
+}
+
+// The standard library's digits alone: the shortest text of a single, and the seven correctly
+// rounded digits of its double that the short form starts from.
+void BM_to_chars_single_shortest(benchmark::State& state) {
+    auto v = singles();
+    char text[40];
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(std::to_chars(text, std::end(text), v[i++ % value_count]).ptr);
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_to_chars_single_scientific_6(benchmark::State& state) {
+    auto v = singles();
+    char text[40];
+    size_t i = 0;
+    for (auto _ : state) {
+        double x = v[i++ % value_count];
+        benchmark::DoNotOptimize(std::to_chars(text, std::end(text), x, std::chars_format::scientific, 6).ptr);
+        benchmark::ClobberMemory();
+    }
 }
 
 void BM_string_from_double(benchmark::State& state) {
@@ -96,6 +176,17 @@ void BM_to_chars_shortest(benchmark::State& state) {
     size_t i = 0;
     for (auto _ : state) {
         benchmark::DoNotOptimize(std::to_chars(text, std::end(text), v[i++ % value_count]).ptr);
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_to_chars_scientific_15(benchmark::State& state) {
+    auto v = doubles();
+    char text[40];
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(
+            std::to_chars(text, std::end(text), v[i++ % value_count], std::chars_format::scientific, 15).ptr);
         benchmark::ClobberMemory();
     }
 }
@@ -140,6 +231,32 @@ void BM_from_chars_double(benchmark::State& state) {
     }
 }
 
+void BM_string_to_number_16_digits(benchmark::State& state) {
+    store_fresh();
+    auto t = sixteen_digit_texts();
+    std::vector<string_descriptor*> s;
+    for (auto& x : t) s.push_back(string_from_literal(x.data(), int32_t(x.size())));
+    size_t i = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(string_to_number(s[i++ % value_count]));
+}
+
+void BM_strtold_16_digits(benchmark::State& state) {
+    auto t = sixteen_digit_texts();
+    size_t i = 0;
+    for (auto _ : state) benchmark::DoNotOptimize(std::strtold(t[i++ % value_count].c_str(), nullptr));
+}
+
+void BM_from_chars_16_digits(benchmark::State& state) {
+    auto t = sixteen_digit_texts();
+    size_t i = 0;
+    double x;
+    for (auto _ : state) {
+        const std::string& s = t[i++ % value_count];
+        benchmark::DoNotOptimize(std::from_chars(s.data(), s.data() + s.size(), x).ptr);
+        benchmark::DoNotOptimize(x);
+    }
+}
+
 std::string data_block() {
     std::string d;
     for (auto& x : number_texts()) d += x + ",";
@@ -171,13 +288,21 @@ void BM_strtod_loop(benchmark::State& state) {
 
 }  // namespace
 
+BENCHMARK(BM_string_from_single);
+BENCHMARK(BM_string_from_single_assigned);
+BENCHMARK(BM_to_chars_single_shortest);
+BENCHMARK(BM_to_chars_single_scientific_6);
 BENCHMARK(BM_string_from_double);
 BENCHMARK(BM_snprintf_16g);
 BENCHMARK(BM_to_chars_shortest);
+BENCHMARK(BM_to_chars_scientific_15);
 BENCHMARK(BM_print_using_double);
 BENCHMARK(BM_snprintf_6_2f);
 BENCHMARK(BM_string_to_number)->DenseRange(0, 3);
 BENCHMARK(BM_strtold)->DenseRange(0, 3);
 BENCHMARK(BM_from_chars_double)->DenseRange(0, 3);
+BENCHMARK(BM_string_to_number_16_digits);
+BENCHMARK(BM_strtold_16_digits);
+BENCHMARK(BM_from_chars_16_digits);
 BENCHMARK(BM_data_read_number);
 BENCHMARK(BM_strtod_loop);

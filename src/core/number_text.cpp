@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -30,27 +31,58 @@ string_descriptor* unsigned_text(uint64_t value) {
 
 // ---- the short form of floating values -----------------------------------------------------------
 
-// A value in scientific form: `count` significant digits, d0.d1d2... x 10^exponent.
+// A value in scientific form: `count` significant digits, d0.d1d2... x 10^exponent. The digits
+// are 16 characters in one 128-bit word, the first in the lowest byte, zeros after the count: the
+// texts are stored from it, never read back through memory.
+using digit_word = unsigned __int128;
+constexpr int digits_wide = 16;
+constexpr uint64_t zero_digits = 0x3030303030303030ull;  // eight "0" characters
 struct scientific_digits {
-    char digits[24];
-    int count;
+    digit_word digits;
     int exponent;
     bool negative;
 };
 
 // Correctly rounded (ties to even), as printf's "%.*E" gives them in the "C" locale.
 scientific_digits scientific_of(double x, int count) {
-    scientific_digits s{};
-    s.count = count;
-    s.exponent = decimal_digits_of(x, count, s.digits, s.negative);
+    scientific_digits s;
+    uint64_t digits;
+    s.exponent = decimal_rounded_of(x, count, digits, s.negative);
+    constexpr int half = digits_wide / 2;
+    if (count <= half) {
+        uint64_t first = decimal_eight_digits(uint32_t(digits * decimal_integer_powers[size_t(half - count)]));
+        s.digits = digit_word(zero_digits) << 64 | first;
+        return s;
+    }
+    uint64_t wide = digits * decimal_integer_powers[size_t(digits_wide - count)];
+    uint64_t first = decimal_eight_digits(uint32_t(wide / decimal_integer_powers[half]));
+    uint64_t second = decimal_eight_digits(uint32_t(wide % decimal_integer_powers[half]));
+    s.digits = digit_word(second) << 64 | first;
     return s;
 }
 
-// Significant digits left after dropping trailing zeros (0 for a zero value).
-int significant_count(const scientific_digits& s) {
-    int d = s.count;
-    while (d > 0 && s.digits[d - 1] == '0') --d;
-    return d;
+char digit_at(digit_word w, int i) { return char(w >> (8 * i)); }
+
+// Significant digits left after dropping trailing zeros (0 for a zero value): the zero bytes at
+// the top of the word of digits.
+int significant_count(digit_word w) {
+    w -= digit_word(zero_digits) << 64 | zero_digits;
+    auto high = uint64_t(w >> 64), low = uint64_t(w);
+    int trailing = high ? std::countl_zero(high) / 8 : 8 + (low ? std::countl_zero(low) / 8 : 8);
+    return digits_wide - trailing;
+}
+
+// n digits of w from digit `from` at out: 8 or 16 bytes are stored, so no store reaches more than
+// 16 bytes past out, nor 8 past the last digit when there are at most 8.
+char* digits_put(char* out, digit_word w, int from, int n) {
+    digit_word shifted = w >> (8 * from);
+    if (n <= 8) {
+        auto part = uint64_t(shifted);
+        std::memcpy(out, &part, 8);
+    } else {
+        std::memcpy(out, &shifted, digits_wide);
+    }
+    return out + n;
 }
 
 struct short_form_rules {
@@ -67,36 +99,36 @@ bool fixed_notation(int e, int d, const short_form_rules& rules) {
 }
 
 // The fixed text of the digits: integer digits, then d - e - 1 decimals; no "0" before the point.
-char* fixed_text(char* out, const char* digits, int d, int e) {
+char* fixed_text(char* out, digit_word digits, int d, int e) {
     if (e >= 0) {
-        std::memcpy(out, digits, size_t(e + 1));  // the digits past d are zeros
-        out += e + 1;
+        out = digits_put(out, digits, 0, e + 1);  // the digits past d are zeros
         if (d - e - 1 > 0) {
             *out++ = '.';
-            std::memcpy(out, digits + e + 1, size_t(d - e - 1));
-            out += d - e - 1;
+            out = digits_put(out, digits, e + 1, d - e - 1);
         }
         return out;
     }
     *out++ = '.';
-    std::memset(out, '0', size_t(-e - 1));
-    out += -e - 1;
-    std::memcpy(out, digits, size_t(d));
-    return out + d;
+    out = digits_put(out, digit_word(zero_digits) << 64 | zero_digits, 0, -e - 1);
+    return digits_put(out, digits, 0, d);
 }
 
-char* exponent_text(char* out, const char* digits, int d, int e, char letter) {
-    *out++ = digits[0];
+char* exponent_text(char* out, digit_word digits, int d, int e, char letter) {
+    *out++ = digit_at(digits, 0);
     if (d > 1) {
         *out++ = '.';
-        std::memcpy(out, digits + 1, size_t(d - 1));
-        out += d - 1;
+        out = digits_put(out, digits, 1, d - 1);
     }
     *out++ = letter;
     *out++ = e < 0 ? '-' : '+';
     int magnitude = e < 0 ? -e : e;
-    if (magnitude < 10) *out++ = '0';
-    return std::to_chars(out, out + 4, magnitude).ptr;
+    if (magnitude >= 100) {
+        *out++ = char('0' + magnitude / 100);
+        magnitude %= 100;
+    }
+    out[0] = char('0' + magnitude / 10);
+    out[1] = char('0' + magnitude % 10);
+    return out + 2;
 }
 
 // Infinities and NaN: the sign place and the name, as printf's upper-case forms write them.
@@ -105,15 +137,21 @@ string_descriptor* non_finite_text(double x) {
     return string_temp_from_bytes(text, 4);
 }
 
+// The text goes straight into a new temporary's room, which is then cut to it as a disposable
+// temporary may be: the longest text, "-1.234567890123456D-308", has 23 bytes, and no store
+// reaches past the 25th.
 // `fixed_digits` are the digits to show in fixed notation when they differ from the form's own.
-string_descriptor* short_text(const scientific_digits& s, const char* fixed_digits, const short_form_rules& rules) {
-    int d = significant_count(s);
+string_descriptor* short_text(const scientific_digits& s, digit_word fixed_digits, const short_form_rules& rules) {
+    int d = significant_count(s.digits);
     if (d == 0) return string_temp_from_bytes(" 0", 2);  // zero of either sign
-    char text[48];
+    string_descriptor* t = string_temp_new(string_room_size);
+    assert(t->in_room);
+    char* text = reinterpret_cast<char*>(t->text);
     text[0] = s.negative ? '-' : ' ';
     char* end = fixed_notation(s.exponent, d, rules) ? fixed_text(text + 1, fixed_digits, d, s.exponent)
                                                      : exponent_text(text + 1, s.digits, d, s.exponent, rules.letter);
-    return string_temp_from_bytes(text, size_t(end - text));
+    t->length = int32_t(end - text);
+    return t;
 }
 
 // ---- octal and hexadecimal -----------------------------------------------------------------------
@@ -184,11 +222,9 @@ string_descriptor* string_from_single(float value) {
 string_descriptor* string_from_double(double value) {
     if (!std::isfinite(value)) return non_finite_text(value);
     scientific_digits sixteen = scientific_of(value, double_rules.precision);
-    if (sixteen.digits[15] != '9') return short_text(sixteen, sixteen.digits, double_rules);
+    if (digit_at(sixteen.digits, 15) != '9') return short_text(sixteen, sixteen.digits, double_rules);
     // A 16th digit 9 is taken for noise: the 15-digit form, with a 0 as its 16th digit, is shown.
     scientific_digits fifteen = scientific_of(value, 15);
-    fifteen.digits[15] = '0';
-    fifteen.count = 16;
     // At exponent 15 the fixed text is the value rounded to an integer: 16 digits, which only the
     // 16-digit form holds when it has that exponent too.
     bool integer_of_sixteen = fifteen.exponent == 15 && sixteen.exponent == 15;

@@ -1,6 +1,7 @@
 // Numbers to the text that the language's string conversion and its print statements show: decimal
 // integers of every width, the short form of single, double and extended values, and octal and
-// hexadecimal texts. Every result is a new temporary heap string; none looks at a pending error.
+// hexadecimal texts. Every result is a new temporary (the short form of a value keeps its text in
+// the descriptor's room); none looks at a pending error.
 // Digits come from correctly rounded conversions, independent of the locale.
 // Not here: formatted output through templates (print_using.h), text to number (number_parse.h).
 #pragma once
