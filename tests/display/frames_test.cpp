@@ -187,20 +187,28 @@ TEST(PaletteExpand, FirstDifferenceAtEachPlaceAroundTheVectors) {
 }
 
 // Every build the processor runs gives the plain loop's pixels and copy, over random tables of
-// 16 colours (repeated, as the builder makes them) and of 256, at every alignment and run length
-// around the vector steps.
+// 16 colours (repeated, as the builder makes them) and of 256, and a table that repeats in entries
+// 64-127 but not above (all black but entry 200), at every alignment and run length around the
+// vector steps.
 TEST(PaletteExpand, EachBuildEqualsThePlainLoop) {
     const palette_expand_build builds[] = {palette_expand_build::byte_shuffles, palette_expand_build::byte_permutes};
     std::mt19937 random(11);
     constexpr size_t most = 64 * 5 + 17;
+    constexpr uint8_t lone_index = 200;
     std::vector<uint8_t> src(most + 64), copy(most), want_copy(most);
     std::vector<uint32_t> out(most), want(most);
-    for (int32_t bits : {4, 8}) {
+    struct palette_case {
+        int32_t bits;
+        bool random_entries;  // else black but lone_index
+    };
+    for (const palette_case& p : {palette_case{4, true}, palette_case{8, true}, palette_case{8, false}}) {
+        const int32_t bits = p.bits;
         uint32_t palette[256];
-        for (uint32_t& entry : palette) entry = uint32_t(random());
+        for (uint32_t& entry : palette) entry = p.random_entries ? uint32_t(random()) : 0;
+        if (!p.random_entries) palette[lone_index] = 0xFF0000;
         uint32_t table[256];
         palette_expansion_table(palette, bits, table);
-        for (uint8_t& b : src) b = uint8_t(random());
+        for (size_t i = 0; i < src.size(); ++i) src[i] = i % 3 ? uint8_t(random()) : lone_index;
         for (palette_expand_build build : builds) {
             if (!palette_expand_build_runs(build)) continue;
             if (build == palette_expand_build::byte_shuffles && bits != 4) continue;
