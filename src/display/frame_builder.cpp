@@ -1,6 +1,7 @@
 #include "display/frame_builder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "platform/vector_level.h"
@@ -152,20 +153,131 @@ __attribute__((target("arch=x86-64-v4,avx512vbmi"))) void palette_expand_64_perm
 }
 #endif
 
-}  // namespace
+size_t first_difference_plain(const uint8_t* a, const uint8_t* b, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return i;
+    return n;
+}
 
-size_t first_difference(const uint8_t* a, const uint8_t* b, size_t n) {
-    // Blocks small enough to stay in the first-level cache while the differing byte is sought.
-    // The search stays inside its block: the program may write the page meanwhile, and the byte
-    // the block's compare saw differ may equal the copy again by the time it is sought.
-    constexpr size_t block = 4096;
-    for (size_t start = 0; start < n; start += block) {
-        const size_t end = std::min(n, start + block);
-        if (std::memcmp(a + start, b + start, end - start) == 0) continue;
-        for (size_t i = start; i < end; ++i)
-            if (a[i] != b[i]) return i;
+#if defined(__x86_64__)
+// Each search compares a group of eight vectors at a time and, when any byte differs, takes the
+// index from that same read: a second read could find the byte written back to the copy's value
+// and answer "equal" for a group that differs elsewhere.
+constexpr int group = 8;
+
+template <class Mask>
+size_t first_in_masks(const Mask (&differ)[group], size_t vector_bytes) {
+    int k = 0;
+    while (differ[k] == 0) ++k;
+    return k * vector_bytes + static_cast<size_t>(std::countr_zero(differ[k]));
+}
+
+// The searches XOR a group of vectors of each side and test the ORed XORs; a group that differs
+// takes its masks from those same XORs.
+__m128i xor_16(const uint8_t* a, const uint8_t* b) {
+    return _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a)),
+                         _mm_loadu_si128(reinterpret_cast<const __m128i*>(b)));
+}
+
+uint32_t nonzero_bytes_16(__m128i x) {
+    return ~static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(x, _mm_setzero_si128()))) & 0xFFFF;
+}
+
+size_t first_difference_baseline(const uint8_t* a, const uint8_t* b, size_t n) {
+    constexpr size_t width = 16;
+    size_t i = 0;
+    for (; i + group * width <= n; i += group * width) {
+        __m128i x[group];
+        for (int k = 0; k < group; ++k) x[k] = xor_16(a + i + k * width, b + i + k * width);
+        __m128i any = x[0];
+        for (int k = 1; k < group; ++k) any = _mm_or_si128(any, x[k]);
+        if (nonzero_bytes_16(any) == 0) continue;
+        uint32_t differ[group];
+        for (int k = 0; k < group; ++k) differ[k] = nonzero_bytes_16(x[k]);
+        return i + first_in_masks(differ, width);
+    }
+    for (; i + width <= n; i += width) {
+        const uint32_t differ = nonzero_bytes_16(xor_16(a + i, b + i));
+        if (differ != 0) return i + static_cast<size_t>(std::countr_zero(differ));
+    }
+    return i + first_difference_plain(a + i, b + i, n - i);
+}
+
+[[gnu::target("avx2")]] __m256i xor_32(const uint8_t* a, const uint8_t* b) {
+    return _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a)),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(b)));
+}
+
+[[gnu::target("avx2")]] uint32_t nonzero_bytes_32(__m256i x) {
+    return ~static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(x, _mm256_setzero_si256())));
+}
+
+[[gnu::target("avx2")]] size_t first_difference_avx2(const uint8_t* a, const uint8_t* b, size_t n) {
+    constexpr size_t width = 32;
+    size_t i = 0;
+    for (; i + group * width <= n; i += group * width) {
+        __m256i x[group];
+        for (int k = 0; k < group; ++k) x[k] = xor_32(a + i + k * width, b + i + k * width);
+        __m256i any = x[0];
+        for (int k = 1; k < group; ++k) any = _mm256_or_si256(any, x[k]);
+        if (_mm256_testz_si256(any, any)) continue;
+        uint32_t differ[group];
+        for (int k = 0; k < group; ++k) differ[k] = nonzero_bytes_32(x[k]);
+        return i + first_in_masks(differ, width);
+    }
+    for (; i + width <= n; i += width) {
+        const uint32_t differ = nonzero_bytes_32(xor_32(a + i, b + i));
+        if (differ != 0) return i + static_cast<size_t>(std::countr_zero(differ));
+    }
+    return i + first_difference_plain(a + i, b + i, n - i);
+}
+
+// The last bytes (fewer than a vector) are read under a mask.
+[[gnu::target("arch=x86-64-v4")]] __m512i xor_64(const uint8_t* a, const uint8_t* b, size_t bytes) {
+    const __mmask64 live = bytes >= 64 ? ~__mmask64{0} : _bzhi_u64(~uint64_t{0}, static_cast<uint32_t>(bytes));
+    return _mm512_xor_si512(_mm512_maskz_loadu_epi8(live, a), _mm512_maskz_loadu_epi8(live, b));
+}
+
+[[gnu::target("arch=x86-64-v4")]] size_t first_difference_v4(const uint8_t* a, const uint8_t* b, size_t n) {
+    constexpr size_t width = 64;
+    size_t i = 0;
+    for (; i + group * width <= n; i += group * width) {
+        __m512i x[group];
+        for (int k = 0; k < group; ++k) x[k] = xor_64(a + i + k * width, b + i + k * width, width);
+        __m512i any = x[0];
+        for (int k = 1; k < group; ++k) any = _mm512_or_si512(any, x[k]);
+        if (_mm512_test_epi64_mask(any, any) == 0) continue;
+        uint64_t differ[group];
+        for (int k = 0; k < group; ++k) differ[k] = _mm512_test_epi8_mask(x[k], x[k]);
+        return i + first_in_masks(differ, width);
+    }
+    for (; i < n; i += width) {
+        const __m512i x = xor_64(a + i, b + i, n - i);
+        const uint64_t differ = _mm512_test_epi8_mask(x, x);
+        if (differ != 0) return i + static_cast<size_t>(std::countr_zero(differ));
     }
     return n;
+}
+#endif
+
+}  // namespace
+
+first_difference_search first_difference_build_of(vector_level level) {
+#if defined(__x86_64__)
+    switch (level) {
+        case vector_level::x86_64_v4: return first_difference_v4;
+        case vector_level::avx2: return first_difference_avx2;
+        default: return first_difference_baseline;
+    }
+#else
+    (void)level;
+    return first_difference_plain;
+#endif
+}
+
+size_t first_difference(const uint8_t* a, const uint8_t* b, size_t n) {
+    static const first_difference_search search = first_difference_build_of(vector_level_of_cpu());
+    return search(a, b, n);
 }
 
 bool palette_expand_build_runs(palette_expand_build build) {

@@ -1,10 +1,13 @@
-// The picture-making pieces of the frame builder: palette expansion of 1- to 8-bit pixels, text
-// cells drawn from the glyph tables, and the lines of the text cursor. Pure functions over memory;
-// the slots and the decisions of when to build are in frames.cpp.
+// The picture-making pieces of the frame builder: the compare of a page with the builder's copy,
+// palette expansion of 1- to 8-bit pixels, text cells drawn from the glyph tables, and the lines
+// of the text cursor. Pure functions over memory; the slots and the decisions of when to build
+// are in frames.cpp.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+
+#include "platform/vector_level.h"
 
 // Lines of the text cursor inside a cell, counted from 0 at the top: first to last inclusive,
 // none when first > last. s and e are the page's cursor start and stop lines, h the glyph height.
@@ -18,8 +21,14 @@ cursor_line_range cursor_lines(int32_t s, int32_t e, int32_t h);
 // page's bits, with alpha 255 (bytes above the page's colours show what its pixels would).
 void palette_expansion_table(const uint32_t* palette, int32_t bits_per_pixel, uint32_t table[256]);
 
-// Index of the first byte where a and b differ; n when they are equal.
+// Index of the first byte where a and b differ; n when they are equal. The program may write the
+// page meanwhile: the answer is always a byte this call read as differing, and a byte that differs
+// for the whole call is never missed (nor one before it that differed when read).
 size_t first_difference(const uint8_t* a, const uint8_t* b, size_t n);
+// The search of one vector level: first_difference uses the processor's own; tests check every
+// level it runs.
+using first_difference_search = size_t (*)(const uint8_t* a, const uint8_t* b, size_t n);
+first_difference_search first_difference_build_of(vector_level level);
 
 // Expands n palette indices into 32-bit pixels through table, copying the indices into copy as
 // they are read (so the copy holds exactly the bytes that were shown); the first `copied` indices

@@ -87,6 +87,11 @@ void build_end() {
 
 bool software_layer_hidden() { return display_layer_position(1) == 0; }
 
+// The page against the builder's copy, as the program may be writing it.
+bool bytes_differ(const void* page, const void* copy, size_t bytes) {
+    return first_difference(static_cast<const uint8_t*>(page), static_cast<const uint8_t*>(copy), bytes) != bytes;
+}
+
 // A free slot first (the last in slot order), else the oldest ready one, but never the newest
 // ready one: that is the picture the renderer should show next.
 int32_t slot_take() {
@@ -161,7 +166,7 @@ bool truecolour_page_build(const image_record* page, software_frame& f, bool for
     }
     if (!forced && previous && frame_compare_valid.load()) {
         if (software_layer_hidden() || program_slept) return false;
-        if (std::memcmp(page->pixels, previous->pixels, bytes) == 0) return false;
+        if (!bytes_differ(page->pixels, previous->pixels, bytes)) return false;
     }
     if (!slot_size(f, w, h)) return false;
     std::memcpy(f.pixels, page->pixels, bytes);
@@ -185,7 +190,7 @@ bool palette_page_build(image_record* page, software_frame& f, bool forced, bool
         if (software_layer_hidden()) return false;
         if (!program_slept) same_pixels = first_difference(page->pixels, builder.pixel_copy.data(), n);
         const bool unchanged = (program_slept || same_pixels == n) &&
-                               std::memcmp(page->palette, builder.palette_copy, colors * 4) == 0;
+                               !bytes_differ(page->palette, builder.palette_copy, colors * 4);
         if (unchanged) return false;
     }
     if (!slot_size(f, w, h)) return false;
@@ -241,7 +246,7 @@ bool text_page_build(const image_record* page, software_frame& f, int32_t w, int
     if (software_layer_hidden() && valid && !forced) return false;
     if (!valid) {
         std::memcpy(builder.palette_copy, page->palette, sizeof builder.palette_copy);
-    } else if (std::memcmp(builder.palette_copy, page->palette, sizeof builder.palette_copy) != 0) {
+    } else if (bytes_differ(page->palette, builder.palette_copy, sizeof builder.palette_copy)) {
         std::memcpy(builder.palette_copy, page->palette, sizeof builder.palette_copy);
         valid = false;
     }
@@ -250,7 +255,7 @@ bool text_page_build(const image_record* page, software_frame& f, int32_t w, int
     const bool blink_changed = phase != builder.last_phase;
     const bool cursor_changed = !(cursor == builder.last_cursor);
     const bool changed = !valid || forced || blink_changed || cursor_changed ||
-                         (!program_slept && std::memcmp(page_cells, builder.cell_copy.data(), cells * sizeof(text_cell)) != 0);
+                         (!program_slept && bytes_differ(page_cells, builder.cell_copy.data(), cells * sizeof(text_cell)));
     if (!changed) return false;
     if (!slot_size(f, w, h)) return false;
     builder.text_picture.resize(static_cast<size_t>(w) * h);

@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <random>
+#include <string>
 #include <thread>
+#include <utility>
 
 #include "core/runtime_fixture.h"
 #include "core/timing.h"
@@ -147,36 +150,65 @@ TEST_F(Frames, PalettePagesThroughTheirPalette) {
     }
 }
 
-// Every build the processor runs gives the plain loop's pixels and copy, over random tables of
-// 16 colours (repeated, as the builder makes them) and of 256, at every alignment and run length
-// around the vector steps.
-TEST(PaletteExpand, FirstDifferenceAtEachPlaceAroundTheBlocks) {
+// The search as the builder calls it, then the loop of every vector level this processor runs.
+struct difference_search_case {
+    std::string name;
+    first_difference_search search;
+};
+std::vector<difference_search_case> difference_searches_run_here() {
+    std::vector<difference_search_case> searches{{"the processor's own", first_difference}};
+    const vector_level own = vector_level_of_cpu();
+    for (auto [level, name] : {std::pair{vector_level::baseline, "baseline"}, std::pair{vector_level::avx2, "avx2"},
+                               std::pair{vector_level::x86_64_v4, "x86-64-v4"}})
+        if (level <= own) searches.push_back({name, first_difference_build_of(level)});
+    return searches;
+}
+
+TEST(PaletteExpand, FirstDifferenceAtEachPlaceAroundTheVectors) {
     constexpr size_t n = 3 * 4096 + 5;
     std::vector<uint8_t> a(n, 7), b(n, 7);
-    EXPECT_EQ(first_difference(a.data(), b.data(), n), n);
-    EXPECT_EQ(first_difference(a.data(), b.data(), 0), 0u);
-    for (size_t at : {size_t{0}, size_t{1}, size_t{4095}, size_t{4096}, size_t{8200}, n - 1}) {
-        b[at] = 8;
-        b[n - 1] = 9;  // a later difference never hides the first
-        EXPECT_EQ(first_difference(a.data(), b.data(), n), at) << at;
-        EXPECT_EQ(first_difference(a.data(), b.data(), at), at) << at;
-        b[at] = 7;
-        b[n - 1] = 7;
+    for (const difference_search_case& c : difference_searches_run_here()) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(c.search(a.data(), b.data(), n), n);
+        EXPECT_EQ(c.search(a.data(), b.data(), 0), 0u);
+        for (size_t at : {size_t{0}, size_t{1}, size_t{15}, size_t{16}, size_t{63}, size_t{64}, size_t{255},
+                          size_t{256}, size_t{257}, size_t{4095}, size_t{4096}, size_t{8200}, n - 1}) {
+            b[at] = 8;
+            b[n - 1] = 9;  // a later difference never hides the first
+            EXPECT_EQ(c.search(a.data(), b.data(), n), at) << at;
+            EXPECT_EQ(c.search(a.data(), b.data(), at), at) << at;
+            // Every length past it, within the last vectors: the tails find it too.
+            for (size_t length = at + 1; length <= std::min(n, at + 300); ++length)
+                ASSERT_EQ(c.search(a.data(), b.data(), length), at) << at << " length " << length;
+            b[at] = 7;
+            b[n - 1] = 7;
+        }
     }
 }
 
+// Every build the processor runs gives the plain loop's pixels and copy, over random tables of
+// 16 colours (repeated, as the builder makes them) and of 256, and a table that repeats in entries
+// 64-127 but not above (all black but entry 200), at every alignment and run length around the
+// vector steps.
 TEST(PaletteExpand, EachBuildEqualsThePlainLoop) {
     const palette_expand_build builds[] = {palette_expand_build::byte_shuffles, palette_expand_build::byte_permutes};
     std::mt19937 random(11);
     constexpr size_t most = 64 * 5 + 17;
+    constexpr uint8_t lone_index = 200;
     std::vector<uint8_t> src(most + 64), copy(most), want_copy(most);
     std::vector<uint32_t> out(most), want(most);
-    for (int32_t bits : {4, 8}) {
+    struct palette_case {
+        int32_t bits;
+        bool random_entries;  // else black but lone_index
+    };
+    for (const palette_case& p : {palette_case{4, true}, palette_case{8, true}, palette_case{8, false}}) {
+        const int32_t bits = p.bits;
         uint32_t palette[256];
-        for (uint32_t& entry : palette) entry = uint32_t(random());
+        for (uint32_t& entry : palette) entry = p.random_entries ? uint32_t(random()) : 0;
+        if (!p.random_entries) palette[lone_index] = 0xFF0000;
         uint32_t table[256];
         palette_expansion_table(palette, bits, table);
-        for (uint8_t& b : src) b = uint8_t(random());
+        for (size_t i = 0; i < src.size(); ++i) src[i] = i % 3 ? uint8_t(random()) : lone_index;
         for (palette_expand_build build : builds) {
             if (!palette_expand_build_runs(build)) continue;
             if (build == palette_expand_build::byte_shuffles && bits != 4) continue;
@@ -513,6 +545,74 @@ struct builder_thread {
 };
 
 using FramesThreaded = frame_test;
+
+// The program writes the page while the builder compares it: a byte flipped to the copy's value
+// and back meanwhile never hides a byte that differs for the whole compare.
+TEST(FirstDifferenceThreaded, AByteFlippedMeanwhileNeverHidesOneChangedThroughout) {
+    constexpr size_t n = 4096, flipped = 100, changed = 3000;
+    std::vector<uint8_t> page(n, 7), copy(n, 7);
+    page[changed] = 8;
+    std::atomic<bool> writing{true}, started{false};
+    std::thread program([&] {
+        volatile uint8_t* byte = &page[flipped];  // a plain store each time, as the program's own
+        started = true;
+        for (uint8_t v = 7; writing.load(std::memory_order_relaxed); v ^= 1) *byte = v;
+    });
+    while (!started) std::this_thread::yield();
+    for (const difference_search_case& c : difference_searches_run_here()) {
+        for (int call = 0; call < 100000; ++call) {
+            const size_t at = c.search(page.data(), copy.data(), n);
+            if (at != flipped && at != changed) {
+                ADD_FAILURE() << c.name << ": call " << call << " answered " << at;
+                break;
+            }
+        }
+    }
+    writing = false;
+    program.join();
+}
+
+// Each kind of page is compared as the program writes it: a change that stays is shown by the
+// next frame, while an earlier byte flips to the copy's value and back during the compare.
+TEST_F(FramesThreaded, ChangeShownByTheNextFrameWhileAnEarlierByteFlips) {
+    struct kind_case {
+        const char* name;
+        int32_t width, height, mode;
+        int32_t rounds;  // fewer for text, whose frames cost a whole picture's copy each
+    };
+    // Pages of 2000 bytes: large enough for the compare's widest loop.
+    const kind_case kinds[] = {
+        {"32-bit", 25, 20, 32, 20000}, {"text", 40, 25, 0, 5000}, {"256 colours", 50, 40, 13, 20000}};
+    constexpr size_t flipped = 100, changed = 1900;
+    for (const kind_case& k : kinds) {
+        software_frames_reset();
+        image_record& page = shown_image(k.width, k.height, k.mode);
+        if (page.is_text) page.font = 8;  // the smallest picture to copy each frame
+        software_frame_build();
+        renderer_take();
+        std::atomic<bool> writing{true}, started{false};
+        std::thread program([&] {
+            volatile uint8_t* byte = &page.pixels[flipped];
+            const uint8_t shown = *byte;
+            started = true;
+            for (uint8_t v = shown; writing.load(std::memory_order_relaxed); v ^= 1) *byte = v;
+            *byte = shown;
+        });
+        while (!started) std::this_thread::yield();
+        for (int round = 0; round < k.rounds; ++round) {
+            page.pixels[changed] ^= 1;
+            software_frame_build();
+            const software_frame* f = software_frame_next_shown();
+            if (!f || f->number != frame_number_ready.load()) {
+                ADD_FAILURE() << k.name << ": round " << round << " showed no new frame";
+                break;
+            }
+            renderer_take();
+        }
+        writing = false;
+        program.join();
+    }
+}
 
 TEST_F(FramesThreaded, DisplayNowTurnsAutomaticDisplayOffThenBuildsAtOnce) {
     image_record& page = shown_image(8, 8, 13);
