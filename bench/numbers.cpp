@@ -126,25 +126,21 @@ void BM_string_from_single_assigned(benchmark::State& state) {
 
 // The standard library's digits alone: the shortest text of a single, and the seven correctly
 // rounded digits of its double that the short form starts from.
-void BM_to_chars_single_shortest(benchmark::State& state) {
-    auto v = singles();
+// The standard library writing the values in turn, in the form asked (none: the shortest text).
+template <typename T, typename... Form>
+void to_chars_each(benchmark::State& state, const std::vector<T>& v, Form... form) {
     char text[40];
     size_t i = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(std::to_chars(text, std::end(text), v[i++ % value_count]).ptr);
+        benchmark::DoNotOptimize(std::to_chars(text, std::end(text), v[i++ % value_count], form...).ptr);
         benchmark::ClobberMemory();
     }
 }
 
+void BM_to_chars_single_shortest(benchmark::State& state) { to_chars_each(state, singles()); }
 void BM_to_chars_single_scientific_6(benchmark::State& state) {
-    auto v = singles();
-    char text[40];
-    size_t i = 0;
-    for (auto _ : state) {
-        double x = v[i++ % value_count];
-        benchmark::DoNotOptimize(std::to_chars(text, std::end(text), x, std::chars_format::scientific, 6).ptr);
-        benchmark::ClobberMemory();
-    }
+    const auto v = singles();
+    to_chars_each(state, std::vector<double>(v.begin(), v.end()), std::chars_format::scientific, 6);
 }
 
 void BM_string_from_double(benchmark::State& state) {
@@ -170,25 +166,9 @@ void snprintf_each(benchmark::State& state, const std::vector<double>& v, const 
 
 void BM_snprintf_16g(benchmark::State& state) { snprintf_each(state, doubles(), "%.16g"); }
 
-void BM_to_chars_shortest(benchmark::State& state) {
-    auto v = doubles();
-    char text[40];
-    size_t i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(std::to_chars(text, std::end(text), v[i++ % value_count]).ptr);
-        benchmark::ClobberMemory();
-    }
-}
-
+void BM_to_chars_shortest(benchmark::State& state) { to_chars_each(state, doubles()); }
 void BM_to_chars_scientific_15(benchmark::State& state) {
-    auto v = doubles();
-    char text[40];
-    size_t i = 0;
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            std::to_chars(text, std::end(text), v[i++ % value_count], std::chars_format::scientific, 15).ptr);
-        benchmark::ClobberMemory();
-    }
+    to_chars_each(state, doubles(), std::chars_format::scientific, 15);
 }
 
 void BM_print_using_double(benchmark::State& state) {

@@ -22,15 +22,17 @@ void store_fresh() {
     string_segment_init();
 }
 
-// s = s + "0123456789", appended n times, each as one statement.
-void BM_store_append_by_concat(benchmark::State& state) {
+// S$ = S$ + piece as a translated program writes it, n statements from an empty S$: each joins a
+// copy of S$ and the piece, the variable takes the joined text over, and the statement's release
+// ends it.
+void store_append(benchmark::State& state, const char* text, int32_t length) {
     store_fresh();
     const auto n = state.range(0);
     for (auto _ : state) {
         string_descriptor* s = string_new(0, 0);
         for (int64_t i = 0; i < n; ++i) {
             uint32_t mark = string_temp_top();
-            string_assign(s, string_concat(s, string_from_literal(piece, piece_length)));
+            string_assign(s, string_concat(s, string_from_literal(text, length)));
             string_temps_release(mark, 0);
         }
         benchmark::DoNotOptimize(s->text);
@@ -39,44 +41,21 @@ void BM_store_append_by_concat(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * n);
 }
 
-void BM_std_append_by_concat(benchmark::State& state) {
+// s = s + piece: the same copy of s each time.
+void std_append(benchmark::State& state, const char* text) {
     const auto n = state.range(0);
     for (auto _ : state) {
         std::string s;
-        for (int64_t i = 0; i < n; ++i) s = s + piece;
+        for (int64_t i = 0; i < n; ++i) s = s + text;
         benchmark::DoNotOptimize(s.data());
     }
     state.SetItemsProcessed(state.iterations() * n);
 }
 
-// S$ = S$ + "x" as a translated program writes it, n statements from an empty S$: each joins a copy
-// of S$ and the byte, the variable takes the joined text over, and the statement's release ends it.
-void BM_store_append_char(benchmark::State& state) {
-    store_fresh();
-    const auto n = state.range(0);
-    for (auto _ : state) {
-        string_descriptor* s = string_new(0, 0);
-        for (int64_t i = 0; i < n; ++i) {
-            uint32_t mark = string_temp_top();
-            string_assign(s, string_concat(s, string_from_literal("x", 1)));
-            string_temps_release(mark, 0);
-        }
-        benchmark::DoNotOptimize(s->text);
-        string_free(s);
-    }
-    state.SetItemsProcessed(state.iterations() * n);
-}
-
-// s = s + "x": the same copy of s each time.
-void BM_std_append_char(benchmark::State& state) {
-    const auto n = state.range(0);
-    for (auto _ : state) {
-        std::string s;
-        for (int64_t i = 0; i < n; ++i) s = s + "x";
-        benchmark::DoNotOptimize(s.data());
-    }
-    state.SetItemsProcessed(state.iterations() * n);
-}
+void BM_store_append_by_concat(benchmark::State& state) { store_append(state, piece, piece_length); }
+void BM_std_append_by_concat(benchmark::State& state) { std_append(state, piece); }
+void BM_store_append_char(benchmark::State& state) { store_append(state, "x", 1); }
+void BM_std_append_char(benchmark::State& state) { std_append(state, "x"); }
 
 // t = LEFT$(a, 5) + MID$(b, 2, 3) + "xyz": three temporaries, joined, taken over by t.
 void BM_store_expression_statement(benchmark::State& state) {
