@@ -6,6 +6,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -64,3 +65,13 @@ protected:
     recorded_boxes boxes;
     std::string dir;
 };
+
+// Runs body in a forked child and answers its exit status (the child's runtime is a copy).
+template <class Body>
+int in_child(Body body) {
+    pid_t pid = ::fork();
+    if (pid == 0) ::_exit(body());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}

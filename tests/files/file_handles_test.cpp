@@ -237,16 +237,6 @@ TEST_F(FileHandles, DenyBitsRefuseWhatTheyDenyInBothDirections) {
     file_handle_close(holder);
 }
 
-// Runs body in a forked child and answers its exit status (the child's runtime is a copy).
-template <class Body>
-int in_child(Body body) {
-    pid_t pid = ::fork();
-    if (pid == 0) ::_exit(body());
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 std::string proc_locks() {
     std::ifstream in("/proc/locks");
     std::stringstream s;

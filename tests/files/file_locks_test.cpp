@@ -46,19 +46,10 @@ int entries(const std::string& folder) {
     return n;
 }
 
-template <class Body>
-int in_child(Body body) {
-    pid_t pid = ::fork();
-    if (pid == 0) ::_exit(body());
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 TEST_F(SideFiles, TheLastCloseRemovesTheSideFile) {
     constexpr int files = 10000;
     for (int i = 0; i < files; ++i) {
-        std::string name = path("f" + std::to_string(i));
+        std::string name = path(std::string("f").append(std::to_string(i)));
         ::close(::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));  // made first: no name search
         int32_t slot = file_handle_open(name, r, 0, file_create_never);
         ASSERT_GE(slot, 0) << i;
