@@ -1,11 +1,14 @@
 // Blended writes onto a 640x480 32-bit image: the runtime's blend (one colour, and an image of
 // varying alpha), its pixel writer, the classic 16 MB table method, and pixman's OVER composite with
-// a solid and with an image source as the baseline. pixman works on premultiplied colours, the
-// runtime on straight colours with a separate alpha merge: the comparison is one of speed.
+// a solid and with an image source as the baseline; and a 1920x1080 image of sprite-like alpha
+// (runs of transparent and opaque pixels with soft edges) by the runtime and by pixman. pixman works
+// on premultiplied colours, the runtime on straight colours with a separate alpha merge: the
+// comparison is one of speed.
 #include <benchmark/benchmark.h>
 #include <pixman.h>
 
 #include <cstdint>
+#include <random>
 #include <vector>
 
 #include "core/errors.h"
@@ -21,10 +24,13 @@ constexpr int width = 640;
 constexpr int height = 480;
 constexpr int pixels = width * height;
 constexpr uint32_t colour = 0x40FF8020;
+constexpr int sprite_width = 1920;
+constexpr int sprite_height = 1080;
+constexpr int sprite_pixels = sprite_width * sprite_height;
 
-std::vector<uint32_t> destination() {
-    std::vector<uint32_t> d(pixels);
-    for (int i = 0; i < pixels; ++i) d[size_t(i)] = 0xFF000000u | uint32_t(i * 2654435761u >> 8);
+std::vector<uint32_t> destination(int n = pixels) {
+    std::vector<uint32_t> d(static_cast<size_t>(n));
+    for (int i = 0; i < n; ++i) d[size_t(i)] = 0xFF000000u | uint32_t(i * 2654435761u >> 8);
     return d;
 }
 
@@ -35,9 +41,33 @@ std::vector<uint32_t> varying_source() {
     return s;
 }
 
-void report(benchmark::State& state) {
-    state.SetItemsProcessed(int64_t(state.iterations()) * pixels);
-    state.SetBytesProcessed(int64_t(state.iterations()) * pixels * 4);
+// Runs of 8 to 200 transparent or opaque pixels in turn, each run after the first entered through
+// two edge pixels of alpha 64 and 192 (or 192 and 64).
+std::vector<uint32_t> sprite_source() {
+    std::vector<uint32_t> s(sprite_pixels);
+    std::mt19937 random(7);
+    bool opaque = false;
+    for (size_t i = 0; i < s.size();) {
+        const uint32_t edge[2] = {opaque ? 64u : 192u, opaque ? 192u : 64u};
+        for (int k = 0; k < 2 && i > 0 && i < s.size(); ++k, ++i) s[i] = edge[k] << 24 | (uint32_t(i * 40503u) & 0xFFFFFF);
+        const size_t run = 8 + random() % 193;
+        for (size_t k = 0; k < run && i < s.size(); ++k, ++i) s[i] = (opaque ? 0xFF000000u : 0) | (uint32_t(i * 40503u) & 0xFFFFFF);
+        opaque = !opaque;
+    }
+    return s;
+}
+
+std::vector<uint32_t> premultiplied(std::vector<uint32_t> s) {
+    for (uint32_t& p : s) {
+        uint32_t a = p >> 24;
+        p = a << 24 | (((p >> 16 & 255) * a / 255) << 16) | (((p >> 8 & 255) * a / 255) << 8) | ((p & 255) * a / 255);
+    }
+    return s;
+}
+
+void report(benchmark::State& state, int n = pixels) {
+    state.SetItemsProcessed(int64_t(state.iterations()) * n);
+    state.SetBytesProcessed(int64_t(state.iterations()) * n * 4);
 }
 
 void BM_runtime_one_colour(benchmark::State& state) {
@@ -57,6 +87,18 @@ void BM_runtime_varying_alpha(benchmark::State& state) {
         benchmark::DoNotOptimize(d.data());
     }
     report(state);
+}
+
+// Row by row, as an image copy blends.
+void BM_runtime_sprite_alpha(benchmark::State& state) {
+    std::vector<uint32_t> d = destination(sprite_pixels);
+    std::vector<uint32_t> s = sprite_source();
+    for (auto _ : state) {
+        for (int y = 0; y < sprite_height; ++y)
+            blend_span(d.data() + size_t(y) * sprite_width, s.data() + size_t(y) * sprite_width, sprite_width);
+        benchmark::DoNotOptimize(d.data());
+    }
+    report(state, sprite_pixels);
 }
 
 // One call per pixel, as text and the drawing statements write.
@@ -118,21 +160,21 @@ void BM_tables_varying_alpha(benchmark::State& state) {
     report(state);
 }
 
-pixman_image_t* pixman_over(uint32_t* bits) {
-    return pixman_image_create_bits(PIXMAN_a8r8g8b8, width, height, bits, width * 4);
+pixman_image_t* pixman_over(uint32_t* bits, int w = width, int h = height) {
+    return pixman_image_create_bits(PIXMAN_a8r8g8b8, w, h, bits, w * 4);
 }
 
 // The source composited OVER the destination picture once per iteration; the source is released.
-void pixman_over_run(benchmark::State& state, pixman_image_t* source) {
-    std::vector<uint32_t> d = destination();
-    pixman_image_t* dest = pixman_over(d.data());
+void pixman_over_run(benchmark::State& state, pixman_image_t* source, int w = width, int h = height) {
+    std::vector<uint32_t> d = destination(w * h);
+    pixman_image_t* dest = pixman_over(d.data(), w, h);
     for (auto _ : state) {
-        pixman_image_composite32(PIXMAN_OP_OVER, source, nullptr, dest, 0, 0, 0, 0, 0, 0, width, height);
+        pixman_image_composite32(PIXMAN_OP_OVER, source, nullptr, dest, 0, 0, 0, 0, 0, 0, w, h);
         benchmark::DoNotOptimize(d.data());
     }
     pixman_image_unref(source);
     pixman_image_unref(dest);
-    report(state);
+    report(state, w * h);
 }
 
 void BM_pixman_over_solid(benchmark::State& state) {
@@ -143,12 +185,13 @@ void BM_pixman_over_solid(benchmark::State& state) {
 }
 
 void BM_pixman_over_image(benchmark::State& state) {
-    std::vector<uint32_t> s = varying_source();
-    for (uint32_t& p : s) {  // premultiply
-        uint32_t a = p >> 24;
-        p = a << 24 | (((p >> 16 & 255) * a / 255) << 16) | (((p >> 8 & 255) * a / 255) << 8) | ((p & 255) * a / 255);
-    }
+    std::vector<uint32_t> s = premultiplied(varying_source());
     pixman_over_run(state, pixman_over(s.data()));
+}
+
+void BM_pixman_over_sprite(benchmark::State& state) {
+    std::vector<uint32_t> s = premultiplied(sprite_source());
+    pixman_over_run(state, pixman_over(s.data(), sprite_width, sprite_height), sprite_width, sprite_height);
 }
 
 }  // namespace
@@ -160,3 +203,5 @@ BENCHMARK(BM_runtime_pixel_writer);
 BENCHMARK(BM_runtime_varying_alpha);
 BENCHMARK(BM_pixman_over_image);
 BENCHMARK(BM_tables_varying_alpha);
+BENCHMARK(BM_runtime_sprite_alpha);
+BENCHMARK(BM_pixman_over_sprite);

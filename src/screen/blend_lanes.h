@@ -31,12 +31,16 @@ typedef int32_t i32x8 __attribute__((vector_size(32)));
 [[gnu::always_inline]] inline u16x16 as_u16(const u32x8& v) { return reinterpret_cast<u16x16>(v); }
 [[gnu::always_inline]] inline u32x8 as_u32(const u16x16& v) { return reinterpret_cast<u32x8>(v); }
 
-// floor(y / 255) = (y + 1 + (y >> 8)) >> 8, exact for y <= 65534 (y is a sum biased by 127 to round).
-[[gnu::always_inline]] inline u16x16 divide_255(const u16x16& y) { return (y + 1 + (y >> 8)) >> 8; }
+// round(x / 255) = (t + (t >> 8)) >> 8 with t = x + 128, exact for x <= 65025 (255 is odd, so no
+// quotient lies halfway); it equals floor((x + 127) / 255), the rounding of blend.h.
+[[gnu::always_inline]] inline u16x16 divide_255_rounded(const u16x16& x) {
+    const u16x16 t = x + 128;
+    return (t + (t >> 8)) >> 8;
+}
 
 // Two channels of each pixel at once: a, s and d hold one channel in each 16-bit half.
 [[gnu::always_inline]] inline u16x16 blend_pair(const u16x16& a, const u16x16& s, const u16x16& d) {
-    return divide_255(a * s + (255 - a) * d + 127);
+    return divide_255_rounded(a * s + (255 - a) * d);
 }
 
 // Every byte blends with the weights a and 255 - a, the alpha byte with a source of 255: the alpha
@@ -57,6 +61,34 @@ typedef int32_t i32x8 __attribute__((vector_size(32)));
     return reinterpret_cast<u32x8>((halved & mask) | (reinterpret_cast<i32x8>(blended) & ~mask));
 }
 
+
+typedef uint64_t u64x4 __attribute__((vector_size(32)));
+typedef uint64_t u64x2 __attribute__((vector_size(16)));
+
+// Halves folded in the vector registers: lane by lane through general registers costs twice.
+[[gnu::always_inline]] inline bool any_lane_set(const u32x8& v) {
+    const auto x = reinterpret_cast<u64x4>(v);
+    const u64x2 half = __builtin_shufflevector(x, x, 0, 1) | __builtin_shufflevector(x, x, 2, 3);
+    const u64x2 quarter = half | __builtin_shufflevector(half, half, 1, 0);
+    return quarter[0] != 0;
+}
+
+// Alpha 0 leaves the pixel and 255 stores the colour, exactly, and no other alpha does either for
+// every pixel (the tests check it over all of them): the only alphas a run may skip the blend for.
+// The alpha byte plus one is 1 or (carried out) 0 for those two and 2 or more for the others.
+template <int N>
+[[gnu::always_inline]] inline bool only_kept_or_stored(const u32x8 (&c)[N]) {
+    constexpr uint32_t alpha_one = 0x01000000;
+    u32x8 bumped = c[0] + alpha_one;
+    for (int k = 1; k < N; ++k) bumped |= c[k] + alpha_one;
+    return !any_lane_set(bumped & 0xFE000000);
+}
+
+// Where every alpha is 0 or 255: the source where it is opaque, else the destination.
+[[gnu::always_inline]] inline u32x8 kept_or_stored(const u32x8& d, const u32x8& c) {
+    const auto opaque = reinterpret_cast<u32x8>(reinterpret_cast<i32x8>(c) >> 31);
+    return d ^ ((d ^ c) & opaque);
+}
 
 // One step of eight pixels: one colour over them, or eight source pixels over them. The result
 // comes back through a reference: the vector builds call a step from functions of another level,

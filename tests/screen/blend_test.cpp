@@ -138,6 +138,65 @@ TEST(Blend, SpansOfEachShortLengthBlendTheirPixelsOnly) {
     }
 }
 
+// Only alpha 0 leaves every pixel as it was and only 255 stores every colour as it is, over every
+// source and destination channel and every destination alpha: the span loops skip the blend for
+// runs of those two alone.
+TEST(Blend, OnlyAlphaZeroKeepsAndOnlyOpaqueStoresEveryPixel) {
+    std::vector<uint32_t> keeping, storing;
+    for (uint32_t a = 0; a < 256; ++a) {
+        bool keeps = true, stores = true;
+        for (uint32_t i = 0; i < 65536 && (keeps || stores); ++i) {
+            const uint32_t s = i >> 8, d = i & 255;
+            const uint32_t colour = a << 24 | s * 0x010101u, pixel = d * 0x01010101u;
+            const uint32_t blended = pixel_by_tables(pixel, colour);
+            keeps = keeps && blended == pixel;
+            stores = stores && blended == colour;
+        }
+        if (keeps) keeping.push_back(a);
+        if (stores) storing.push_back(a);
+    }
+    EXPECT_EQ(keeping, std::vector<uint32_t>{0});
+    EXPECT_EQ(storing, std::vector<uint32_t>{255});
+}
+
+// Sources of sprite-like alpha (runs of 0 and 255, some with an edge alpha between, so that steps
+// and groups come transparent, opaque and both) and of random alpha, of every length up to three
+// groups of the loops past a step and at every alignment within a step: each pixel as blend_pixel
+// gives it, and the pixels past the span untouched.
+TEST(Blend, SpansOfSpriteAndRandomAlphaEqualThePixelRule) {
+    std::mt19937 random(5);
+    constexpr int32_t lanes = 8, most = 3 * 4 * lanes + lanes + 1, guard = 8;
+    auto sprite_alpha = [&](std::vector<uint32_t>& src) {
+        bool opaque = random() & 1;
+        for (size_t i = 0; i < src.size();) {
+            for (uint32_t run = 1 + random() % 70; run > 0 && i < src.size(); --run, ++i)
+                src[i] = (opaque ? 0xFF000000u : 0) | (uint32_t(random()) & 0xFFFFFF);
+            if (random() % 2 && i < src.size()) src[i++] = uint32_t(random());  // an edge
+            opaque = !opaque;
+        }
+    };
+    for (const span_build_case& c : span_builds_run_here()) {
+        SCOPED_TRACE(c.name);
+        for (bool sprite : {true, false}) {
+            for (int32_t offset = 0; offset < lanes; ++offset) {
+                for (int32_t n = 1; n <= most; ++n) {
+                    std::vector<uint32_t> src(size_t(offset + most + guard)), dest(src.size());
+                    for (uint32_t& p : dest) p = uint32_t(random());
+                    if (sprite) sprite_alpha(src);
+                    else for (uint32_t& p : src) p = uint32_t(random());
+                    std::vector<uint32_t> blended = dest;
+                    c.build.image(blended.data() + offset, src.data() + offset, n);
+                    for (size_t i = 0; i < dest.size(); ++i) {
+                        const bool inside = int32_t(i) >= offset && int32_t(i) < offset + n;
+                        ASSERT_EQ(blended[i], inside ? blend_pixel(dest[i], src[i]) : dest[i])
+                            << (sprite ? "sprite" : "random") << " offset " << offset << " n " << n << " pixel " << i;
+                    }
+                }
+            }
+        }
+    }
+}
+
 TEST(Blend, SpanOfNothingTouchesNothing) {
     uint32_t p = 0x12345678;
     blend_span_color(&p, 0, 0x80FFFFFF);
