@@ -128,9 +128,6 @@ int32_t file_handle_unlock_range(int32_t slot, int64_t first, int64_t last);
 // into a block already read are not seen.
 constexpr int64_t file_read_ahead_size = 65536;
 int32_t file_handle_read_byte(int32_t slot);
-// The byte at the kept position of an input file whose read-ahead block holds it, taken as
-// file_handle_read_byte takes it; -1, nothing taken, for any other slot (-1 included).
-int32_t file_handle_block_byte(int32_t slot);
 // Input files: the bytes read ahead from the kept position on, the block refilled when it is used
 // up; empty at the end of the file, on an error, or for a slot that is not read ahead.
 struct file_bytes_view {

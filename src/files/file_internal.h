@@ -59,12 +59,15 @@ inline file_slot* file_slot_open(int32_t slot) {
     return file_slot_in_table(slot) && file_slot_of(slot).record.in_use ? &file_slot_of(slot) : nullptr;
 }
 
+// Whether the read-ahead block holds a file position. Positions are never negative: one unsigned
+// test is both bounds.
+inline bool file_block_holds(const file_os_handle& os, int64_t position) {
+    return static_cast<uint64_t>(position - os.ahead_start) < static_cast<uint64_t>(os.ahead_length);
+}
 // Whether the slot's read-ahead block holds its kept position. Only an open, readable input file
 // has a block (releasing the slot empties it), and a file never keeps a stepped-back byte: such a
-// slot needs no other check. Positions are never negative: one unsigned test is both bounds.
-inline bool file_block_holds_position(const file_slot& s) {
-    return static_cast<uint64_t>(s.record.position - s.os.ahead_start) < static_cast<uint64_t>(s.os.ahead_length);
-}
+// slot needs no other check.
+inline bool file_block_holds_position(const file_slot& s) { return file_block_holds(s.os, s.record.position); }
 // The slot of file number n when n is the number asked last and the slot's block holds its kept
 // position, else null: the common way of a loop over one file, a few loads and no lookup.
 inline file_slot* file_number_in_block(int32_t n) {

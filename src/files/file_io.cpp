@@ -184,16 +184,11 @@ int64_t transfer(const file_handle_record& r, const file_os_handle& os, uint8_t*
     return code == file_ok && done > 0;
 }
 
-bool ahead_holds(const file_os_handle& os, int64_t position) {
-    // Positions are never negative: one unsigned test is both bounds.
-    return static_cast<uint64_t>(position - os.ahead_start) < static_cast<uint64_t>(os.ahead_length);
-}
-
 // The kept position's index in the read-ahead buffer, refilled first when the position lies outside
 // it; -1 at the end of the file or on an error (code says which).
 int64_t ahead_index(file_handle_record& r, file_os_handle& os, int32_t& code) {
     code = file_ok;
-    if (ahead_holds(os, r.position)) return r.position - os.ahead_start;
+    if (file_block_holds(os, r.position)) return r.position - os.ahead_start;
     return read_ahead_fill(r, os, code) ? 0 : -1;
 }
 
@@ -391,11 +386,6 @@ int32_t file_read_whole(std::string_view name, std::string& bytes) {
 int32_t file_handle_read_byte(int32_t slot) {
     file_slot* s = slot_in_block(slot);
     return s ? file_block_byte_take(*s) : byte_outside_block(slot);
-}
-
-int32_t file_handle_block_byte(int32_t slot) {
-    file_slot* s = slot_in_block(slot);
-    return s ? file_block_byte_take(*s) : -1;
 }
 
 file_bytes_view file_handle_ahead(int32_t slot) {

@@ -349,21 +349,14 @@ string_descriptor* one_char_answer(int32_t byte) { return byte >= 0 ? one_byte.o
     return string_temp_from_text(out);
 }
 
-// INPUT$(1, #n), most often a byte of the read-ahead block: the block is proof of a readable input
-// file. Only the number is kept across the call; a 26 asks for its slot again.
-[[gnu::noinline]] string_descriptor* one_char_from_file(int32_t file_number) {
-    int32_t byte = file_handle_block_byte(file_number_slot(file_number));
-    if (byte < 0) return input_chars_general(1, file_number, 1);
-    return one_char_answer(byte == ctrl_z ? byte_unusual(file_number_slot(file_number), byte) : byte);
-}
-
 }  // namespace
 
 string_descriptor* input_chars(int64_t count, int32_t file_number, int32_t from_file) {
     if (count != 1 || !from_file || error_pending()) return input_chars_general(count, file_number, from_file);
-    // The number asked last, its block holding the byte: no lookup and no call on the way.
+    // The number asked last, its block holding the byte (the proof of a readable input file): no
+    // lookup and no call on the way.
     file_slot* s = file_number_in_block(file_number);
-    if (!s || file_block_byte(*s) == ctrl_z) return one_char_from_file(file_number);
+    if (!s || file_block_byte(*s) == ctrl_z) return input_chars_general(1, file_number, 1);
     return one_byte.of[file_block_byte_take(*s)];
 }
 
