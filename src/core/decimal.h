@@ -34,6 +34,8 @@ constexpr auto decimal_integer_powers = [] {
 }();
 int decimal_rounded_of(double x, int count, uint64_t& digits, bool& negative);
 
+// Eight "0" characters in one word, the first in the lowest byte.
+constexpr uint64_t decimal_zero_digits = 0x3030303030303030ull;
 // The 8 digit characters of v below 10^8, leading zeros included, the first in the lowest byte: two
 // 4-digit halves in one word, split into 2-digit and then 1-digit lanes by multiplications that
 // stand for the divisions by 100 and 10.
@@ -42,5 +44,5 @@ inline uint64_t decimal_eight_digits(uint32_t v) {
     uint64_t hundreds = (merged * 10486 >> 20) & 0x0000007F0000007Full;
     uint64_t pairs = hundreds | (merged - 100 * hundreds) << 16;
     uint64_t tens = (pairs * 103 >> 10) & 0x000F000F000F000Full;
-    return (tens | (pairs - 10 * tens) << 8) + 0x3030303030303030ull;
+    return (tens | (pairs - 10 * tens) << 8) + decimal_zero_digits;
 }

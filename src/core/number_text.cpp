@@ -36,7 +36,7 @@ string_descriptor* unsigned_text(uint64_t value) {
 // texts are stored from it, never read back through memory.
 using digit_word = unsigned __int128;
 constexpr int digits_wide = 16;
-constexpr uint64_t zero_digits = 0x3030303030303030ull;  // eight "0" characters
+constexpr uint64_t zero_digits = decimal_zero_digits;
 struct scientific_digits {
     digit_word digits;
     int exponent;

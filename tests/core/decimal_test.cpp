@@ -20,7 +20,9 @@ namespace {
 bool same_bits(long double a, long double b) { return std::memcmp(&a, &b, 10) == 0; }
 
 std::string text_of_digits(const std::string& digits, int64_t exponent, bool negative) {
-    return (negative ? "-" : "") + digits.substr(0, 1) + "." + digits.substr(1) + "E" + std::to_string(exponent);
+    std::string text = negative ? "-" : "";
+    text.append(digits, 0, 1).append(".").append(digits, 1).append("E").append(std::to_string(exponent));
+    return text;
 }
 
 // Up to 19 digits at powers of ten across the whole range of both paths: the C library's result,
