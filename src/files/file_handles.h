@@ -3,7 +3,7 @@
 // answers 0, a value, or a negative file_result; the statements (files/file_open.h,
 // files/random_access.h, files/sequential.h) turn results into errors. Program thread only (and
 // the control thread's close of everything after the program thread has parked).
-// Not here: the lock side files (file_locks_internal.h), path mapping (path_names.h), serial ports
+// Not here: sharing and range locks (file_locks_internal.h), path mapping (path_names.h), serial ports
 // (serial.h), the statements.
 #pragma once
 

@@ -18,16 +18,21 @@ struct locked_range {
     int64_t last;
 };
 
+// A half-open span of lock offsets.
+struct lock_span {
+    int64_t start, end;
+};
+
 struct file_os_handle {
     int fd = -1;
-    int lock_fd = -1;          // the side lock file of the file's identity (file_locks_internal.h), or -1
-    int lock_dir = -1;         // the folder that holds it, and the identity that names it
-    dev_t lock_dev = 0;
-    ino_t lock_ino = 0;
-    uint32_t* lock_count = nullptr;  // the side file's count of range locks held, shared by every process
-    uint8_t lock_checks = 0;         // transfers checked before the count was mapped
+    bool fd_reads = false;   // fd takes shared locks (open for reading)
+    bool fd_writes = false;  // fd takes exclusive locks (open for writing)
+    bool shared = false;     // joined the file's sharing (file_locks_internal.h): regular files
+    int peer_fd = -1;        // the file open for writing, for a read-only handle's LOCK; -1 when none
+    bool peer_tried = false;
     bool seekable = false;     // transfers at the kept position (regular files, block devices)
     std::vector<locked_range> ranges;
+    std::vector<lock_span> holds;    // what the transfer under way holds
     int32_t pushback = -1;           // a byte stepped back on a device that cannot seek
     std::vector<uint8_t> ahead;      // input files: room for a block, taken at the first read
     int64_t ahead_length = 0;        // the bytes of the room read ahead, from file offset ahead_start

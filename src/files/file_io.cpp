@@ -58,13 +58,39 @@ int32_t transfer_result_of_errno(int err) {
     }
 }
 
-int open_flags(int32_t access, int32_t kind) {
-    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;  // non-blocking only for the open: a FIFO never hangs it
-    if ((access & file_access_read) && (access & file_access_write)) flags |= O_RDWR;
-    else if (access & file_access_write) flags |= O_WRONLY;
-    else flags |= O_RDONLY;
-    if (kind != file_create_never) flags |= O_CREAT;
-    return flags;
+int access_mode(int32_t access) {
+    if ((access & file_access_read) && (access & file_access_write)) return O_RDWR;
+    return (access & file_access_write) ? O_WRONLY : O_RDONLY;
+}
+
+// A creating open makes the file only when it is missing, so an existing file (another user's in
+// a sticky folder, say) is never opened with O_CREAT.
+int open_creating_last(const std::string& path, int flags, bool create) {
+    int fd = ::open(path.c_str(), flags);
+    if (fd >= 0 || errno != ENOENT || !create) return fd;
+    fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
+    if (fd >= 0 || errno != EEXIST) return fd;
+    return ::open(path.c_str(), flags | O_CREAT, 0666);  // made meanwhile, or a link to a missing file
+}
+
+bool regular_or_missing(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 ? S_ISREG(st.st_mode) : errno == ENOENT;
+}
+
+// The descriptor of one attempt and its access mode. A regular file asked for writing only is
+// opened for reading too where the user may read it: marks and the holds of transfers are shared
+// locks, which only a readable description takes.
+int open_descriptor(const std::string& path, int32_t access, int32_t kind, int& mode) {
+    // Non-blocking only for the open: a FIFO never hangs it.
+    constexpr int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    bool create = kind != file_create_never;
+    mode = access_mode(access);
+    if (mode == O_WRONLY && regular_or_missing(path)) {
+        int fd = open_creating_last(path, flags | O_RDWR, create);
+        if (fd >= 0 || errno != EACCES) return mode = O_RDWR, fd;
+    }
+    return open_creating_last(path, flags | mode, create);
 }
 
 // The input handles of the file identified by st forget their read-ahead blocks: the next read
@@ -86,7 +112,8 @@ int32_t truncate_to_empty(int fd, const struct stat& st) {
 
 // One attempt at opening path into the slot's descriptor with these access bits.
 int32_t open_attempt(int32_t slot, const std::string& path, int32_t access, int32_t deny, int32_t kind) {
-    int fd = ::open(path.c_str(), open_flags(access, kind), 0666);
+    int mode;
+    int fd = open_descriptor(path, access, kind, mode);
     if (fd < 0) return open_result_of_errno(errno, path);
     struct stat st;
     int32_t code = file_ok;
@@ -103,8 +130,10 @@ int32_t open_attempt(int32_t slot, const std::string& path, int32_t access, int3
     if (!S_ISREG(st.st_mode)) ::fcntl(fd, F_SETFL, 0);
     file_os_handle& os = file_os_of(slot);
     os.fd = fd;
+    os.fd_reads = mode != O_WRONLY;
+    os.fd_writes = mode != O_RDONLY;
     os.seekable = S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
-    code = file_locks_join(os, st, access, deny);
+    if (S_ISREG(st.st_mode)) code = file_locks_join(os, access, deny);
     // Truncation only once the sharing allows it: a holder that denies writing keeps its bytes.
     if (code == file_ok && kind == file_create_truncate && S_ISREG(st.st_mode) && st.st_size != 0)
         code = truncate_to_empty(fd, st);
@@ -143,8 +172,7 @@ file_handle_record* transfer_slot(int32_t slot, int64_t offset, int64_t count, b
     if (count < 0) return code = file_bad_argument, nullptr;
     if (offset != -1 && (code = file_handle_seek(slot, offset)) != file_ok) return nullptr;
     if (count > INT64_MAX - r.position) return code = file_bad_argument, nullptr;
-    code = file_locks_range_check(file_os_of(slot), r.position, count);
-    return code == file_ok ? &r : nullptr;
+    return &r;
 }
 
 // Moves up to count bytes and answers how many moved; code tells why fewer moved (file_ok at the
@@ -173,12 +201,24 @@ int64_t transfer(const file_handle_record& r, const file_os_handle& os, uint8_t*
     return done;
 }
 
+// A block's bytes are held as far as the file has them: a LOCK of bytes past its end leaves
+// reading alone.
+int32_t block_hold(const file_handle_record& r, file_os_handle& os) {
+    int32_t code = file_locks_transfer_hold(os, r.position, file_read_ahead_size);
+    struct stat st;
+    if (code != file_denied || ::fstat(os.fd, &st) != 0 || st.st_size >= r.position + file_read_ahead_size) return code;
+    return file_locks_transfer_hold(os, r.position, st.st_size - r.position);
+}
+
 // Input files: the next block at the kept position into the read-ahead buffer; false at the end
 // of the file or on an error (code says which).
 [[gnu::noinline]] bool read_ahead_fill(file_handle_record& r, file_os_handle& os, int32_t& code) {
     os.ahead.resize(file_read_ahead_size);  // taken once: the room stays while the slot is open
-    int64_t done = transfer(r, os, os.ahead.data(), file_read_ahead_size, false, code);
-    if (code == file_ok) code = file_locks_range_check(os, r.position, done);
+    int64_t done = 0;
+    if ((code = block_hold(r, os)) == file_ok) {
+        done = transfer(r, os, os.ahead.data(), file_read_ahead_size, false, code);
+        file_locks_transfer_release(os);
+    }
     os.ahead_length = code == file_ok ? done : 0;
     os.ahead_start = r.position;
     return code == file_ok && done > 0;
@@ -312,7 +352,10 @@ int32_t file_handle_write(int32_t slot, int64_t offset, const void* buffer, int6
     int32_t code;
     file_handle_record* r = transfer_slot(slot, offset, count, true, code);
     if (!r) return code;
-    int64_t done = transfer(*r, file_os_of(slot), static_cast<uint8_t*>(const_cast<void*>(buffer)), count, true, code);
+    file_os_handle& os = file_os_of(slot);
+    if ((code = file_locks_transfer_hold(os, r->position, count)) != file_ok) return code;
+    int64_t done = transfer(*r, os, static_cast<uint8_t*>(const_cast<void*>(buffer)), count, true, code);
+    file_locks_transfer_release(os);
     r->position += done;  // what was written counts, also when the rest failed
     if (code != file_ok) return code;
     return done < count ? file_short_write : file_ok;
@@ -323,8 +366,11 @@ int32_t file_handle_read(int32_t slot, int64_t offset, void* buffer, int64_t cou
     int32_t code;
     file_handle_record* r = transfer_slot(slot, offset, count, false, code);
     if (!r) return code;
+    file_os_handle& os = file_os_of(slot);
+    if ((code = file_locks_transfer_hold(os, r->position, count)) != file_ok) return code;
     auto* data = static_cast<uint8_t*>(buffer);
-    int64_t done = transfer(*r, file_os_of(slot), data, count, false, code);
+    int64_t done = transfer(*r, os, data, count, false, code);
+    file_locks_transfer_release(os);
     r->position += done;
     file_table.last_read_count = done;
     if (code != file_ok) return code;

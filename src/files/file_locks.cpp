@@ -1,214 +1,174 @@
 #include "files/file_locks_internal.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
+#include <sched.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <cstdlib>
+#include <chrono>
 #include <string>
 
 namespace {
 
-// Sentinel bytes of the side file: shared locks that tell what a handle does. Every joined handle
-// holds the reads or the writes byte, so those two tell whether the file is open at all.
-enum : int64_t {
-    sentinel_reads = 0,
-    sentinel_writes = 1,
-    sentinel_denies_read = 2,
-    sentinel_denies_write = 3,
-    sentinel_count = 4,
-    sentinel_gate = 5,  // held exclusively while one opener checks and joins, or the last one leaves
-    range_base = 64,
-};
-constexpr int64_t sentinel_access_bytes = 2;  // sentinel_reads and sentinel_writes
-// User bytes beyond this share one side byte; far past any real file.
-constexpr int64_t range_cap = int64_t{1} << 62;
-constexpr size_t side_page = 4096;
-constexpr int checks_before_mapping = 1;  // transfers that ask the kernel before the count is mapped
+constexpr int64_t marks_start = int64_t{1} << 62;  // far past any real file; locked bytes stay below
 
-struct lock_folder_state {
-    std::string shared_parent = "/dev/shm";
-    int fd = -1;  // never closed once taken: handles opened through it name their side files by it
-};
-lock_folder_state lock_folder;
+// Each mark's tentative and settled offset from the marks' start, laid out so that the marks an
+// open commonly takes, and those it looks for, lie next to each other: one call a run.
+constexpr int mark_kinds = 4, mark_offsets = 8;
+constexpr int tentative_offset[mark_kinds] = {0, 1, 5, 7};  // reads, writes, denies read, denies write
+constexpr int settled_offset[mark_kinds] = {2, 3, 4, 6};
 
-// The folder at path, made when missing; -1 when it cannot be had or is not to be trusted.
-int folder_open(const std::string& path, bool shared) {
-    bool made = ::mkdir(path.c_str(), shared ? 01777 : 0700) == 0;
-    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return -1;
-    if (made && shared) ::fchmod(fd, 01777);  // past the umask: every user makes side files here
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && lock_folder_trusted(st, ::geteuid(), shared)) return fd;
-    ::close(fd);
-    return -1;
-}
+// How long an opener keeps trying while other openers are between their steps, and a LOCK waits
+// for transfers under way: a bound, so no other user can stall an open or a LOCK.
+constexpr auto retry_limit = std::chrono::milliseconds(100);
+constexpr int retry_quick_tries = 16;  // what stands in the way is over within microseconds
+constexpr auto retry_first_pause = std::chrono::microseconds(20);
+constexpr auto retry_longest_pause = std::chrono::milliseconds(2);
 
-// The shared folder, else one of this user's own (sharing then holds between this user's programs).
-int folder_resolve() {
-    int fd = folder_open(lock_folder.shared_parent + "/lumo-locks", true);
-    if (fd >= 0) return fd;
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && *runtime && (fd = folder_open(std::string(runtime) + "/lumo-locks", false)) >= 0) return fd;
-    const char* tmp = std::getenv("TMPDIR");
-    std::string parent = (tmp && *tmp) ? tmp : "/tmp";
-    return folder_open(parent + "/lumo-locks-" + std::to_string(::geteuid()), false);
-}
-
-// The folder again after it was removed under the program.
-int folder_renewed() {
-    int fd = folder_resolve();
-    if (fd >= 0) lock_folder.fd = fd;
-    return fd;
-}
-
-int folder_fd() { return lock_folder.fd >= 0 ? lock_folder.fd : folder_renewed(); }
-
-// The side file's name in the folder: the file's device and inode.
-struct side_name {
-    char text[48];
-};
-side_name side_name_of(dev_t dev, ino_t ino) {
-    side_name name;
-    char* end = std::to_chars(name.text, name.text + 20, static_cast<uint64_t>(dev)).ptr;
-    *end++ = '-';
-    end = std::to_chars(end, end + 20, static_cast<uint64_t>(ino)).ptr;
-    *end = '\0';
-    return name;
-}
-
-int32_t side_open_result(int err) {
-    switch (err) {
-    case EMFILE:
-    case ENFILE: return file_fault;
-    case ENOSPC:
-    case EDQUOT: return file_disk_full;
-    default: return file_denied;  // not allowed to join, or not a file of ours
-    }
-}
-
-int lock_call(int fd, int command, short type, int64_t start, int64_t length) {
+// 0, or the errno of the refusal.
+int set_lock(int fd, short type, lock_span span) {
     struct flock fl{};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
-    fl.l_start = start;
-    fl.l_len = length;
+    fl.l_start = span.start;
+    fl.l_len = span.end - span.start;
     int r;
-    do r = ::fcntl(fd, command, &fl);
+    do r = ::fcntl(fd, F_OFD_SETLK, &fl);
     while (r < 0 && errno == EINTR);
-    if (r < 0) return -1;
-    return command == F_OFD_GETLK ? (fl.l_type == F_UNLCK ? 0 : 1) : 0;
+    return r == 0 ? 0 : errno;
 }
 
-// 1 when another open file description holds a lock that clashes with an exclusive one here.
-int held_elsewhere(int fd, int64_t start, int64_t length) { return lock_call(fd, F_OFD_GETLK, F_WRLCK, start, length); }
+// The type of a lock another description holds that clashes with one of type over span: F_UNLCK
+// for none, -1 when the kernel does not say.
+int clashing_lock(int fd, short type, lock_span span) {
+    struct flock fl{};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = span.start;
+    fl.l_len = span.end - span.start;
+    return ::fcntl(fd, F_OFD_GETLK, &fl) == 0 ? fl.l_type : -1;
+}
 
-// Calls act(start, length) for each run of set bits of the sentinel mask (bit b: sentinel byte b).
+int32_t refusal_result(int err) { return (err == EAGAIN || err == EACCES) ? file_denied : file_fault; }
+
+// Backing off between tries: a few at once, then pauses that double, from a random start, up to
+// the limit.
+struct retry_state {
+    std::chrono::steady_clock::time_point until = std::chrono::steady_clock::now() + retry_limit;
+    int quick = retry_quick_tries;
+    std::chrono::nanoseconds pause = retry_first_pause;
+};
+uint64_t retry_seed = 0;
+
+// False once the limit has passed; else gives way to other threads or sleeps for a jittered pause.
+bool retry_wait(retry_state& r) {
+    if (r.quick > 0) {
+        --r.quick;
+        return ::sched_yield(), true;
+    }
+    if (std::chrono::steady_clock::now() >= r.until) return false;
+    if (retry_seed == 0) retry_seed = static_cast<uint64_t>(::getpid()) * 0x9e3779b97f4a7c15u | 1;
+    retry_seed ^= retry_seed << 13, retry_seed ^= retry_seed >> 7, retry_seed ^= retry_seed << 17;
+    auto ns = r.pause.count() / 2 + static_cast<int64_t>(retry_seed % static_cast<uint64_t>(r.pause.count()));
+    struct timespec t{ns / 1000000000, ns % 1000000000};
+    while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+    r.pause = std::min<std::chrono::nanoseconds>(r.pause * 2, retry_longest_pause);
+    return true;
+}
+
+enum mark_side : uint32_t { side_tentative = 1, side_settled = 2, side_both = 3 };
+
+// The offsets of the marks of a mask, on the sides asked, as bits.
+uint32_t mark_offsets_of(uint32_t marks, uint32_t sides) {
+    uint32_t offsets = 0;
+    for (int k = 0; k < mark_kinds; ++k) {
+        if (!(marks >> k & 1)) continue;
+        if (sides & side_tentative) offsets |= 1u << tentative_offset[k];
+        if (sides & side_settled) offsets |= 1u << settled_offset[k];
+    }
+    return offsets;
+}
+
+// Calls act(span) for each run of those offsets; false as soon as one does.
 template <class Act>
-bool each_sentinel_run(uint32_t mask, Act act) {
-    for (int64_t b = 0; b < sentinel_count; ++b) {
-        if (!(mask >> b & 1)) continue;
-        int64_t start = b;
-        while (b + 1 < sentinel_count && (mask >> (b + 1) & 1)) ++b;
-        if (!act(start, b - start + 1)) return false;
+bool each_mark_run(uint32_t marks, uint32_t sides, Act act) {
+    uint32_t offsets = mark_offsets_of(marks, sides);
+    for (int b = 0; b < mark_offsets; ++b) {
+        if (!(offsets >> b & 1)) continue;
+        int first = b;
+        while (b + 1 < mark_offsets && (offsets >> (b + 1) & 1)) ++b;
+        if (!act(lock_span{marks_start + first, marks_start + b + 1})) return false;
     }
     return true;
 }
 
-// The sentinels a handle holds, and those others must not hold for it to join.
-uint32_t sentinels_held(int32_t access, int32_t deny) {
-    return ((access & file_access_read) ? 1u << sentinel_reads : 0) |
-           ((access & file_access_write) ? 1u << sentinel_writes : 0) |
-           ((deny & file_deny_read) ? 1u << sentinel_denies_read : 0) |
-           ((deny & file_deny_write) ? 1u << sentinel_denies_write : 0);
-}
-uint32_t sentinels_refusing(int32_t access, int32_t deny) {
-    return ((access & file_access_read) ? 1u << sentinel_denies_read : 0) |
-           ((access & file_access_write) ? 1u << sentinel_denies_write : 0) |
-           ((deny & file_deny_read) ? 1u << sentinel_reads : 0) |
-           ((deny & file_deny_write) ? 1u << sentinel_writes : 0);
+// A description open for reading marks with shared locks; one that may only write, exclusive ones.
+short mark_type(const file_os_handle& os) { return os.fd_reads ? F_RDLCK : F_WRLCK; }
+
+void marks_clear(const file_os_handle& os, uint32_t marks, uint32_t sides) {
+    each_mark_run(marks, sides, [&](lock_span s) { return set_lock(os.fd, F_UNLCK, s), true; });
 }
 
-// A trusted side file gets the bits that let the file's users join it, and the file's group when
-// that group's users may open it and others may not (where this user may change them: its maker).
-void side_file_fit(int fd, struct stat& side, const struct stat& real) {
-    mode_t want = side_file_mode(real.st_mode);
-    if ((side.st_mode & 07777) != want && ::fchmod(fd, want) == 0) side.st_mode = (side.st_mode & S_IFMT) | want;
-    bool group_matters = (want & 060) >> 3 != (want & 06);
-    if (group_matters && side.st_gid != real.st_gid && ::fchown(fd, static_cast<uid_t>(-1), real.st_gid) == 0)
-        side.st_gid = real.st_gid;
+// Sets the marks on the sides asked; on a refusal none of them stays.
+int32_t marks_set(const file_os_handle& os, uint32_t marks, uint32_t sides) {
+    int err = 0;
+    each_mark_run(marks, sides, [&](lock_span s) { return (err = set_lock(os.fd, mark_type(os), s)) == 0; });
+    if (err != 0) marks_clear(os, marks, sides);
+    return err == 0 ? file_ok : refusal_result(err);
 }
 
-// Opens the file's side file into os holding its gate: made when missing, joined when some handle
-// has it, and taken again when its last holder removed it meanwhile.
-int32_t side_file_take(file_os_handle& os, const struct stat& real) {
-    side_name name = side_name_of(real.st_dev, real.st_ino);
-    int dir = folder_fd();
-    bool renewed = false;
-    for (;;) {
-        if (dir < 0) return file_denied;
-        int fd = ::openat(dir, name.text, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, side_file_mode(real.st_mode));
-        if (fd < 0 && errno == ENOENT && !renewed) {  // the folder itself was removed
-            dir = folder_renewed();
-            renewed = true;
-            continue;
-        }
-        if (fd < 0) return side_open_result(errno);
-        struct stat side;
-        int32_t code = ::fstat(fd, &side) == 0 ? file_ok : file_fault;
-        if (code == file_ok && !side_file_trusted(side, real, ::geteuid)) code = file_denied;
-        if (code == file_ok) side_file_fit(fd, side, real);
-        if (code == file_ok && lock_call(fd, F_OFD_SETLKW, F_WRLCK, sentinel_gate, 1) < 0) code = file_fault;
-        if (code != file_ok) {
-            ::close(fd);
-            return code;
-        }
-        struct stat named;
-        bool is_named = ::fstatat(dir, name.text, &named, AT_SYMLINK_NOFOLLOW) == 0;
-        int err = is_named ? 0 : errno;
-        if (is_named && named.st_dev == side.st_dev && named.st_ino == side.st_ino) {
-            os.lock_fd = fd;
-            os.lock_dir = dir;
-            os.lock_dev = real.st_dev;
-            os.lock_ino = real.st_ino;
-            return file_ok;
-        }
-        ::close(fd);
-        if (err != 0 && err != ENOENT) return file_fault;
+// file_ok when no description but fd's holds one of the marks on the sides asked.
+int32_t marks_absent(int fd, uint32_t marks, uint32_t sides) {
+    int32_t code = file_ok;
+    each_mark_run(marks, sides, [&](lock_span s) {
+        int type = clashing_lock(fd, F_WRLCK, s);
+        code = type == F_UNLCK ? file_ok : type < 0 ? file_fault : file_denied;
+        return code == file_ok;
+    });
+    return code;
+}
+
+// One try at joining: file_denied with settled set when a settled mark refuses the open, clear
+// when only tentative ones do. A settled handle keeps its tentative marks too, so an opener that
+// looks after it took them always sees one or the other.
+int32_t join_try(const file_os_handle& os, uint32_t held, uint32_t refusing, bool& settled) {
+    // A mark that cannot be taken is held exclusively: by a handle that may only write, or by
+    // another program's lock. That does not pass.
+    settled = true;
+    int32_t code = marks_set(os, held, side_tentative);
+    if (code != file_ok) return code;
+    code = marks_absent(os.fd, refusing, side_both);
+    if (code == file_ok && (code = marks_set(os, held, side_settled)) == file_ok) return file_ok;
+    marks_clear(os, held, side_tentative);
+    settled = code == file_denied && marks_absent(os.fd, refusing, side_settled) == file_denied;
+    return code;
+}
+
+// The file at the descriptor opened again for writing, for exclusive range locks; -1 when the user
+// may not write it.
+int reopen_for_writing(int fd) {
+    char name[32] = "/proc/self/fd/";
+    *std::to_chars(name + 14, name + sizeof name - 1, fd).ptr = '\0';
+    return ::open(name, O_WRONLY | O_CLOEXEC | O_NOCTTY);
+}
+
+// The description that takes the slot's range locks, and their type: fd when it is open for
+// writing, else the file opened again for writing (tried once), else fd with shared locks, which
+// keep out other handles' LOCKs but not their transfers.
+int range_fd(file_os_handle& os, short& type) {
+    type = F_WRLCK;
+    if (os.fd_writes) return os.fd;
+    if (!os.peer_tried) {
+        os.peer_tried = true;
+        os.peer_fd = reopen_for_writing(os.fd);
     }
-}
-
-// Side start and length of bytes first..last (last -1: to the end); length 0 means to the end.
-void side_range(int64_t first, int64_t last, int64_t& start, int64_t& length) {
-    int64_t f = std::min(first, range_cap);
-    start = range_base + f;
-    length = last < 0 ? 0 : std::min(last, range_cap) - f + 1;
-}
-
-// The shared count of range locks: the side file's first word, mapped; null when it cannot be.
-uint32_t* lock_count_map(int fd) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0) return nullptr;
-    if (st.st_size < static_cast<off_t>(side_page) && ::ftruncate(fd, side_page) != 0) return nullptr;
-    void* p = ::mmap(nullptr, side_page, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    return p == MAP_FAILED ? nullptr : static_cast<uint32_t*>(p);
-}
-
-// The count, mapped now when it never was (LOCK), else at the handle's second transfer: a handle
-// that moves bytes once (the input open's first-byte test) asks the kernel, cheaper than a mapping.
-uint32_t* lock_count_of(file_os_handle& os, bool now) {
-    if (os.lock_count || os.lock_checks > checks_before_mapping) return os.lock_count;
-    if (!now && os.lock_checks++ < checks_before_mapping) return nullptr;
-    os.lock_checks = checks_before_mapping + 1;  // mapped or failed: never tried again
-    return os.lock_count = lock_count_map(os.lock_fd);
-}
-
-void lock_count_add(uint32_t* count, int32_t delta) {
-    if (count) std::atomic_ref<uint32_t>(*count).fetch_add(static_cast<uint32_t>(delta));
+    if (os.peer_fd >= 0) return os.peer_fd;
+    type = F_RDLCK;
+    return os.fd;
 }
 
 bool overlaps(const locked_range& a, int64_t first, int64_t last) {
@@ -217,114 +177,129 @@ bool overlaps(const locked_range& a, int64_t first, int64_t last) {
     return !a_before && !b_before;
 }
 
+// Takes the span, waiting while only shared locks stand in the way: transfers, over in moments.
+int32_t range_lock(int fd, short type, lock_span span) {
+    retry_state retry;
+    for (;;) {
+        int err = set_lock(fd, type, span);
+        if (err == 0) return file_ok;
+        if (refusal_result(err) != file_denied) return file_fault;
+        bool only_transfers = type == F_WRLCK && clashing_lock(fd, F_RDLCK, span) == F_UNLCK;
+        if (!only_transfers || !retry_wait(retry)) return file_denied;
+    }
+}
+
 }  // namespace
 
-mode_t side_file_mode(mode_t real_mode) {
-    mode_t mode = 0;
-    for (int shift : {6, 3, 0})
-        if (real_mode & (mode_t{06} << shift)) mode |= mode_t{06} << shift;
-    return mode;
+uint32_t marks_held(int32_t access, int32_t deny) {
+    return ((access & file_access_read) ? mark_reads_bit : 0) | ((access & file_access_write) ? mark_writes_bit : 0) |
+           ((deny & file_deny_read) ? mark_denies_read_bit : 0) | ((deny & file_deny_write) ? mark_denies_write_bit : 0);
 }
 
-bool lock_folder_trusted(const struct stat& st, uid_t me, bool shared) {
-    if (!S_ISDIR(st.st_mode) || (st.st_mode & S_ISGID)) return false;
-    if (!shared) return st.st_uid == me && (st.st_mode & 022) == 0;
-    return st.st_uid == me || (st.st_mode & S_ISVTX);
+uint32_t marks_refusing(int32_t access, int32_t deny) {
+    return ((access & file_access_read) ? mark_denies_read_bit : 0) |
+           ((access & file_access_write) ? mark_denies_write_bit : 0) | ((deny & file_deny_read) ? mark_reads_bit : 0) |
+           ((deny & file_deny_write) ? mark_writes_bit : 0);
 }
 
-bool side_file_trusted(const struct stat& side, const struct stat& real, uid_t (*me)()) {
-    if (!S_ISREG(side.st_mode) || side.st_nlink > 1 || side.st_size > static_cast<off_t>(side_page)) return false;
-    if (side.st_uid == real.st_uid || side.st_uid == 0) return true;
-    if (real.st_mode & 06) return true;  // any user may open the file
-    // Only a member of the file's group (or root) can give the side file that group.
-    if (side.st_gid == real.st_gid && (real.st_mode & 060)) return true;
-    return side.st_uid == me();  // asked last: the common cases need no call
+lock_span lock_span_of(int64_t first, int64_t last) {
+    int64_t start = std::min(first, marks_start - 1);
+    int64_t end = last < 0 ? marks_start : std::min(last, marks_start - 1) + 1;
+    return {start, end};
 }
 
-int32_t file_locks_join(file_os_handle& os, const struct stat& st, int32_t access, int32_t deny) {
-    if (int32_t code = side_file_take(os, st); code != file_ok) return code;
-    int fd = os.lock_fd;
-    auto free_here = [&](int64_t start, int64_t length) { return held_elsewhere(fd, start, length) != 1; };
-    bool clash = !each_sentinel_run(sentinels_refusing(access, deny), free_here);
-    if (clash) {
-        // Another handle holds the file, so its side file stays; closing gives the gate back.
-        ::close(fd);
-        os.lock_fd = -1;
-        return file_denied;
+void spans_uncovered(lock_span span, const std::vector<locked_range>& own, std::vector<lock_span>& out) {
+    int64_t from = span.start;
+    for (const locked_range& r : own) {
+        lock_span o = lock_span_of(r.first, r.last);
+        if (o.start >= span.end) break;
+        if (o.start > from) out.push_back({from, o.start});
+        from = std::max(from, o.end);
     }
-    auto take = [&](int64_t start, int64_t length) { return lock_call(fd, F_OFD_SETLK, F_RDLCK, start, length) == 0; };
-    each_sentinel_run(sentinels_held(access, deny), take);
-    lock_call(fd, F_OFD_SETLK, F_UNLCK, sentinel_gate, 1);
-    return file_ok;
+    if (from < span.end) out.push_back({from, span.end});
+}
+
+int32_t file_locks_join(file_os_handle& os, int32_t access, int32_t deny) {
+    os.shared = true;
+    const uint32_t held = marks_held(access, deny), refusing = marks_refusing(access, deny);
+    retry_state retry;
+    bool settled;
+    int32_t code;
+    // Only openers between their steps stand in the way: back off until they are through.
+    while ((code = join_try(os, held, refusing, settled)) == file_denied && !settled && retry_wait(retry)) {
+    }
+    return code;
 }
 
 void file_locks_drop(file_os_handle& os) {
-    lock_count_add(os.lock_count, -static_cast<int32_t>(os.ranges.size()));
-    if (os.lock_count) ::munmap(os.lock_count, side_page);
-    os.lock_count = nullptr;
-    os.lock_checks = 0;
+    if (os.peer_fd >= 0) ::close(os.peer_fd);  // its range locks go with it
+    os.peer_fd = -1;
+    os.peer_tried = false;
     os.ranges.clear();
-    if (os.lock_fd < 0) return;
-    // The file's last handle, in whatever process, removes the side file; openers wait at the gate.
-    if (lock_call(os.lock_fd, F_OFD_SETLKW, F_WRLCK, sentinel_gate, 1) == 0 &&
-        held_elsewhere(os.lock_fd, sentinel_reads, sentinel_access_bytes) == 0)
-        ::unlinkat(os.lock_dir, side_name_of(os.lock_dev, os.lock_ino).text, 0);
-    ::close(os.lock_fd);  // closing the description drops all its locks
-    os.lock_fd = -1;
+    os.holds.clear();
+    os.shared = false;
 }
 
-bool file_locks_open_elsewhere(const struct stat& st) {
-    int dir = folder_fd();
-    if (dir < 0) return false;
-    // No side file: no handle has the file open.
-    int fd = ::openat(dir, side_name_of(st.st_dev, st.st_ino).text, O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+bool file_locks_open_elsewhere(const std::string& path, const struct stat& st) {
+    if (!S_ISREG(st.st_mode)) return false;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return false;
-    struct stat side;
-    bool held = ::fstat(fd, &side) == 0 && side_file_trusted(side, st, ::geteuid) &&
-                held_elsewhere(fd, sentinel_reads, sentinel_access_bytes) == 1;
+    struct stat now;
+    bool held = ::fstat(fd, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino &&
+                marks_absent(fd, mark_reads_bit | mark_writes_bit, side_both) == file_denied;
     ::close(fd);
     return held;
 }
 
 int32_t file_locks_range_take(file_os_handle& os, int64_t first, int64_t last) {
-    if (os.lock_fd < 0) return file_fault;
+    if (!os.shared) return file_fault;
     for (const locked_range& r : os.ranges)
         if (overlaps(r, first, last)) return file_denied;
-    int64_t start, length;
-    side_range(first, last, start, length);
-    uint32_t* count = lock_count_of(os, true);
-    if (lock_call(os.lock_fd, F_OFD_SETLK, F_WRLCK, start, length) < 0)
-        return (errno == EAGAIN || errno == EACCES) ? file_denied : file_fault;
-    os.ranges.push_back({first, last});
-    lock_count_add(count, 1);
+    short type;
+    int fd = range_fd(os, type);
+    if (int32_t code = range_lock(fd, type, lock_span_of(first, last)); code != file_ok) return code;
+    auto at = std::lower_bound(os.ranges.begin(), os.ranges.end(), first,
+                               [](const locked_range& r, int64_t f) { return r.first < f; });
+    os.ranges.insert(at, {first, last});
     return file_ok;
 }
 
 int32_t file_locks_range_give(file_os_handle& os, int64_t first, int64_t last) {
-    if (os.lock_fd < 0) return file_fault;
+    if (!os.shared) return file_fault;
     auto it = std::find_if(os.ranges.begin(), os.ranges.end(),
                            [&](const locked_range& r) { return r.first == first && r.last == last; });
     if (it == os.ranges.end()) return file_denied;
-    int64_t start, length;
-    side_range(first, last, start, length);
-    if (lock_call(os.lock_fd, F_OFD_SETLK, F_UNLCK, start, length) < 0) return file_fault;
+    short type;
+    if (set_lock(range_fd(os, type), F_UNLCK, lock_span_of(first, last)) != 0) return file_fault;
     os.ranges.erase(it);
-    lock_count_add(os.lock_count, -1);
     return file_ok;
 }
 
-int32_t file_locks_range_check(file_os_handle& os, int64_t position, int64_t count) {
-    if (os.lock_fd < 0 || count <= 0) return file_ok;
-    uint32_t* held = lock_count_of(os, false);
-    if (held && std::atomic_ref<uint32_t>(*held).load(std::memory_order_acquire) == 0) return file_ok;
-    int64_t start, length;
-    side_range(position, position + (count - 1), start, length);
-    return held_elsewhere(os.lock_fd, start, length) == 1 ? file_denied : file_ok;
+int32_t file_locks_transfer_hold(file_os_handle& os, int64_t position, int64_t count) {
+    if (!os.shared || count <= 0) return file_ok;
+    // A description that may only write cannot take shared locks: it looks instead.
+    if (!os.fd_reads) return file_locks_range_check(os, position, count);
+    lock_span span = lock_span_of(position, position + (count - 1));
+    os.holds.clear();
+    if (os.ranges.empty()) os.holds.push_back(span);
+    else spans_uncovered(span, os.ranges, os.holds);
+    for (size_t i = 0; i < os.holds.size(); ++i) {
+        int err = set_lock(os.fd, F_RDLCK, os.holds[i]);
+        if (err == 0) continue;
+        os.holds.resize(i);
+        file_locks_transfer_release(os);
+        return refusal_result(err);
+    }
+    return file_ok;
 }
 
-std::string file_locks_folder_parent_set(const std::string& parent) {
-    std::string before = lock_folder.shared_parent;
-    lock_folder.shared_parent = parent;
-    lock_folder.fd = -1;  // taken again at the next open; the old one stays open for its handles
-    return before;
+void file_locks_transfer_release(file_os_handle& os) {
+    for (const lock_span& s : os.holds) set_lock(os.fd, F_UNLCK, s);
+    os.holds.clear();
+}
+
+int32_t file_locks_range_check(const file_os_handle& os, int64_t position, int64_t count) {
+    if (!os.shared || count <= 0) return file_ok;
+    int type = clashing_lock(os.fd, F_RDLCK, lock_span_of(position, position + (count - 1)));
+    return type == F_UNLCK ? file_ok : type < 0 ? file_fault : file_denied;
 }

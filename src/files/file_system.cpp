@@ -112,7 +112,7 @@ int32_t kill_one(const std::string& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) == 0) {
         // Held open by a runtime handle, here or in another process, or read-only: refused.
-        if (file_locks_open_elsewhere(st)) return error_file_already_open;
+        if (file_locks_open_elsewhere(path, st)) return error_file_already_open;
         if (S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) return error_file_already_open;
     }
     if (::unlink(path.c_str()) == 0) return error_none;
@@ -206,7 +206,7 @@ void file_rename(string_descriptor* old_text, string_descriptor* new_text) {
     if (file_name_map(string_text_view(new_text), to) != file_ok) return error_raise(error_bad_file_name);
     struct stat st;
     if (::lstat(from.c_str(), &st) != 0) return error_raise(rename_error_of_errno(errno));
-    if (file_locks_open_elsewhere(st)) return error_raise(error_path_file_access);
+    if (file_locks_open_elsewhere(from, st)) return error_raise(error_path_file_access);
     if (rename_target_taken(from, to)) return error_raise(error_illegal_function_call);
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return;
     int err = errno;

@@ -1,12 +1,20 @@
-// The side lock files of the file layer: when they exist, where they live, and who may join them.
+// Sharing and LOCK as the kernel holds them on the file: the rule for every pair of opens, in one
+// process and across processes racing, against other users and other programs, and what a killed
+// program leaves (nothing).
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
 
+#include <array>
 #include <atomic>
+#include <chrono>
+#include <random>
+#include <set>
 
+#include "core/errors.h"
 #include "files/file_fixture.h"
 #include "files/file_locks_internal.h"
 
@@ -15,217 +23,437 @@ namespace {
 constexpr int32_t r = file_access_read, w = file_access_write;
 constexpr uid_t nobody = 65534;
 
-// Side files in the test's own folder, so other programs' files never count.
-class SideFiles : public file_test {
-protected:
-    void SetUp() override {
-        file_test::SetUp();
-        parent_before = file_locks_folder_parent_set(dir);
+struct open_form {
+    int32_t access, deny;
+};
+// Every access a file may be opened with, under every deny clause.
+std::vector<open_form> every_form() {
+    std::vector<open_form> forms;
+    for (int32_t access : {r, w, r | w})
+        for (int32_t deny = 0; deny <= (file_deny_read | file_deny_write); ++deny) forms.push_back({access, deny});
+    return forms;
+}
+// The rule: a second open is refused when either handle denies what the other does.
+bool opens_beside(open_form holder, open_form opener) {
+    return !(holder.access & opener.deny) && !(holder.deny & opener.access);
+}
+
+TEST(ShareMarks, MarksClashExactlyWhereTheRuleRefusesAndBothWays) {
+    for (int32_t a = 0; a < 4; ++a)
+        for (int32_t ad = 0; ad < 4; ++ad)
+            for (int32_t b = 0; b < 4; ++b)
+                for (int32_t bd = 0; bd < 4; ++bd) {
+                    bool clash = (marks_held(a, ad) & marks_refusing(b, bd)) != 0;
+                    bool clash_back = (marks_held(b, bd) & marks_refusing(a, ad)) != 0;
+                    EXPECT_EQ(clash, !opens_beside({a, ad}, {b, bd})) << a << ad << b << bd;
+                    EXPECT_EQ(clash, clash_back) << a << ad << b << bd;
+                }
+}
+
+// Over a small stretch of bytes, every span against random sets of own ranges, byte by byte.
+TEST(LockSpans, AHoldTakesExactlyTheBytesNoOwnRangeCovers) {
+    std::mt19937 random(7);
+    constexpr int64_t bytes = 24;
+    for (int round = 0; round < 2000; ++round) {
+        std::vector<locked_range> own;
+        for (int64_t b = 0; b < bytes;) {
+            b += std::uniform_int_distribution<int64_t>(0, 6)(random);
+            int64_t last = b + std::uniform_int_distribution<int64_t>(0, 4)(random);
+            if (last >= bytes) break;
+            own.push_back({b, random() % 9 == 0 && last > bytes - 6 ? -1 : last});
+            if (own.back().last < 0) break;
+            b = last + 2;
+        }
+        int64_t first = std::uniform_int_distribution<int64_t>(0, bytes - 1)(random);
+        int64_t last = std::uniform_int_distribution<int64_t>(first, bytes + 4)(random);
+        std::vector<lock_span> parts;
+        spans_uncovered(lock_span_of(first, last), own, parts);
+        std::set<int64_t> held;
+        for (size_t i = 0; i < parts.size(); ++i) {
+            ASSERT_LT(parts[i].start, parts[i].end);
+            if (i > 0) {
+                ASSERT_LT(parts[i - 1].end, parts[i].start);  // in order, apart
+            }
+            for (int64_t b = parts[i].start; b < parts[i].end; ++b) held.insert(b);
+        }
+        for (int64_t b = first; b <= last; ++b) {
+            bool covered = false;
+            for (const locked_range& o : own) covered |= b >= o.first && (o.last < 0 || b <= o.last);
+            EXPECT_EQ(held.contains(b), !covered) << round << " byte " << b;
+        }
+        EXPECT_EQ(held.size(), static_cast<size_t>(std::count_if(held.begin(), held.end(),
+                                                                 [&](int64_t b) { return b >= first && b <= last; })));
     }
-    void TearDown() override {
-        file_handles_reset();
-        file_locks_folder_parent_set(parent_before);
-        file_test::TearDown();
+}
+
+TEST(LockSpans, BytesPastTheMarksStartShareItsLastOffset) {
+    constexpr int64_t marks = int64_t{1} << 62;
+    const struct {
+        int64_t first, last, start, end;
+    } cases[] = {
+        {0, 0, 0, 1},
+        {5, -1, 5, marks},
+        {marks - 1, marks + 7, marks - 1, marks},
+        {marks + 3, INT64_MAX, marks - 1, marks},
+        {INT64_MAX, -1, marks - 1, marks},
+    };
+    for (const auto& c : cases) {
+        lock_span s = lock_span_of(c.first, c.last);
+        EXPECT_EQ(s.start, c.start) << c.first;
+        EXPECT_EQ(s.end, c.end) << c.first;
     }
-    std::string folder() const { return path("lumo-locks"); }
-    std::string side_path(std::string_view name) const {
-        struct stat st{};
-        ::stat(path(name).c_str(), &st);
-        return folder() + "/" + std::to_string(st.st_dev) + "-" + std::to_string(st.st_ino);
+}
+
+// A pipe both ways between the test and a forked holder: the holder takes commands, one byte each.
+struct holder_process {
+    pid_t pid = -1;
+    int to_child[2], from_child[2];
+    template <class Serve>
+    void start(Serve serve) {
+        ASSERT_EQ(::pipe(to_child), 0);
+        ASSERT_EQ(::pipe(from_child), 0);
+        pid = ::fork();
+        if (pid == 0) {
+            ::close(to_child[1]);
+            ::close(from_child[0]);
+            char c;
+            while (::read(to_child[0], &c, 1) == 1) {
+                char answer = serve(c);
+                if (::write(from_child[1], &answer, 1) != 1) break;
+            }
+            ::_exit(0);
+        }
+        ::close(to_child[0]);
+        ::close(from_child[1]);
     }
-    std::string parent_before;
+    char ask(char c) {
+        char answer = 0;
+        if (::write(to_child[1], &c, 1) != 1 || ::read(from_child[0], &answer, 1) != 1) return 0;
+        return answer;
+    }
+    ~holder_process() {
+        if (pid <= 0) return;
+        ::close(to_child[1]);
+        ::waitpid(pid, nullptr, 0);
+        ::close(from_child[0]);
+    }
 };
 
-int entries(const std::string& folder) {
-    DIR* d = ::opendir(folder.c_str());
-    if (!d) return -1;
-    int n = 0;
-    while (dirent* e = ::readdir(d))
-        if (std::string_view(e->d_name) != "." && std::string_view(e->d_name) != "..") ++n;
-    ::closedir(d);
-    return n;
-}
+class FileSharing : public file_test {};
 
-TEST_F(SideFiles, TheLastCloseRemovesTheSideFile) {
-    constexpr int files = 10000;
-    for (int i = 0; i < files; ++i) {
-        std::string name = path(std::string("f").append(std::to_string(i)));
-        ::close(::open(name.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));  // made first: no name search
-        int32_t slot = file_handle_open(name, r, 0, file_create_never);
-        ASSERT_GE(slot, 0) << i;
-        ASSERT_EQ(file_handle_close(slot), 0);
-    }
-    EXPECT_EQ(entries(folder()), 0);
-    // Two handles of one file: the side file goes with the second close only.
-    int32_t a = file_handle_open(path("f0"), r, 0, file_create_never);
-    int32_t b = file_handle_open(path("f0"), r, file_deny_write, file_create_never);
-    ASSERT_GE(b, 0);
-    ASSERT_EQ(file_handle_lock_range(b, 0, 9), 0);
-    file_handle_close(a);
-    EXPECT_EQ(entries(folder()), 1);
-    EXPECT_EQ(file_handle_open(path("f0"), w, 0, file_create_open), file_denied);
-    file_handle_close(b);
-    EXPECT_EQ(entries(folder()), 0);
-}
-
-// Two processes take the file exclusively in turn as fast as they can, each closing (and so
-// removing the side file) while the other opens: never are both inside at once.
-TEST_F(SideFiles, SharingHoldsWhileOneProcessRemovesTheSideFileAndTheOtherReopens) {
-    write_file("f", "shared");
-    constexpr int rounds = 2000;
-    void* page = ::mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    ASSERT_NE(page, MAP_FAILED);
-    auto* inside = new (page) std::atomic<int>(0);
-    pid_t children[2];
-    for (pid_t& child : children) {
-        child = ::fork();
-        if (child != 0) continue;
-        int entered = 0;
-        for (int i = 0; i < rounds; ++i) {
-            int32_t slot = file_handle_open(path("f"), r | w, file_deny_read | file_deny_write, file_create_open);
-            if (slot < 0) continue;
-            if (inside->fetch_add(1) != 0) ::_exit(1);
-            ++entered;
-            // A while inside: the other opens meanwhile.
-            for (int k = 0; k < 8; ++k) file_handle_write(slot, 0, "x", 1);
-            inside->fetch_sub(1);
-            file_handle_close(slot);
+TEST_F(FileSharing, EveryPairOfOpensFollowsTheRuleInOneProcessAndAcrossTwo) {
+    write_file("f", "keep");
+    const std::vector<open_form> forms = every_form();
+    // The holder in this process, then in another: the form asked by its index.
+    for (bool other_process : {false, true}) {
+        int32_t held = -1;
+        holder_process child;
+        if (other_process) child.start([&](char c) {
+            if (held >= 0) file_handle_close(held);
+            held = -1;
+            if (c == 'x') return 'y';
+            held = file_handle_open(path("f"), forms[c].access, forms[c].deny, file_create_open);
+            return held >= 0 ? 'y' : 'n';
+        });
+        for (size_t h = 0; h < forms.size(); ++h) {
+            if (other_process) ASSERT_EQ(child.ask(static_cast<char>(h)), 'y');
+            else ASSERT_GE(held = file_handle_open(path("f"), forms[h].access, forms[h].deny, file_create_open), 0);
+            for (const open_form& o : forms) {
+                int32_t slot = file_handle_open(path("f"), o.access, o.deny, file_create_open);
+                EXPECT_EQ(slot >= 0, opens_beside(forms[h], o))
+                    << other_process << " holder " << forms[h].access << forms[h].deny << " opener " << o.access << o.deny;
+                if (slot >= 0) file_handle_close(slot);
+                else EXPECT_EQ(slot, file_denied);
+            }
+            if (!other_process) file_handle_close(held);
         }
-        ::_exit(entered > 0 ? 0 : 2);
+        if (other_process) child.ask('x');
     }
-    for (pid_t child : children) {
+    EXPECT_EQ(read_file("f"), "keep");
+}
+
+// Shared between racing processes: a barrier and the counts of each round.
+struct race_board {
+    pthread_barrier_t barrier;
+    std::atomic<int> inside, entered, refused;
+    std::atomic<int> clashes, empty_rounds, spurious;
+};
+
+// Processes open the file all at once, round after round: exclusive opens let exactly one in,
+// opens that never clash let everyone in.
+void race(const std::string& file, int processes, bool exclusive, int rounds, race_board* board) {
+    pthread_barrierattr_t attr;
+    pthread_barrierattr_init(&attr);
+    pthread_barrierattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
+    pthread_barrier_init(&board->barrier, &attr, static_cast<unsigned>(processes));
+    std::vector<pid_t> children;
+    for (int p = 0; p < processes; ++p) {
+        pid_t pid = ::fork();
+        if (pid != 0) {
+            children.push_back(pid);
+            continue;
+        }
+        for (int round = 0; round < rounds; ++round) {
+            pthread_barrier_wait(&board->barrier);
+            open_form form = exclusive ? open_form{r | w, file_deny_read | file_deny_write}
+                                       : open_form{r, p % 2 ? file_deny_write : 0};
+            int32_t slot = file_handle_open(file, form.access, form.deny, file_create_open);
+            if (slot >= 0) {
+                if (board->inside.fetch_add(1) != 0 && exclusive) board->clashes.fetch_add(1);
+                board->entered.fetch_add(1);
+            } else {
+                board->refused.fetch_add(1);
+            }
+            int last = pthread_barrier_wait(&board->barrier);
+            if (last == PTHREAD_BARRIER_SERIAL_THREAD) {
+                int in = board->entered.exchange(0);
+                board->refused.store(0);
+                if (exclusive && in == 0) board->empty_rounds.fetch_add(1);
+                if (!exclusive && in != processes) board->spurious.fetch_add(1);
+            }
+            pthread_barrier_wait(&board->barrier);
+            if (slot >= 0) {
+                board->inside.fetch_sub(1);
+                file_handle_close(slot);
+            }
+        }
+        ::_exit(0);
+    }
+    for (pid_t pid : children) {
         int status = 0;
-        ::waitpid(child, &status, 0);
+        ::waitpid(pid, &status, 0);
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
-    EXPECT_EQ(entries(folder()), 0);
-    ::munmap(page, sizeof(std::atomic<int>));
+    pthread_barrier_destroy(&board->barrier);
 }
 
-TEST_F(SideFiles, ALockFolderThatIsASymlinkIsNotFollowed) {
-    ASSERT_EQ(::mkdir(path("elsewhere").c_str(), 0777), 0);
-    ASSERT_EQ(::symlink(path("elsewhere").c_str(), folder().c_str()), 0);
-    std::string runtime_before = std::getenv("XDG_RUNTIME_DIR") ? std::getenv("XDG_RUNTIME_DIR") : "";
-    std::string tmp_before = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "";
+TEST_F(FileSharing, RacingProcessesNeverShareAClashAndNeverRefuseWithoutOne) {
+    write_file("f", "shared");
+    void* page = ::mmap(nullptr, sizeof(race_board), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(page, MAP_FAILED);
+    for (int processes : {2, 4, 8})
+        for (bool exclusive : {true, false}) {
+            auto* board = new (page) race_board{};
+            race(path("f"), processes, exclusive, 300, board);
+            EXPECT_EQ(board->clashes.load(), 0) << processes << " processes";
+            EXPECT_EQ(board->empty_rounds.load(), 0) << processes << " processes, nobody let in";
+            EXPECT_EQ(board->spurious.load(), 0) << processes << " processes, a refusal without a clash";
+        }
+    ::munmap(page, sizeof(race_board));
+}
+
+// A LOCK and a write in another process: the write lands before the LOCK is had, or is refused;
+// never do the locked bytes change while the LOCK holds.
+TEST_F(FileSharing, ALockedRangeNeverChangesUnderARacingWriter) {
+    constexpr int64_t bytes = 64;
+    write_file("f", std::string(bytes, 'a'));
+    pid_t writer = ::fork();
+    if (writer == 0) {
+        int32_t slot = file_handle_open(path("f"), r | w, 0, file_create_open);
+        std::string pattern(bytes, 'b');
+        for (uint64_t i = 0;; ++i) {
+            pattern[i % bytes] = static_cast<char>('a' + i % 26);
+            file_handle_write(slot, 0, pattern.data(), bytes);
+        }
+    }
+    int32_t slot = file_handle_open(path("f"), r | w, 0, file_create_open);
+    ASSERT_GE(slot, 0);
+    int changed = 0, locked = 0;
+    char first[bytes], again[bytes];
+    for (int round = 0; round < 100000; ++round) {
+        if (file_handle_lock_range(slot, 0, bytes - 1) != file_ok) continue;
+        ++locked;
+        file_handle_read(slot, 0, first, bytes);
+        if (round % 8 == 0) ::sched_yield();  // the writer runs meanwhile
+        file_handle_read(slot, 0, again, bytes);
+        changed += std::memcmp(first, again, bytes) != 0;
+        ASSERT_EQ(file_handle_unlock_range(slot, 0, bytes - 1), file_ok);
+    }
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, nullptr, 0);
+    EXPECT_EQ(changed, 0);
+    EXPECT_GT(locked, 90000);
+}
+
+// A read-only handle's LOCK is exclusive when its user may write the file: it keeps out the
+// transfers of other handles too.
+TEST_F(FileSharing, AReadOnlyHandlesLockKeepsOutOtherHandlesTransfers) {
+    write_file("f", std::string(100, 'a'));
+    int32_t reader = file_handle_open(path("f"), r, 0, file_create_never);
+    int32_t other = file_handle_open(path("f"), r | w, 0, file_create_open);
+    ASSERT_EQ(file_handle_lock_range(reader, 10, 19), file_ok);
+    char byte = 'x';
+    EXPECT_EQ(file_handle_write(other, 15, &byte, 1), file_denied);
+    EXPECT_EQ(file_handle_read(other, 15, &byte, 1), file_denied);
+    EXPECT_EQ(file_handle_lock_range(other, 19, 30), file_denied);
+    EXPECT_EQ(file_handle_read(reader, 10, &byte, 1), file_ok);  // its own bytes
+    EXPECT_EQ(file_handle_write(other, 20, &byte, 1), file_ok);
+    ASSERT_EQ(file_handle_unlock_range(reader, 10, 19), file_ok);
+    EXPECT_EQ(file_handle_write(other, 15, &byte, 1), file_ok);
+}
+
+std::set<std::string> entries(const std::string& folder) {
+    std::set<std::string> names;
+    if (DIR* d = ::opendir(folder.c_str())) {
+        while (dirent* e = ::readdir(d))
+            if (folder != "/dev/shm" || std::string_view(e->d_name).find("lumo") != std::string_view::npos)
+                names.insert(e->d_name);
+        ::closedir(d);
+    }
+    return names;
+}
+
+TEST_F(FileSharing, NothingIsMadeBesideTheFilesThemselves) {
+    std::string tmp = path("tmp"), runtime = path("runtime");
+    ASSERT_EQ(::mkdir(tmp.c_str(), 0700), 0);
+    ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
+    ::setenv("TMPDIR", tmp.c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    std::set<std::string> shm = entries("/dev/shm"), ours = entries(dir);
+    std::vector<int32_t> slots;
+    for (const open_form& f : every_form())
+        slots.push_back(file_handle_open(path(std::to_string(f.access * 4 + f.deny)), f.access, f.deny, file_create_open));
+    for (int32_t s : slots) EXPECT_EQ(file_handle_lock_range(s, 0, -1), file_ok);
+    int32_t reader = file_handle_open(path("4"), r, 0, file_create_never);  // opens beside the same form
+    std::set<std::string> made = entries(dir);
+    EXPECT_EQ(made.size(), ours.size() + slots.size());  // the files themselves, nothing else
+    EXPECT_EQ(entries("/dev/shm"), shm);
+    EXPECT_EQ(entries(tmp).size(), 2u);  // "." and ".."
+    EXPECT_EQ(entries(runtime).size(), 2u);
+    file_handle_close(reader);
+    file_handles_reset();
+    EXPECT_EQ(entries(dir), made);
+    EXPECT_EQ(entries("/dev/shm"), shm);
+    ::unsetenv("TMPDIR");
     ::unsetenv("XDG_RUNTIME_DIR");
-    ::setenv("TMPDIR", dir.c_str(), 1);
-    int32_t holder = file_handle_open(path("f"), r, file_deny_write, file_create_open);
-    ASSERT_GE(holder, 0);
-    EXPECT_EQ(entries(path("elsewhere")), 0);
-    // The user's own folder holds the side file, and the sharing rules hold through it.
-    EXPECT_EQ(entries(path("lumo-locks-" + std::to_string(::geteuid()))), 1);
-    EXPECT_EQ(file_handle_open(path("f"), w, 0, file_create_open), file_denied);
-    file_handle_close(holder);
-    EXPECT_EQ(entries(path("lumo-locks-" + std::to_string(::geteuid()))), 0);
-    if (!runtime_before.empty()) ::setenv("XDG_RUNTIME_DIR", runtime_before.c_str(), 1);
-    if (tmp_before.empty()) ::unsetenv("TMPDIR");
-    else ::setenv("TMPDIR", tmp_before.c_str(), 1);
 }
 
-// Another user (a child that becomes nobody) joins what it may open, and nothing else.
-TEST_F(SideFiles, OnlyUsersWhoMayOpenTheFileJoinItsSideFile) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
-    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
-    write_file("readable", "x");
-    write_file("private", "x");
-    write_file("planted", "x");
-    ASSERT_EQ(::chmod(path("readable").c_str(), 0644), 0);
-    ASSERT_EQ(::chmod(path("private").c_str(), 0600), 0);
-    ASSERT_EQ(::chmod(path("planted").c_str(), 0640), 0);  // root could give a planted file the group
-    int32_t readable = file_handle_open(path("readable"), r, file_deny_write, file_create_never);
-    int32_t secret = file_handle_open(path("private"), r, 0, file_create_never);
-    ASSERT_GE(secret, 0);
-    ASSERT_EQ(file_handle_lock_range(readable, 0, 0), 0);
-    std::string private_side = side_path("private"), planted_side = side_path("planted");
-    int status = in_child([&] {
-        if (::setgid(nobody) != 0 || ::setuid(nobody) != 0) return 10;
-        int32_t slot = file_handle_open(path("readable"), r, 0, file_create_never);
-        if (slot < 0) return 1;                                      // it may open the file: it joins
-        if (file_handle_lock_range(slot, 0, 0) != file_denied) return 2;  // and root's lock holds for it
-        if (file_handle_open(path("readable"), r, file_deny_read, file_create_never) != file_denied) return 3;
-        if (::open(private_side.c_str(), O_RDONLY) >= 0) return 4;  // no way into the locks of a file it cannot open
-        int planted = ::open(planted_side.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
-        return planted >= 0 ? 0 : 5;
+// Twenty files held exclusively with LOCKs by a program that is killed, or ends by a fatal error:
+// the next program opens and locks them all.
+TEST_F(FileSharing, AKilledOrFailedProgramLeavesNothingThatStopsTheNextOpen) {
+    constexpr int files = 20;
+    for (int i = 0; i < files; ++i) write_file(std::to_string(i), "data");
+    for (bool killed : {true, false}) {
+        int ready[2];
+        ASSERT_EQ(::pipe(ready), 0);
+        pid_t child = ::fork();
+        if (child == 0) {
+            for (int i = 0; i < files; ++i) {
+                int32_t slot = file_handle_open(path(std::to_string(i)), r | w, file_deny_read | file_deny_write, 1);
+                if (slot < 0 || file_handle_lock_range(slot, 0, -1) != file_ok) ::_exit(1);
+            }
+            (void)!::write(ready[1], "y", 1);
+            if (killed) ::pause();
+            error_raise(error_out_of_stack_space);
+            ::_exit(2);
+        }
+        char c = 0;
+        ASSERT_EQ(::read(ready[0], &c, 1), 1);
+        EXPECT_EQ(file_handle_open(path("0"), r, 0, file_create_never), file_denied);  // held while it lives
+        if (killed) ::kill(child, SIGKILL);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(killed ? WIFSIGNALED(status) : WIFEXITED(status) && WEXITSTATUS(status) == 70) << status;
+        for (int i = 0; i < files; ++i) {
+            int32_t slot = file_handle_open(path(std::to_string(i)), r | w, file_deny_read | file_deny_write, 1);
+            ASSERT_GE(slot, 0) << i;
+            EXPECT_EQ(file_handle_lock_range(slot, 0, -1), file_ok);
+            file_handle_close(slot);
+        }
+        ::close(ready[0]);
+        ::close(ready[1]);
+    }
+}
+
+// Another program's whole-file lock (fcntl, as lockf takes it) meets the marks: lumo's opens are
+// refused while it is held, and it is refused while lumo has the file open.
+TEST_F(FileSharing, AnotherProgramsWholeFileLockMeetsTheMarks) {
+    write_file("f", "data");
+    holder_process other;
+    other.start([&](char c) {
+        static int fd = ::open(path("f").c_str(), O_RDWR | O_CLOEXEC);
+        struct flock fl{};
+        fl.l_type = c == 'l' ? F_WRLCK : F_UNLCK;
+        fl.l_whence = SEEK_SET;
+        return ::fcntl(fd, F_SETLK, &fl) == 0 ? 'y' : 'n';
     });
-    EXPECT_EQ(status, 0);
-    // A side file made by someone who may not open the file is refused, not obeyed nor ignored.
-    EXPECT_EQ(file_handle_open(path("planted"), r, 0, file_create_never), file_denied);
+    ASSERT_EQ(other.ask('l'), 'y');
+    EXPECT_EQ(file_handle_open(path("f"), r, 0, file_create_never), file_denied);
+    ASSERT_EQ(other.ask('u'), 'y');
+    int32_t slot = file_handle_open(path("f"), r, 0, file_create_never);
+    ASSERT_GE(slot, 0);
+    EXPECT_EQ(other.ask('l'), 'n');
+    file_handle_close(slot);
+    EXPECT_EQ(other.ask('l'), 'y');
+    other.ask('u');
 }
 
-TEST(SideFileDecisions, ItsBitsLetInEveryClassThatMayReadOrWriteTheFile) {
-    for (mode_t real = 0; real <= 0777; ++real) {
-        mode_t want = 0;
-        if (real & (S_IRUSR | S_IWUSR)) want |= S_IRUSR | S_IWUSR;
-        if (real & (S_IRGRP | S_IWGRP)) want |= S_IRGRP | S_IWGRP;
-        if (real & (S_IROTH | S_IWOTH)) want |= S_IROTH | S_IWOTH;
-        EXPECT_EQ(side_file_mode(real | S_IFREG | S_ISUID), want) << std::oct << real;
-    }
+// Runs body as user nobody in a child; its exit status, 10 when it could not become nobody.
+template <class Body>
+int as_nobody(Body body) {
+    return in_child([&] {
+        if (::setgid(nobody) != 0 || ::setuid(nobody) != 0) return 10;
+        return body();
+    });
 }
 
-TEST(SideFileDecisions, ALockFolderIsTrustedOnlyWhenNoOtherUserCanTamperWithIt) {
-    constexpr uid_t me = 1000, other = 1001;
-    const struct {
-        const char* name;
-        mode_t mode;
-        uid_t owner;
-        bool shared, want;
-    } cases[] = {
-        {"shared, mine", S_IFDIR | 0777, me, true, true},
-        {"shared, root's and sticky", S_IFDIR | 01777, 0, true, true},
-        {"shared, another user's and sticky", S_IFDIR | 01777, other, true, true},
-        {"shared, another user's, not sticky", S_IFDIR | 0777, other, true, false},
-        {"shared, root's, not sticky", S_IFDIR | 0777, 0, true, false},
-        {"shared, set-group", S_IFDIR | 03777, 0, true, false},
-        {"shared, not a folder", S_IFLNK | 01777, me, true, false},
-        {"private, mine", S_IFDIR | 0700, me, false, true},
-        {"private, mine, others may write", S_IFDIR | 0730, me, false, false},
-        {"private, another user's", S_IFDIR | 0700, other, false, false},
-        {"private, a file", S_IFREG | 0700, me, false, false},
-    };
-    for (const auto& c : cases) {
-        struct stat st{};
-        st.st_mode = c.mode;
-        st.st_uid = c.owner;
-        EXPECT_EQ(lock_folder_trusted(st, me, c.shared), c.want) << c.name;
-    }
+// The way Debian boots: no O_CREAT open of another user's file in a sticky folder. The file of
+// one user, held open by it, is opened by another with a creating open.
+TEST_F(FileSharing, AnotherUserOpensAHeldFileInAStickyFolder) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
+    std::string setting = "/proc/sys/fs/protected_regular", before;
+    std::ifstream(setting) >> before;
+    bool set = !before.empty() && std::ofstream(setting) << "2";
+    ASSERT_EQ(::chmod(dir.c_str(), 01777), 0);
+    holder_process owner;
+    owner.start([&](char) {
+        if (::setgid(nobody) != 0 || ::setuid(nobody) != 0) return 'n';
+        write_file("theirs", "theirs");
+        ::chmod(path("theirs").c_str(), 0666);
+        return file_handle_open(path("theirs"), r | w, 0, file_create_open) >= 0 ? 'y' : 'n';
+    });
+    ASSERT_EQ(owner.ask('o'), 'y');
+    int32_t slot = file_handle_open(path("theirs"), r | w, 0, file_create_fallback);
+    EXPECT_GE(slot, 0);
+    EXPECT_EQ(file_handle_open(path("theirs"), r, file_deny_write, file_create_open), file_denied);
+    file_handle_close(slot);
+    if (set) std::ofstream(setting) << before;
 }
 
-TEST(SideFileDecisions, ASideFileIsJoinedOnlyWhenItsMakerCouldOpenTheFile) {
-    constexpr uid_t me = 1000, owner = 1001, stranger = 1002;
-    constexpr gid_t file_group = 50, other_group = 60;
-    const struct {
-        const char* name;
-        mode_t side_mode, real_mode;
-        uid_t maker;
-        gid_t side_group;
-        nlink_t links;
-        off_t size;
-        bool want;
-    } cases[] = {
-        {"made by me", S_IFREG | 0600, 0600, me, other_group, 1, 0, true},
-        {"made by root", S_IFREG | 0600, 0600, 0, other_group, 1, 4096, true},
-        {"made by the file's owner", S_IFREG | 0600, 0600, owner, other_group, 1, 0, true},
-        {"a stranger's, anyone may open the file", S_IFREG | 0666, 0644, stranger, other_group, 1, 0, true},
-        {"a stranger's, given the file's group", S_IFREG | 0660, 0640, stranger, file_group, 1, 0, true},
-        {"a stranger's, the file closed to others", S_IFREG | 0666, 0640, stranger, other_group, 1, 0, false},
-        {"a stranger's, the group may not open it", S_IFREG | 0666, 0600, stranger, file_group, 1, 0, false},
-        {"a second link to some file", S_IFREG | 0600, 0600, me, other_group, 2, 0, false},
-        {"longer than a side file", S_IFREG | 0600, 0600, me, other_group, 1, 4097, false},
-        {"a FIFO", S_IFIFO | 0600, 0600, me, other_group, 1, 0, false},
-        {"removed meanwhile", S_IFREG | 0600, 0600, me, other_group, 0, 0, true},  // the name check retries
-    };
-    for (const auto& c : cases) {
-        struct stat side{}, real{};
-        side.st_mode = c.side_mode;
-        side.st_uid = c.maker;
-        side.st_gid = c.side_group;
-        side.st_nlink = c.links;
-        side.st_size = c.size;
-        real.st_mode = S_IFREG | c.real_mode;
-        real.st_uid = owner;
-        real.st_gid = file_group;
-        EXPECT_EQ(side_file_trusted(side, real, [] { return me; }), c.want) << c.name;
-    }
+// What another user who may read the file can do with its locks is what opening it lets them
+// do: hold marks and bytes. The owner's open, transfers, LOCK and CLOSE answer at once or within
+// the back-off's bound; nothing hangs or fails that the rule lets through.
+TEST_F(FileSharing, AStrangerHoldingEveryLockItMayTakeStallsNothing) {
+    write_file("f", std::string(100, 'a'));
+    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(path("f").c_str(), 0644), 0);
+    int32_t mine = file_handle_open(path("f"), r | w, 0, file_create_open);
+    ASSERT_GE(mine, 0);
+    bool stranger = ::geteuid() == 0;
+    holder_process attacker;
+    attacker.start([&](char) {
+        if (stranger && (::setgid(nobody) != 0 || ::setuid(nobody) != 0)) return 'n';
+        int fd = ::open(path("f").c_str(), O_RDONLY | O_CLOEXEC);
+        struct flock fl{};
+        fl.l_type = F_RDLCK;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = int64_t{1} << 62;  // every mark, tentative and settled
+        bool marks = ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
+        fl.l_start = 0;
+        fl.l_len = 10;  // and bytes 0-9
+        return marks && ::fcntl(fd, F_OFD_SETLK, &fl) == 0 ? 'y' : 'n';
+    });
+    ASSERT_EQ(attacker.ask('a'), 'y');
+    auto start = std::chrono::steady_clock::now();
+    char bytes[20];
+    EXPECT_EQ(file_handle_read(mine, 0, bytes, 20), file_ok);
+    EXPECT_EQ(file_handle_write(mine, 0, bytes, 20), file_ok);
+    EXPECT_EQ(file_handle_lock_range(mine, 10, 19), file_ok);
+    EXPECT_EQ(file_handle_lock_range(mine, 0, 9), file_denied);  // the stranger holds them, as its LOCK would
+    // It holds every mark, as a handle that reads and writes and denies both would.
+    EXPECT_EQ(file_handle_open(path("f"), r, 0, file_create_never), file_denied);
+    EXPECT_EQ(file_handle_close(mine), file_ok);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
 }  // namespace
