@@ -3,13 +3,18 @@
 // from standard input on the console page, fills an array in a FOR loop, prints a table with a
 // count-down FOR loop and a GOSUB subroutine on a tall text image, handles a million subscript
 // errors with RESUME to a line inside a loop, copies the table back from the image to standard
-// output, meets a RETURN without GOSUB and dimensions, erases and dimensions its array again. It runs without a window and ends with exit code 0.
+// output, meets a RETURN without GOSUB and dimensions, erases and dimensions its array again. Then
+// it reads texts from DATA, takes their values with VAL and rounds them with INT, FIX, CINT and a DEF
+// FN called once before its definition, takes a price list apart with INSTR and MID$ and adds the
+// prices, and raises an error with ERROR. It runs without a window and ends with exit code 0.
 // Beyond the BASIC program it checks that handling the errors kept the stack and memory flat and
 // says so on standard error when not. docs/translating.md tells the rules these calls follow.
+#include <lumo/core/data_items.h>
 #include <lumo/core/error_codes.h>
 #include <lumo/core/errors.h>
 #include <lumo/core/fatal_signals.h>
 #include <lumo/core/maths.h>
+#include <lumo/core/number_parse.h>
 #include <lumo/core/number_text.h>
 #include <lumo/core/program_interface.h>
 #include <lumo/core/stacks.h>
@@ -32,6 +37,7 @@
 #include <fpu_control.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
@@ -44,6 +50,10 @@
 namespace {
 
 constexpr variable_type_code type_single = type_code_float | 32;  // a ! variable
+
+// 295 DATA 2.5, 3.5, -2.5, " -1.005", 1E3, &H1F, 12abc, 32767.5, *
+// The DATA block: the items of every DATA line in order, the blanks around them dropped.
+constexpr std::string_view data_block = "2.5,3.5,-2.5,\" -1.005\",1E3,&H1F,12abc,32767.5,*";
 
 // The program's variables: made on the routine's first entry, kept for error-handler entries.
 struct variables {
@@ -63,6 +73,14 @@ struct variables {
     int32_t resume_line = 0;
     int64_t return_top = 0;  // entries used on return_stack
     bool handler_other = false;
+    // Lines 281-289: T$, C$, G$; the singles Y, A, S, Q, D, U; the READ position; DEF FNC made.
+    string_descriptor* t = nullptr;
+    string_descriptor* c = nullptr;
+    string_descriptor* g = nullptr;
+    float y = 0, a = 0, s = 0, q = 0, d = 0, u = 0;
+    int32_t data_position = 0;
+    bool fnc_defined = false;
+    bool test = false;  // an IF's condition
 };
 variables v;
 
@@ -120,12 +138,46 @@ void input_one(std::string_view prompt, void* target, variable_type_code type) {
     input_line_edit(1, 1);
 }
 
-// A single value stored into a % variable: rounded to nearest, ties to even; error 6 out of range.
+// A single value stored into a % variable: rounded to nearest, ties to even; error 6 out of range,
+// and the variable keeps its value.
 void store_int16(int16_t& variable, float value) {
     int32_t rounded = float_to_int32(value);
     if (rounded < std::numeric_limits<int16_t>::min() || rounded > std::numeric_limits<int16_t>::max())
         return error_raise(error_overflow);
     variable = static_cast<int16_t>(rounded);
+}
+// CINT of a single: the same rounding and range, 0 after error 6.
+int16_t cint(float value) {
+    int16_t result = 0;
+    store_int16(result, value);
+    return result;
+}
+// INT and FIX of a single, whose argument was rounded to single where it was passed: a single.
+float int_of(float value) { return std::floor(value); }
+float fix_of(float value) { return static_cast<float>(math_truncate_double(value)); }
+
+// DEF FNC(X) = INT(X * 100 + .5) / 100, a single function of a single parameter: the argument is
+// rounded to the parameter's type, the result to the function's. Defined once the DEF statement has
+// run; a call before that is error 18 and gives 0.
+float fn_c(long double argument) {
+    if (!v.fnc_defined) return error_raise(error_function_not_defined), 0.0f;
+    float x = static_cast<float>(argument);
+    return static_cast<float>(int_of(static_cast<float>(x * 100.0L + 0.5f)) / 100.0L);
+}
+
+// INSTR(start, s, pattern) as a single: a start below 1 is error 5 (the runtime would count it as 1).
+float instr(float start, string_descriptor* s, string_descriptor* pattern) {
+    int32_t from = float_to_int32(start);
+    if (from < 1) return error_raise(error_illegal_function_call), 0.0f;
+    return static_cast<float>(string_find(from, s, pattern, 1));
+}
+// VAL: the text's number as a double.
+double val(string_descriptor* s) { return static_cast<double>(string_to_number(s)); }
+
+// READ of a string variable from the DATA block.
+void read_item(string_descriptor* target) {
+    data_read_string(reinterpret_cast<const uint8_t*>(data_block.data()), v.data_position,
+                     static_cast<int32_t>(data_block.size()), target);
 }
 
 // FOR's end test: the variable is past the end in the step's direction.
@@ -258,6 +310,9 @@ void prologue() {
     v.scope_lock->kind = memory_lock_scope;
     v.n = string_new(0, 0);
     v.l = string_new(0, 0);
+    v.t = string_new(0, 0);
+    v.c = string_new(0, 0);
+    v.g = string_new(0, 0);
     v.made = true;
 }
 
@@ -443,6 +498,79 @@ line_220_done:
             print_end();
         }))
         goto resume;
+    // 281 PRINT FNC(1): DEF FNC(X) = INT(X * 100 + .5) / 100: error 18, FNC is not defined yet
+    if (!statement(281, [] {
+            print_number(string_from_single(fn_c(1)));
+            print_end();
+        }))
+        goto resume;
+    if (!statement(281, [] { v.fnc_defined = true; })) goto resume;
+line_282:
+    // 282 READ T$: IF T$ = "*" THEN 284
+    if (!statement(282, [] { read_item(v.t); })) goto resume;
+    if (!statement(282, [] { v.test = string_equal(v.t, literal("*")) != 0; })) goto resume;
+    if (v.test) goto line_284;
+    // 283 Y = VAL(T$): PRINT T$; " ="; Y; INT(Y); FIX(Y); CINT(Y); FNC(Y): GOTO 282
+    // CINT(32767.5) is error 6: what the PRINT printed before it stays, the rest does nothing.
+    if (!statement(283, [] { v.y = static_cast<float>(val(v.t)); })) goto resume;
+    if (!statement(283, [] {
+            print_item(v.t);
+            print_item(literal(" ="));
+            print_number(string_from_single(v.y));
+            print_number(string_from_single(int_of(v.y)));
+            print_number(string_from_single(fix_of(v.y)));
+            print_number(string_from_int16(cint(v.y)));
+            print_number(string_from_single(fn_c(v.y)));
+            print_end();
+        }))
+        goto resume;
+    goto line_282;
+line_284:
+    // 284 C$ = "Tea 2.35;Cake 3.1;Jam 12.5": Q = 1
+    if (!statement(284, [] { string_assign(v.c, literal("Tea 2.35;Cake 3.1;Jam 12.5")); })) goto resume;
+    if (!statement(284, [] { v.q = 1; })) goto resume;
+line_285:
+    // 285 D = INSTR(Q, C$, ";"): IF D = 0 THEN D = LEN(C$) + 1
+    if (!statement(285, [] { v.d = instr(v.q, v.c, literal(";")); })) goto resume;
+    if (!statement(285, [] { v.test = v.d == 0; })) goto resume;
+    if (v.test && !statement(285, [] { v.d = static_cast<float>(string_length(v.c) + 1); })) goto resume;
+    // 286 G$ = MID$(C$, Q, D - Q): U = INSTR(G$, " "): A = VAL(MID$(G$, U + 1)): S = S + A
+    if (!statement(286, [] {
+            int32_t count = float_to_int32(static_cast<float>(v.d - static_cast<long double>(v.q)));
+            string_assign(v.g, string_mid(v.c, float_to_int32(v.q), count, 1));
+        }))
+        goto resume;
+    if (!statement(286, [] { v.u = instr(1, v.g, literal(" ")); })) goto resume;
+    if (!statement(286, [] {
+            int32_t start = float_to_int32(static_cast<float>(v.u + 1.0L));
+            v.a = static_cast<float>(val(string_mid(v.g, start, 0, 0)));
+        }))
+        goto resume;
+    if (!statement(286, [] { v.s = static_cast<float>(v.s + static_cast<long double>(v.a)); })) goto resume;
+    // 287 PRINT LEFT$(G$, U - 1); SPACE$(6 - U); STRING$(3, "."); STR$(A): Q = D + 1: IF Q <= LEN(C$) THEN 285
+    if (!statement(287, [] {
+            print_item(string_left(v.g, float_to_int32(static_cast<float>(v.u - 1.0L))));
+            print_item(string_spaces(float_to_int32(static_cast<float>(6.0L - v.u))));
+            print_item(string_repeat_byte(3, string_char_code(literal("."))));
+            print_item(string_from_single(v.a));
+            print_end();
+        }))
+        goto resume;
+    if (!statement(287, [] { v.q = static_cast<float>(v.d + 1.0L); })) goto resume;
+    if (!statement(287, [] { v.test = v.q <= string_length(v.c); })) goto resume;
+    if (v.test) goto line_285;
+    // 288 PRINT "Total"; S; "or"; CINT(S * 100); "cents"
+    if (!statement(288, [] {
+            print_item(literal("Total"));
+            print_number(string_from_single(v.s));
+            print_item(literal("or"));
+            print_number(string_from_int16(cint(static_cast<float>(v.s * 100.0L))));
+            print_item(literal("cents"));
+            print_end();
+        }))
+        goto resume;
+    // 289 ERROR 57: a number of 1 to 255 is raised as it is
+    if (!statement(289, [] { error_raise(57); })) goto resume;
     // 290 END
     program_end();
 
