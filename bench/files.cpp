@@ -1,6 +1,6 @@
-// Record PUT and GET and one-byte binary GETs through the file layer, beside plain pwrite and
-// pread loops over the same file in the same run: the price of the slot checks and of looking
-// for other handles' range locks before every transfer. OPEN FOR INPUT + CLOSE beside fopen +
+// Record PUT and record GET, and one-byte binary GETs, through the file layer, beside plain
+// pwrite and pread loops over the same file in the same run: the price of the slot checks and of
+// holding a transfer's bytes against other handles' LOCKs. OPEN FOR INPUT + CLOSE beside fopen +
 // fclose of the same file: the price of joining and leaving the file's sharing.
 #include <benchmark/benchmark.h>
 
@@ -41,28 +41,30 @@ void open_as(int32_t mode, int32_t n, int64_t length) {
     file_open(string_from_literal(name.data(), static_cast<int32_t>(name.size())), mode, 0, 0, n, length, length != 0);
 }
 
-void BM_layer_record_put_get(benchmark::State& state) {
+void layer_records(benchmark::State& state, bool put) {
     runtime_fresh();
     open_as(open_mode_random, 1, record_length);
-    for (auto _ : state) {
-        for (int64_t r = 1; r <= records; ++r) file_put_record(1, r, 1);
-        for (int64_t r = 1; r <= records; ++r) file_get_record(1, r, 1);
-    }
-    state.SetItemsProcessed(state.iterations() * records * 2);
+    for (auto _ : state)
+        for (int64_t r = 1; r <= records; ++r) put ? file_put_record(1, r, 1) : file_get_record(1, r, 1);
+    state.SetItemsProcessed(state.iterations() * records);
     if (error_number != 0) state.SkipWithError("the layer raised an error");
     file_close(0, 0);
 }
+void BM_layer_record_put(benchmark::State& state) { layer_records(state, true); }
+void BM_layer_record_get(benchmark::State& state) { layer_records(state, false); }
 
-void BM_plain_pwrite_pread(benchmark::State& state) {
+void plain_records(benchmark::State& state, bool write) {
     int fd = ::open(bench_path().c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     char buffer[record_length] = {};
-    for (auto _ : state) {
-        for (int64_t r = 0; r < records; ++r) benchmark::DoNotOptimize(::pwrite(fd, buffer, record_length, r * record_length));
-        for (int64_t r = 0; r < records; ++r) benchmark::DoNotOptimize(::pread(fd, buffer, record_length, r * record_length));
-    }
-    state.SetItemsProcessed(state.iterations() * records * 2);
+    for (auto _ : state)
+        for (int64_t r = 0; r < records; ++r)
+            benchmark::DoNotOptimize(write ? ::pwrite(fd, buffer, record_length, r * record_length)
+                                           : ::pread(fd, buffer, record_length, r * record_length));
+    state.SetItemsProcessed(state.iterations() * records);
     ::close(fd);
 }
+void BM_plain_pwrite(benchmark::State& state) { plain_records(state, true); }
+void BM_plain_pread(benchmark::State& state) { plain_records(state, false); }
 
 void BM_layer_binary_byte_gets(benchmark::State& state) {
     runtime_fresh();
@@ -112,8 +114,10 @@ void BM_plain_fopen_fclose(benchmark::State& state) {
     }
 }
 
-BENCHMARK(BM_layer_record_put_get);
-BENCHMARK(BM_plain_pwrite_pread);
+BENCHMARK(BM_layer_record_put);
+BENCHMARK(BM_plain_pwrite);
+BENCHMARK(BM_layer_record_get);
+BENCHMARK(BM_plain_pread);
 BENCHMARK(BM_layer_binary_byte_gets);
 BENCHMARK(BM_plain_pread_bytes);
 BENCHMARK(BM_layer_open_input_close);

@@ -117,6 +117,10 @@ int64_t file_handle_position(int32_t slot);
 int32_t file_handle_write(int32_t slot, int64_t offset, const void* buffer, int64_t count);
 int32_t file_handle_read(int32_t slot, int64_t offset, void* buffer, int64_t count);
 int64_t file_handle_last_read_count();
+// The first byte of a file, looked at without moving the position: the byte, file_at_end when the
+// file is empty, file_no_access where bytes cannot be read in place (a port, a pipe), file_denied
+// when another handle has locked it. The input open's end-marker test; it holds nothing.
+int32_t file_handle_first_byte(int32_t slot);
 int64_t file_handle_size(int32_t slot);
 int32_t file_handle_at_end(int32_t slot);
 int32_t file_handle_eof_flag(int32_t slot);

@@ -383,6 +383,20 @@ int32_t file_handle_read(int32_t slot, int64_t offset, void* buffer, int64_t cou
     return file_ok;
 }
 
+int32_t file_handle_first_byte(int32_t slot) {
+    file_slot* s = file_slot_open(slot);
+    if (!s) return file_bad_slot;
+    if (!s->os.seekable || !s->record.can_read) return file_no_access;
+    if (int32_t code = file_locks_range_check(s->os, 0, 1); code != file_ok) return code;
+    uint8_t byte = 0;
+    ssize_t n;
+    do n = ::pread(s->os.fd, &byte, 1, 0);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) return transfer_result_of_errno(errno);
+    file_table.bytes_read_total += n;
+    return n == 0 ? int32_t{file_at_end} : byte;
+}
+
 int64_t file_handle_size(int32_t slot) {
     if (!file_handle_valid(slot)) return file_bad_slot;
     if (file_handle_record_of(slot).com.com_port != 0) return file_no_access;

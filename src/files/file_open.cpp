@@ -23,16 +23,13 @@ constexpr uint8_t ctrl_z = 26;
 // Input files: a first byte 26 marks an empty text file. Regular files only: a port's byte would
 // be lost. False when the byte cannot be read (the error is raised).
 bool input_first_byte_check(int32_t slot) {
-    file_handle_record& r = file_handle_record_of(slot);
-    if (r.com.com_port != 0 || file_handle_seek(slot, 0) != 0 || file_handle_size(slot) <= 0) return true;
-    uint8_t byte = 0;
-    int32_t code = file_handle_read(slot, -1, &byte, 1);
-    if (code != 0) {
-        error_raise(code == file_denied ? error_permission_denied : error_path_file_access);
+    int32_t byte = file_handle_first_byte(slot);
+    if (byte == file_at_end || byte == file_no_access) return true;
+    if (byte < 0) {
+        error_raise(byte == file_denied ? error_permission_denied : error_path_file_access);
         return false;
     }
-    if (byte == ctrl_z) r.eof_flag = 1;
-    file_handle_seek(slot, 0);
+    if (byte == ctrl_z) file_handle_record_of(slot).eof_flag = 1;
     return true;
 }
 
