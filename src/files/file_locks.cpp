@@ -28,13 +28,18 @@ constexpr int retry_quick_tries = 16;  // what stands in the way is over within 
 constexpr auto retry_first_pause = std::chrono::microseconds(20);
 constexpr auto retry_longest_pause = std::chrono::milliseconds(2);
 
-// 0, or the errno of the refusal.
-int set_lock(int fd, short type, lock_span span) {
+struct flock lock_request(short type, lock_span span) {
     struct flock fl{};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = span.start;
     fl.l_len = span.end - span.start;
+    return fl;
+}
+
+// 0, or the errno of the refusal.
+int set_lock(int fd, short type, lock_span span) {
+    struct flock fl = lock_request(type, span);
     int r;
     do r = ::fcntl(fd, F_OFD_SETLK, &fl);
     while (r < 0 && errno == EINTR);
@@ -44,11 +49,7 @@ int set_lock(int fd, short type, lock_span span) {
 // The type of a lock another description holds that clashes with one of type over span: F_UNLCK
 // for none, -1 when the kernel does not say.
 int clashing_lock(int fd, short type, lock_span span) {
-    struct flock fl{};
-    fl.l_type = type;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = span.start;
-    fl.l_len = span.end - span.start;
+    struct flock fl = lock_request(type, span);
     return ::fcntl(fd, F_OFD_GETLK, &fl) == 0 ? fl.l_type : -1;
 }
 
