@@ -292,6 +292,26 @@ TEST_F(FileSharing, AReadOnlyHandlesLockKeepsOutOtherHandlesTransfers) {
     EXPECT_EQ(file_handle_write(other, 15, &byte, 1), file_ok);
 }
 
+// When its user may not write the file, a read-only handle's LOCK is a shared lock: it keeps out
+// other handles' LOCKs, but the kernel gives it no way to keep out their transfers.
+TEST_F(FileSharing, AReadOnlyHandleThatMayNotWriteKeepsOutOnlyOtherLocks) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
+    write_file("f", std::string(100, 'a'));
+    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(path("f").c_str(), 0644), 0);
+    holder_process reader;
+    reader.start([&](char) {
+        if (::setgid(nobody) != 0 || ::setuid(nobody) != 0) return 'n';
+        int32_t slot = file_handle_open(path("f"), r, 0, file_create_never);
+        return slot >= 0 && file_handle_lock_range(slot, 10, 19) == file_ok ? 'y' : 'n';
+    });
+    ASSERT_EQ(reader.ask('l'), 'y');
+    int32_t mine = file_handle_open(path("f"), r | w, 0, file_create_open);
+    char byte = 'x';
+    EXPECT_EQ(file_handle_lock_range(mine, 15, 15), file_denied);
+    EXPECT_EQ(file_handle_write(mine, 15, &byte, 1), file_ok);
+}
+
 std::set<std::string> entries(const std::string& folder) {
     std::set<std::string> names;
     if (DIR* d = ::opendir(folder.c_str())) {
