@@ -9,7 +9,8 @@
 #include <cstdint>
 #include <memory>
 
-// Starts the thread that takes handed-over errors; idempotent. Call before installing a handler.
+// Starts the thread that takes handed-over errors; idempotent. Call before installing a handler
+// (fatal_signal_handler_install calls it itself).
 void fatal_signal_handover_start();
 // From a signal handler (async-signal-safe): hands error n over and never returns.
 [[noreturn]] void fatal_signal_error(int32_t n);
