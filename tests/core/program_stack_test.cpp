@@ -141,6 +141,7 @@ void endless_recursion() { endless_function(1); }
 // are never touched: each call moves the stack pointer by the whole frame at once.
 constexpr size_t frame_of_64_kib = size_t{64} << 10;
 constexpr size_t frame_of_3_mib = size_t{3} << 20;
+constexpr size_t frame_beyond_the_guard = program_stack_guard_size + frame_of_3_mib;
 template <size_t frame_size>
 [[gnu::noinline]] uint32_t endless_function_with_frame(uint32_t n) {
     volatile char frame[frame_size];
@@ -157,6 +158,7 @@ template <size_t frame_size>
 }
 void endless_recursion_64_kib() { endless_function_with_frame<frame_of_64_kib>(1); }
 void endless_recursion_3_mib() { endless_function_with_frame<frame_of_3_mib>(1); }
+void endless_recursion_beyond_the_guard() { endless_function_with_frame<frame_beyond_the_guard>(1); }
 void endless_recursion_3_mib_unprobed() { endless_function_unprobed(1); }
 
 // The lowest address of the calling thread's stack.
@@ -236,8 +238,9 @@ TEST(ProgramStackDeathTest, RunningOutIsTheFatalOutOfStackSpaceError) {
     const row rows[] = {
         {"small frames", endless_recursion},
         {"frames of 64 KiB", endless_recursion_64_kib},
-        {"frames of 3 MiB, larger than the guard", endless_recursion_3_mib},
-        {"frames of 3 MiB built without probes", endless_recursion_3_mib_unprobed},
+        {"frames of 3 MiB", endless_recursion_3_mib},
+        {"frames larger than the guard, probed page by page", endless_recursion_beyond_the_guard},
+        {"frames of 3 MiB built without probes, other threads started after", endless_recursion_3_mib_unprobed},
         {"a signal the kernel cannot deliver on the full stack", division_by_zero_nearly_full_plain_handler},
     };
     for (const auto& r : rows) {
