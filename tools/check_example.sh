@@ -18,6 +18,11 @@ if find "$prefix" -name '*_internal.h' -o -name 'winding*' | grep .; then
     exit 1
 fi
 
+# Both ways of building against the runtime hand a program the stack probes.
+for flags_file in "$prefix"/lib/cmake/lumo/lumoTargets.cmake "$PKG_CONFIG_PATH/lumo.pc"; do
+    grep -q -- -fstack-clash-protection "$flags_file" || { echo "no stack probes in $flags_file" >&2; exit 1; }
+done
+
 # Every installed header in one unit: one that includes a header left out fails here.
 (cd "$prefix/include" && find lumo -name '*.h' | sort | sed 's/.*/#include <&>/') >"$prefix/headers.cpp"
 g++ "${flags[@]}" -fsyntax-only $(pkg-config --cflags lumo) "$prefix/headers.cpp"

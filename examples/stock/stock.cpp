@@ -182,7 +182,7 @@ void precision_extended() {
 void prologue() {
     if (!v.made) precision_extended();
     fatal_signal_handover_start();
-    std::signal(SIGFPE, fpe_signal_handler);
+    fatal_signal_handler_install(SIGFPE, fpe_signal_handler);
     if (v.made) return;
     v.scope_lock = memory_lock_new();
     v.scope_lock->kind = memory_lock_scope;

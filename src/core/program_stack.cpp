@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <ucontext.h>
 
 #include <memory>
 #include <mutex>
@@ -11,9 +12,6 @@
 #include "core/fatal_signals.h"
 
 namespace {
-
-// Room for the handler's frame and the kernel's signal frame (a few KiB with the widest registers).
-constexpr size_t alternate_stack_size = size_t{64} << 10;
 
 // The program thread's own guard; empty on every other thread. Set before the program's first
 // statement, read by the handler on the faulting thread.
@@ -25,9 +23,11 @@ std::once_flag handler_installed;
 // The handler runs on the alternate stack (the program's stack has no room left). It may not show
 // a box or take a lock, so it hands error 256 to the fatal-signal thread, which raises it as every
 // other fatal error is raised, and waits there for the end.
-void segv_handler(int signal, siginfo_t* info, void*) {
-    if (stack_guard_hit(own_guard, reinterpret_cast<uintptr_t>(info->si_addr), info->si_code))
-        fatal_signal_error(error_out_of_stack_space);
+void segv_handler(int signal, siginfo_t* info, void* context) {
+    const auto stack_pointer = static_cast<const ucontext_t*>(context)->uc_mcontext.gregs[REG_RSP];
+    const segv_signal segv{reinterpret_cast<uintptr_t>(info->si_addr), static_cast<uintptr_t>(stack_pointer),
+                           info->si_code};
+    if (stack_guard_hit(own_guard, segv)) fatal_signal_error(error_out_of_stack_space);
     // Any other fault goes back to what handled it before (the default action: the crash). A fault
     // of an instruction comes again on return; a sent signal has to be sent again.
     sigaction(SIGSEGV, &action_before, nullptr);
@@ -57,32 +57,6 @@ stack_guard guard_of_this_thread() {
     return {bottom - guard, bottom};
 }
 
-// The thread's alternate signal stack for its life. A thread that has one already (a sanitizer
-// gives every thread its own) keeps it.
-class alternate_signal_stack {
-public:
-    alternate_signal_stack() {
-        stack_t current{};
-        if (sigaltstack(nullptr, &current) != 0 || !(current.ss_flags & SS_DISABLE)) return;
-        memory_ = std::make_unique<char[]>(alternate_stack_size);
-        stack_t own{};
-        own.ss_sp = memory_.get();
-        own.ss_size = alternate_stack_size;
-        if (sigaltstack(&own, nullptr) != 0) memory_.reset();
-    }
-    ~alternate_signal_stack() {
-        if (!memory_) return;
-        stack_t off{};
-        off.ss_flags = SS_DISABLE;
-        sigaltstack(&off, nullptr);
-    }
-    alternate_signal_stack(const alternate_signal_stack&) = delete;
-    alternate_signal_stack& operator=(const alternate_signal_stack&) = delete;
-
-private:
-    std::unique_ptr<char[]> memory_;
-};
-
 struct thread_entry {
     void (*run)();
 };
@@ -107,8 +81,11 @@ int thread_create(pthread_t& thread, thread_entry* entry, size_t stack_size) {
 
 }  // namespace
 
-bool stack_guard_hit(const stack_guard& guard, uintptr_t fault_address, int signal_code) {
-    return signal_code > 0 && fault_address >= guard.low && fault_address < guard.high;
+bool stack_guard_hit(const stack_guard& guard, const segv_signal& segv) {
+    auto within = [](uintptr_t address, uintptr_t low, uintptr_t high) { return address >= low && address < high; };
+    if (guard.low == guard.high) return false;
+    if (segv.code == SI_KERNEL) return within(segv.stack_pointer, guard.low, guard.high + signal_frame_room);
+    return segv.code > 0 && within(segv.fault_address, guard.low, guard.high);
 }
 
 void program_thread_start(void (*entry)(), size_t stack_size) {

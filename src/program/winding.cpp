@@ -160,7 +160,7 @@ void precision_extended() {
 void prologue() {
     if (!program.entered) precision_extended();
     fatal_signal_handover_start();
-    std::signal(SIGFPE, fpe_signal_handler);
+    fatal_signal_handler_install(SIGFPE, fpe_signal_handler);
     program.mark = string_temp_top();
     if (!program.entered) {
         program.scope_lock = memory_lock_new();

@@ -1,11 +1,10 @@
 #include "runtime/startup.h"
 
-#include <pthread.h>
 #include <unistd.h>
 
-#include <thread>
 #include <vector>
 
+#include "core/fatal_signals.h"
 #include "core/memory.h"
 #include "core/program_interface.h"
 #include "core/program_stack.h"
@@ -43,12 +42,6 @@ int32_t start_hidden_option = 0;
 int32_t console_is_own = 0;
 
 namespace {
-
-void thread_start(void (*entry)(), const char* name) {
-    std::thread t(entry);
-    pthread_setname_np(t.native_handle(), name);
-    t.detach();
-}
 
 void current_directory_to_executable() {
     std::string dir = executable_directory_of(executable_path());
@@ -161,8 +154,8 @@ void runtime_start(int argc, char** argv) {
     // already waits for the frame builder.
     frame_suspend_enabled = 1;
     program_thread_start(program_registered().thread_entry);
-    thread_start(timer_thread_entry, "timer");
-    thread_start(control_thread_entry, "control");
+    fatal_signal_thread_start(timer_thread_entry, "timer");
+    fatal_signal_thread_start(control_thread_entry, "control");
 }
 
 void runtime_main(int argc, char** argv) {

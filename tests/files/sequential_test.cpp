@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "core/error_codes.h"
 #include "files/file_fixture.h"
 #include "files/file_open.h"
 #include "files/random_access.h"
@@ -203,6 +204,18 @@ TEST_F(Sequential, OneCharacterReadsFollowTheNumberAsked) {
     }
 }
 
+// While an error is pending INPUT$(1) answers "" and takes no byte; the error stays for the hook.
+TEST_F(Sequential, OneCharacterReadWithAnErrorPendingTakesNothing) {
+    write_file("ab", "ab");
+    ASSERT_EQ(open_as("ab", open_mode_input, 1), 0);
+    EXPECT_EQ(text_of(input_chars(1, 1, 1)), "a");
+    error_raise(error_illegal_function_call);
+    EXPECT_EQ(text_of(input_chars(1, 1, 1)), "");
+    EXPECT_EQ(error_take(), error_illegal_function_call);
+    EXPECT_EQ(text_of(input_chars(1, 1, 1)), "b");
+    EXPECT_EQ(error_take(), 0);
+}
+
 // A count of 0 reads nothing: the end-of-file flag of the read before stays, in either mode.
 TEST_F(Sequential, InputOfNoCharactersChangesNothing) {
     write_file("empty", "");
@@ -229,18 +242,32 @@ TEST_F(Sequential, InputOfNoCharactersChangesNothing) {
 }
 
 // Opening the file for output through another number empties it: the input file is at its end
-// at once, and its reads find the end too, whatever was read ahead.
+// at once, and its reads find the end too, whatever was read ahead, wherever its slot stands in
+// the table.
 TEST_F(Sequential, AnInputFileEmptiedThroughAnotherNumberIsAtItsEnd) {
-    write_file("t", "abcdefghij");
-    ASSERT_EQ(open_as("t", open_mode_input, 1), 0);
-    EXPECT_EQ(text_of(input_chars(3, 1, 1)), "abc");
-    ASSERT_EQ(open_as("t", open_mode_output, 3), 0);
-    file_close(3, 1);
-    EXPECT_EQ(file_length(1), 0);
-    EXPECT_EQ(file_handle_position(slot(1)), 3);
-    EXPECT_EQ(file_eof(1), -1);
-    EXPECT_EQ(text_of(input_chars(1, 1, 1)), "");
-    EXPECT_EQ(error_take(), 62);
+    write_file("other", "x");
+    struct {
+        const char* name;
+        bool other_open_first;  // #2 takes the first slot and frees it again for #3: #1's is the last
+    } cases[] = {{"the input file in the first slot", false}, {"the input file in the last slot", true}};
+    for (const auto& c : cases) {
+        write_file("t", "abcdefghij");
+        if (c.other_open_first) {
+            ASSERT_EQ(open_as("other", open_mode_input, 2), 0) << c.name;
+        }
+        ASSERT_EQ(open_as("t", open_mode_input, 1), 0) << c.name;
+        EXPECT_EQ(text_of(input_chars(3, 1, 1)), "abc") << c.name;
+        if (c.other_open_first) file_close(2, 1);
+        ASSERT_EQ(open_as("t", open_mode_output, 3), 0) << c.name;
+        EXPECT_EQ(slot(1) == file_handle_slot_count() - 1, c.other_open_first) << c.name;
+        file_close(3, 1);
+        EXPECT_EQ(file_length(1), 0) << c.name;
+        EXPECT_EQ(file_handle_position(slot(1)), 3) << c.name;
+        EXPECT_EQ(file_eof(1), -1) << c.name;
+        EXPECT_EQ(text_of(input_chars(1, 1, 1)), "") << c.name;
+        EXPECT_EQ(error_take(), 62) << c.name;
+        file_close(1, 1);
+    }
 }
 
 TEST_F(Sequential, BinaryLineInputSkipsNothing) {
