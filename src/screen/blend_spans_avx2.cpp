@@ -1,0 +1,27 @@
+// The span loops of blend.h at AVX2: this file is built with AVX2 on (CMakeLists.txt).
+#include <immintrin.h>
+
+#include "screen/blend_span_loops.h"
+
+namespace blend_lanes_detail {
+namespace {
+
+struct avx2_level {
+    static bool only_kept_or_stored(const u32x8& c) {
+        return _mm256_testz_si256(reinterpret_cast<__m256i>(c + alpha_one),
+                                  reinterpret_cast<__m256i>(u32x8{} + alpha_past_one));
+    }
+    static void kept_or_stored_step(uint32_t* dest, const u32x8& c) {
+        write_kept_or_stored(dest, c, _mm256_movemask_ps(reinterpret_cast<__m256>(c)));
+    }
+    template <class Step>
+    static void tail(uint32_t* dest, const uint32_t* src, int32_t n, const Step& step) {
+        tail_step(dest, src, n, step);
+    }
+};
+
+}  // namespace
+
+blend_span_build blend_spans_avx2() { return span_build<avx2_level>(); }
+
+}  // namespace blend_lanes_detail
