@@ -16,6 +16,7 @@ using namespace blend_lanes_detail;
 
 // The baseline's registers hold four pixels: a step is two of them.
 struct baseline_level {
+    using image_step = blend_lanes_detail::image_step;
     static bool only_kept_or_stored(const u32x8& c) { return !any_lane_set((c + alpha_one) & alpha_past_one); }
     static void kept_or_stored_step(uint32_t* dest, const u32x8& c) {
         const auto x = reinterpret_cast<u64x4>(c);

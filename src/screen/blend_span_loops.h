@@ -59,7 +59,7 @@ void span_color_loop(uint32_t* dest, int32_t n, uint32_t colour) {
 // before its steps' own tests, cheap as they are, gains nothing.
 template <class Level>
 void span_loop(uint32_t* dest, const uint32_t* src, int32_t n) {
-    const image_step step;
+    const typename Level::image_step step;
     int32_t i = 0;
     for (u32x8 out; i + lanes <= n; i += lanes) {
         const u32x8 c = load(src + i);

@@ -2,12 +2,14 @@
 // (CMakeLists.txt), AVX-512 on eight-pixel registers.
 #include <immintrin.h>
 
+#include "screen/blend_byte_pairs.h"
 #include "screen/blend_span_loops.h"
 
 namespace blend_lanes_detail {
 namespace {
 
 struct v4_level {
+    using image_step = byte_pair_image_step;
     static bool only_kept_or_stored(const u32x8& c) {
         return _mm256_test_epi32_mask(reinterpret_cast<__m256i>(c + alpha_one),
                                       reinterpret_cast<__m256i>(u32x8{} + alpha_past_one)) == 0;
