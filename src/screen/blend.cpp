@@ -15,7 +15,7 @@ namespace {
 using namespace blend_lanes_detail;
 
 // The baseline's registers hold four pixels: a step is two of them.
-struct baseline_level {
+struct baseline_level : padded_tail {
     using image_step = blend_lanes_detail::image_step;
     static bool only_kept_or_stored(const u32x8& c) { return !any_lane_set((c + alpha_one) & alpha_past_one); }
     static void kept_or_stored_step(uint32_t* dest, const u32x8& c) {
@@ -23,10 +23,6 @@ struct baseline_level {
         const int opaque_lanes = _mm_movemask_ps(reinterpret_cast<__m128>(u64x2{x[0], x[1]})) |
                                  _mm_movemask_ps(reinterpret_cast<__m128>(u64x2{x[2], x[3]})) << (lanes / 2);
         write_kept_or_stored(dest, c, opaque_lanes);
-    }
-    template <class Step>
-    static void tail(uint32_t* dest, const uint32_t* src, int32_t n, const Step& step) {
-        tail_step(dest, src, n, step);
     }
 };
 

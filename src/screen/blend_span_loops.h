@@ -1,9 +1,11 @@
 // The loops of blend.h's span calls, written once for every vector level: Level gives a level's
-// own instructions (the test of a step's alphas, the store of a step that is only kept or stored,
-// the tail). Each level's loops are built in a file of their own with that level's instructions
-// switched on (blend.cpp for the baseline, blend_spans_avx2.cpp, blend_spans_v4.cpp), so the
-// level's intrinsics may be called anywhere in them; the first call of blend.h picks one by the
-// processor. Not here: the steps (blend_lanes.h).
+// own instructions (its image step, the test of a step's alphas, the store of a step that is only
+// kept or stored, the tail). Each level's loops are built in a file of their own with that
+// level's instructions switched on (blend.cpp for the baseline, blend_spans_avx2.cpp,
+// blend_spans_v4.cpp), so the level's intrinsics may be called anywhere in them; the first call
+// of blend.h picks one by the processor. What those files build is always inlined or takes a
+// Level of their own (private to the file), so no function built for one level's instructions
+// can stand in for another's at link time. Not here: the steps (blend_lanes.h, blend_byte_pairs.h).
 #pragma once
 
 #include <cstdint>
@@ -23,18 +25,20 @@ blend_span_build blend_spans_v4();
 constexpr int all_lanes = (1 << lanes) - 1;
 
 // The last pixels of a span (fewer than a step) go through the same step in a padded copy, so
-// short spans pay no branch per pixel either.
-template <class Step>
-[[gnu::always_inline]] inline void tail_step(uint32_t* dest, const uint32_t* src, int32_t n, const Step& step) {
-    uint32_t d[lanes] = {}, s[lanes] = {};
-    for (int32_t k = 0; k < lanes; ++k)
-        if (k < n) d[k] = dest[k], s[k] = src ? src[k] : 0;
-    u32x8 out;
-    step(load(d), load(s), out);
-    store(d, out);
-    for (int32_t k = 0; k < lanes; ++k)
-        if (k < n) dest[k] = d[k];
-}
+// short spans pay no branch per pixel either: the tail of the levels without lane masks.
+struct padded_tail {
+    template <class Step>
+    [[gnu::always_inline]] static void tail(uint32_t* dest, const uint32_t* src, int32_t n, const Step& step) {
+        uint32_t d[lanes] = {}, s[lanes] = {};
+        for (int32_t k = 0; k < lanes; ++k)
+            if (k < n) d[k] = dest[k], s[k] = src ? src[k] : 0;
+        u32x8 out;
+        step(load(d), load(s), out);
+        store(d, out);
+        for (int32_t k = 0; k < lanes; ++k)
+            if (k < n) dest[k] = d[k];
+    }
+};
 
 // A step whose alphas are all 0 or 255, given the lanes of its opaque pixels: no store where none
 // is opaque, the source alone where all are.

@@ -7,7 +7,7 @@
 namespace blend_lanes_detail {
 namespace {
 
-struct avx2_level {
+struct avx2_level : padded_tail {
     using image_step = byte_pair_image_step;
     static bool only_kept_or_stored(const u32x8& c) {
         return _mm256_testz_si256(reinterpret_cast<__m256i>(c + alpha_one),
@@ -15,10 +15,6 @@ struct avx2_level {
     }
     static void kept_or_stored_step(uint32_t* dest, const u32x8& c) {
         write_kept_or_stored(dest, c, _mm256_movemask_ps(reinterpret_cast<__m256>(c)));
-    }
-    template <class Step>
-    static void tail(uint32_t* dest, const uint32_t* src, int32_t n, const Step& step) {
-        tail_step(dest, src, n, step);
     }
 };
 

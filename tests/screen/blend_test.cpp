@@ -161,12 +161,12 @@ TEST(Blend, OnlyAlphaZeroKeepsAndOnlyOpaqueStoresEveryPixel) {
 
 // Sources of sprite-like alpha (runs of 0 and 255, some with an edge alpha between, so that steps
 // come transparent, opaque and both), of anti-aliased alpha (the runs entered through ramps of one
-// to four alphas between, as soft edges are) and of random alpha, of every length up to three
-// groups of four steps past a step and at every alignment within a step: each pixel as
-// blend_pixel gives it, and the pixels past the span untouched.
+// to four alphas between, as soft edges are) and of random alpha, of every length up to thirteen
+// steps and a pixel and at every alignment within a step: each pixel as blend_pixel gives it, and
+// the pixels past the span untouched.
 TEST(Blend, SpansOfSpriteSoftEdgedAndRandomAlphaEqualThePixelRule) {
     std::mt19937 random(5);
-    constexpr int32_t lanes = 8, most = 3 * 4 * lanes + lanes + 1, guard = 8, longest_ramp = 4;
+    constexpr int32_t lanes = 8, most = 13 * lanes + 1, guard = 8, longest_ramp = 4;
     auto colour = [&] { return uint32_t(random()) & 0xFFFFFF; };
     auto runs = [&](std::vector<uint32_t>& src, auto&& edge) {
         bool opaque = random() & 1;
