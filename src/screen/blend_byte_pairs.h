@@ -18,14 +18,17 @@ namespace blend_lanes_detail {
 
 struct byte_pair_image_step {
     [[gnu::always_inline]] void operator()(const u32x8& d, const u32x8& c, u32x8& out) const {
-        const __m256i top_bits = _mm256_set1_epi8(char(0x80));
-        // The alpha byte blends with a source of 255 (blend_lanes.h).
-        const __m256i s = _mm256_xor_si256(reinterpret_cast<__m256i>(c | 0xFF000000), top_bits);
-        const __m256i t = _mm256_xor_si256(reinterpret_cast<__m256i>(d), top_bits);
+        // Each byte 128 down as a signed byte: its top bit flipped. The alpha byte blends with a
+        // source of 255 (blend_lanes.h).
+        const __m256i down_128 = _mm256_set1_epi8(char(0x80));
+        const __m256i source = _mm256_xor_si256(reinterpret_cast<__m256i>(c | 0xFF000000), down_128);
+        const __m256i dest = _mm256_xor_si256(reinterpret_cast<__m256i>(d), down_128);
         const __m256i alphas = _mm256_shuffle_epi8(reinterpret_cast<__m256i>(c), alpha_of_each_byte());
         const __m256i inverse = _mm256_xor_si256(alphas, _mm256_set1_epi8(char(0xFF)));
-        const __m256i low = rounded(_mm256_maddubs_epi16(_mm256_unpacklo_epi8(alphas, inverse), _mm256_unpacklo_epi8(s, t)));
-        const __m256i high = rounded(_mm256_maddubs_epi16(_mm256_unpackhi_epi8(alphas, inverse), _mm256_unpackhi_epi8(s, t)));
+        const __m256i low = rounded(
+            _mm256_maddubs_epi16(_mm256_unpacklo_epi8(alphas, inverse), _mm256_unpacklo_epi8(source, dest)));
+        const __m256i high = rounded(
+            _mm256_maddubs_epi16(_mm256_unpackhi_epi8(alphas, inverse), _mm256_unpackhi_epi8(source, dest)));
         out = halves_applied(_mm256_packus_epi16(low, high), d, c);
     }
 
