@@ -1,12 +1,15 @@
 // Blended writes onto a 640x480 32-bit image: the runtime's blend (one colour, and an image of
 // varying alpha), its pixel writer, the classic 16 MB table method, and pixman's OVER composite with
-// a solid and with an image source as the baseline; and a 1920x1080 image of sprite-like alpha
-// (runs of transparent and opaque pixels with soft edges) by the runtime and by pixman. pixman works
+// a solid and with an image source as the baseline; and two 1920x1080 images of sprite-like alpha
+// (runs of transparent and opaque pixels with one or two edge pixels between, and anti-aliased
+// shapes whose edges ramp over four pixels) by the runtime and by pixman. pixman works
 // on premultiplied colours, the runtime on straight colours with a separate alpha merge: the
 // comparison is one of speed.
 #include <benchmark/benchmark.h>
 #include <pixman.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -57,6 +60,23 @@ std::vector<uint32_t> sprite_source() {
     return s;
 }
 
+// 64-pixel tiles, each a transparent disc in an opaque square with a ramp of four pixels between,
+// as anti-aliased sprites and glyphs look: most steps of a row hold no ramp pixel, but most groups
+// of four steps hold one.
+std::vector<uint32_t> soft_edged_source() {
+    constexpr int tile = 64;
+    constexpr double hole_radius = 24, ramp = 4;
+    std::vector<uint32_t> s(sprite_pixels);
+    for (int y = 0; y < sprite_height; ++y)
+        for (int x = 0; x < sprite_width; ++x) {
+            const double dx = x % tile - (tile - 1) / 2.0, dy = y % tile - (tile - 1) / 2.0;
+            const double coverage = std::clamp((std::sqrt(dx * dx + dy * dy) - hole_radius) / ramp, 0.0, 1.0);
+            const size_t i = size_t(y) * sprite_width + size_t(x);
+            s[i] = uint32_t(std::lround(coverage * 255)) << 24 | (uint32_t(i * 40503u) & 0xFFFFFF);
+        }
+    return s;
+}
+
 std::vector<uint32_t> premultiplied(std::vector<uint32_t> s) {
     for (uint32_t& p : s) {
         uint32_t a = p >> 24;
@@ -90,9 +110,8 @@ void BM_runtime_varying_alpha(benchmark::State& state) {
 }
 
 // Row by row, as an image copy blends.
-void BM_runtime_sprite_alpha(benchmark::State& state) {
+void runtime_sprite_run(benchmark::State& state, const std::vector<uint32_t>& s) {
     std::vector<uint32_t> d = destination(sprite_pixels);
-    std::vector<uint32_t> s = sprite_source();
     for (auto _ : state) {
         for (int y = 0; y < sprite_height; ++y)
             blend_span(d.data() + size_t(y) * sprite_width, s.data() + size_t(y) * sprite_width, sprite_width);
@@ -100,6 +119,9 @@ void BM_runtime_sprite_alpha(benchmark::State& state) {
     }
     report(state, sprite_pixels);
 }
+
+void BM_runtime_sprite_alpha(benchmark::State& state) { runtime_sprite_run(state, sprite_source()); }
+void BM_runtime_soft_edged_alpha(benchmark::State& state) { runtime_sprite_run(state, soft_edged_source()); }
 
 // One call per pixel, as text and the drawing statements write.
 void BM_runtime_pixel_writer(benchmark::State& state) {
@@ -189,10 +211,13 @@ void BM_pixman_over_image(benchmark::State& state) {
     pixman_over_run(state, pixman_over(s.data()));
 }
 
-void BM_pixman_over_sprite(benchmark::State& state) {
-    std::vector<uint32_t> s = premultiplied(sprite_source());
+void pixman_over_sprite_run(benchmark::State& state, const std::vector<uint32_t>& straight) {
+    std::vector<uint32_t> s = premultiplied(straight);
     pixman_over_run(state, pixman_over(s.data(), sprite_width, sprite_height), sprite_width, sprite_height);
 }
+
+void BM_pixman_over_sprite(benchmark::State& state) { pixman_over_sprite_run(state, sprite_source()); }
+void BM_pixman_over_soft_edged(benchmark::State& state) { pixman_over_sprite_run(state, soft_edged_source()); }
 
 }  // namespace
 
@@ -205,3 +230,5 @@ BENCHMARK(BM_pixman_over_image);
 BENCHMARK(BM_tables_varying_alpha);
 BENCHMARK(BM_runtime_sprite_alpha);
 BENCHMARK(BM_pixman_over_sprite);
+BENCHMARK(BM_runtime_soft_edged_alpha);
+BENCHMARK(BM_pixman_over_soft_edged);

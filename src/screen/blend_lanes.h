@@ -2,7 +2,7 @@
 // red) and the odd bytes (green, alpha) of each pixel are blended in 16-bit lanes in place, so
 // nothing is unpacked; exact to the pixel rule of blend.h. The helpers are always inlined into each
 // build (a call would cross between their calling conventions), so the baseline ABI of 32-byte
-// vectors never applies. Not here: the loops (blend.cpp, and blend_samples_v4.h for rows of
+// vectors never applies. Not here: the loops (blend_span_loops.h, and blend_samples_v4.h for rows of
 // scattered samples blended as they are taken).
 #pragma once
 
@@ -53,14 +53,14 @@ typedef int32_t i32x8 __attribute__((vector_size(32)));
 }
 
 // The 127/128 rule where the mask is set: colour channels averaged with their lowest bits dropped,
-// the blended alpha kept.
+// the blended alpha kept. The sum is halved whole: each channel's carry lands in the next one's
+// dropped bit.
 [[gnu::always_inline]] inline u32x8 halves_apply(const u32x8& blended, const u32x8& d, const u32x8& c,
                                                  const i32x8& mask) {
-    u32x8 average = ((d & 0x00FEFEFE) >> 1) + ((c & 0x00FEFEFE) >> 1);
+    u32x8 average = ((d & 0x00FEFEFE) + (c & 0x00FEFEFE)) >> 1;
     auto halved = reinterpret_cast<i32x8>((blended & 0xFF000000) | average);
     return reinterpret_cast<u32x8>((halved & mask) | (reinterpret_cast<i32x8>(blended) & ~mask));
 }
-
 
 typedef uint64_t u64x4 __attribute__((vector_size(32)));
 typedef uint64_t u64x2 __attribute__((vector_size(16)));
@@ -74,20 +74,21 @@ typedef uint64_t u64x2 __attribute__((vector_size(16)));
 }
 
 // Alpha 0 leaves the pixel and 255 stores the colour, exactly, and no other alpha does either for
-// every pixel (the tests check it over all of them): the only alphas a run may skip the blend for.
+// every pixel (the tests check it over all of them): the only alphas a step may skip the blend for.
 // The alpha byte plus one is 1 or (carried out) 0 for those two and 2 or more for the others.
-template <int N>
-[[gnu::always_inline]] inline bool only_kept_or_stored(const u32x8 (&c)[N]) {
-    constexpr uint32_t alpha_one = 0x01000000;
-    u32x8 bumped = c[0] + alpha_one;
-    for (int k = 1; k < N; ++k) bumped |= c[k] + alpha_one;
-    return !any_lane_set(bumped & 0xFE000000);
-}
+constexpr uint32_t alpha_one = 0x01000000;
+constexpr uint32_t alpha_past_one = 0xFE000000;
 
 // Where every alpha is 0 or 255: the source where it is opaque, else the destination.
 [[gnu::always_inline]] inline u32x8 kept_or_stored(const u32x8& d, const u32x8& c) {
     const auto opaque = reinterpret_cast<u32x8>(reinterpret_cast<i32x8>(c) >> 31);
     return d ^ ((d ^ c) & opaque);
+}
+
+// Alpha 127 and 128 alone give 64 when one is added and the sum halved: one compare, with the
+// sum the span loops' test of alphas 0 and 255 takes too.
+[[gnu::always_inline]] inline i32x8 halved_alphas(const u32x8& c) {
+    return reinterpret_cast<i32x8>((c + alpha_one) >> 25) == 64;
 }
 
 // One step of eight pixels: one colour over them, or eight source pixels over them. The result
@@ -110,7 +111,7 @@ struct image_step {
     [[gnu::always_inline]] void operator()(const u32x8& d, const u32x8& c, u32x8& out) const {
         u32x8 alpha = c >> 24;
         u16x16 a16 = as_u16(alpha | alpha << 16);
-        out = halves_apply(blend_lanes(a16, c, d), d, c, (alpha == 127) | (alpha == 128));
+        out = halves_apply(blend_lanes(a16, c, d), d, c, halved_alphas(c));
     }
 };
 }  // namespace blend_lanes_detail

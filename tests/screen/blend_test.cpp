@@ -160,36 +160,52 @@ TEST(Blend, OnlyAlphaZeroKeepsAndOnlyOpaqueStoresEveryPixel) {
 }
 
 // Sources of sprite-like alpha (runs of 0 and 255, some with an edge alpha between, so that steps
-// and groups come transparent, opaque and both) and of random alpha, of every length up to three
-// groups of the loops past a step and at every alignment within a step: each pixel as blend_pixel
-// gives it, and the pixels past the span untouched.
-TEST(Blend, SpansOfSpriteAndRandomAlphaEqualThePixelRule) {
+// come transparent, opaque and both), of anti-aliased alpha (the runs entered through ramps of one
+// to four alphas between, as soft edges are) and of random alpha, of every length up to thirteen
+// steps and a pixel and at every alignment within a step: each pixel as blend_pixel gives it, and
+// the pixels past the span untouched.
+TEST(Blend, SpansOfSpriteSoftEdgedAndRandomAlphaEqualThePixelRule) {
     std::mt19937 random(5);
-    constexpr int32_t lanes = 8, most = 3 * 4 * lanes + lanes + 1, guard = 8;
-    auto sprite_alpha = [&](std::vector<uint32_t>& src) {
+    constexpr int32_t lanes = 8, most = 13 * lanes + 1, guard = 8, longest_ramp = 4;
+    auto colour = [&] { return uint32_t(random()) & 0xFFFFFF; };
+    auto runs = [&](std::vector<uint32_t>& src, auto&& edge) {
         bool opaque = random() & 1;
         for (size_t i = 0; i < src.size();) {
             for (uint32_t run = 1 + random() % 70; run > 0 && i < src.size(); --run, ++i)
-                src[i] = (opaque ? 0xFF000000u : 0) | (uint32_t(random()) & 0xFFFFFF);
-            if (random() % 2 && i < src.size()) src[i++] = uint32_t(random());  // an edge
+                src[i] = (opaque ? 0xFF000000u : 0) | colour();
+            edge(src, i, opaque);
             opaque = !opaque;
         }
     };
+    auto sprite_edge = [&](std::vector<uint32_t>& src, size_t& i, bool) {
+        if (random() % 2 && i < src.size()) src[i++] = uint32_t(random());
+    };
+    auto ramp_edge = [&](std::vector<uint32_t>& src, size_t& i, bool opaque) {
+        const uint32_t steps = 1 + random() % longest_ramp;
+        for (uint32_t k = 1; k <= steps && i < src.size(); ++k, ++i) {
+            const uint32_t rise = 255 * k / (steps + 1);
+            src[i] = (opaque ? 255 - rise : rise) << 24 | colour();
+        }
+    };
+    enum class alpha_kind { sprite, soft_edged, random };
+    const std::pair<alpha_kind, const char*> kinds[] = {
+        {alpha_kind::sprite, "sprite"}, {alpha_kind::soft_edged, "soft-edged"}, {alpha_kind::random, "random"}};
     for (const span_build_case& c : span_builds_run_here()) {
         SCOPED_TRACE(c.name);
-        for (bool sprite : {true, false}) {
+        for (auto [kind, kind_name] : kinds) {
             for (int32_t offset = 0; offset < lanes; ++offset) {
                 for (int32_t n = 1; n <= most; ++n) {
                     std::vector<uint32_t> src(size_t(offset + most + guard)), dest(src.size());
                     for (uint32_t& p : dest) p = uint32_t(random());
-                    if (sprite) sprite_alpha(src);
+                    if (kind == alpha_kind::sprite) runs(src, sprite_edge);
+                    else if (kind == alpha_kind::soft_edged) runs(src, ramp_edge);
                     else for (uint32_t& p : src) p = uint32_t(random());
                     std::vector<uint32_t> blended = dest;
                     c.build.image(blended.data() + offset, src.data() + offset, n);
                     for (size_t i = 0; i < dest.size(); ++i) {
                         const bool inside = int32_t(i) >= offset && int32_t(i) < offset + n;
                         ASSERT_EQ(blended[i], inside ? blend_pixel(dest[i], src[i]) : dest[i])
-                            << (sprite ? "sprite" : "random") << " offset " << offset << " n " << n << " pixel " << i;
+                            << kind_name << " offset " << offset << " n " << n << " pixel " << i;
                     }
                 }
             }
