@@ -4,9 +4,9 @@
 
 #include "platform/vector_level.h"
 #include "screen/blend_lanes.h"
-#include "screen/blend_span_loops.h"
+#include "screen/blend_span_loops_internal.h"
 
-// Eight pixels at a time (blend_lanes.h). The span loops (blend_span_loops.h) are built for
+// Eight pixels at a time (blend_lanes.h). The span loops (blend_span_loops_internal.h) are built for
 // AVX-512, AVX2 and, here, the baseline, and the first call picks one by the processor.
 #pragma GCC diagnostic ignored "-Wpsabi"
 

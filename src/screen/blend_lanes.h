@@ -2,7 +2,7 @@
 // red) and the odd bytes (green, alpha) of each pixel are blended in 16-bit lanes in place, so
 // nothing is unpacked; exact to the pixel rule of blend.h. The helpers are always inlined into each
 // build (a call would cross between their calling conventions), so the baseline ABI of 32-byte
-// vectors never applies. Not here: the loops (blend_span_loops.h, and blend_samples_v4.h for rows of
+// vectors never applies. Not here: the loops (blend_span_loops_internal.h, and blend_samples_v4.h for rows of
 // scattered samples blended as they are taken).
 #pragma once
 

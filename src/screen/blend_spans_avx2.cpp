@@ -1,8 +1,8 @@
 // The span loops of blend.h at AVX2: this file is built with AVX2 on (CMakeLists.txt).
 #include <immintrin.h>
 
-#include "screen/blend_byte_pairs.h"
-#include "screen/blend_span_loops.h"
+#include "screen/blend_byte_pairs_internal.h"
+#include "screen/blend_span_loops_internal.h"
 
 namespace blend_lanes_detail {
 namespace {

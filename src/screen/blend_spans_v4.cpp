@@ -2,8 +2,8 @@
 // (CMakeLists.txt), AVX-512 on eight-pixel registers.
 #include <immintrin.h>
 
-#include "screen/blend_byte_pairs.h"
-#include "screen/blend_span_loops.h"
+#include "screen/blend_byte_pairs_internal.h"
+#include "screen/blend_span_loops_internal.h"
 
 namespace blend_lanes_detail {
 namespace {

@@ -5,7 +5,7 @@
 // blend_spans_v4.cpp), so the level's intrinsics may be called anywhere in them; the first call
 // of blend.h picks one by the processor. What those files build is always inlined or takes a
 // Level of their own (private to the file), so no function built for one level's instructions
-// can stand in for another's at link time. Not here: the steps (blend_lanes.h, blend_byte_pairs.h).
+// can stand in for another's at link time. Not here: the steps (blend_lanes.h, blend_byte_pairs_internal.h).
 #pragma once
 
 #include <cstdint>

@@ -5,7 +5,7 @@
 // bytes, a*s + (255-a)*d comes out 255*128 short, within the signed 16-bit range
 // (-32640..32385), and adding 32768 (a flip of the top bit) gives t = a*s + (255-a)*d + 128.
 // floor(257t / 65536), the high half of t * 257, is (t + (t >> 8)) >> 8: the rounding of
-// blend_lanes.h, exact to blend.h. Not here: the loops (blend_span_loops.h).
+// blend_lanes.h, exact to blend.h. Not here: the loops (blend_span_loops_internal.h).
 #pragma once
 
 #include <immintrin.h>
