@@ -201,22 +201,25 @@ int64_t transfer(const file_handle_record& r, const file_os_handle& os, uint8_t*
     return done;
 }
 
-// A block's bytes are held as far as the file has them: a LOCK of bytes past its end leaves
-// reading alone.
-int32_t block_hold(const file_handle_record& r, file_os_handle& os) {
-    int32_t code = file_locks_transfer_hold(os, r.position, file_read_ahead_size);
+// The bytes of the next block that are held for its read: the whole block, else as far as the
+// file has them, so a LOCK of bytes past its end leaves reading alone; -1 with the code set when
+// another handle has locked bytes of the file that the block would read.
+int64_t block_hold(const file_handle_record& r, file_os_handle& os, int32_t& code) {
+    int64_t want = std::min<int64_t>(file_read_ahead_size, INT64_MAX - r.position);
+    if ((code = file_locks_transfer_hold(os, r.position, want)) != file_denied) return code == file_ok ? want : -1;
     struct stat st;
-    if (code != file_denied || ::fstat(os.fd, &st) != 0 || st.st_size >= r.position + file_read_ahead_size) return code;
-    return file_locks_transfer_hold(os, r.position, st.st_size - r.position);
+    if (::fstat(os.fd, &st) != 0 || st.st_size >= r.position + want) return -1;
+    int64_t held = std::max<int64_t>(st.st_size - r.position, 0);
+    return (code = file_locks_transfer_hold(os, r.position, held)) == file_ok ? held : -1;
 }
 
 // Input files: the next block at the kept position into the read-ahead buffer; false at the end
-// of the file or on an error (code says which).
+// of the file or on an error (code says which). Only bytes held are read.
 [[gnu::noinline]] bool read_ahead_fill(file_handle_record& r, file_os_handle& os, int32_t& code) {
     os.ahead.resize(file_read_ahead_size);  // taken once: the room stays while the slot is open
     int64_t done = 0;
-    if ((code = block_hold(r, os)) == file_ok) {
-        done = transfer(r, os, os.ahead.data(), file_read_ahead_size, false, code);
+    if (int64_t held = block_hold(r, os, code); held > 0) {
+        done = transfer(r, os, os.ahead.data(), held, false, code);
         file_locks_transfer_release(os);
     }
     os.ahead_length = code == file_ok ? done : 0;

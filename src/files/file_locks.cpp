@@ -55,6 +55,11 @@ int clashing_lock(int fd, short type, lock_span span) {
 
 int32_t refusal_result(int err) { return (err == EAGAIN || err == EACCES) ? file_denied : file_fault; }
 
+// A file system that keeps no record locks (an NFS mount without its lock service, some FUSE
+// ones): its files are opened unshared, as the runtime cannot share them.
+constexpr int32_t marks_unkept = 1;
+bool locks_unkept(int err) { return err == ENOLCK || err == EINVAL || err == EOPNOTSUPP || err == ENOSYS; }
+
 // Backing off between tries: a few at once, then pauses that double, from a random start, up to
 // the limit.
 struct retry_state {
@@ -62,7 +67,22 @@ struct retry_state {
     int quick = retry_quick_tries;
     std::chrono::nanoseconds pause = retry_first_pause;
 };
-uint64_t retry_seed = 0;
+struct retry_seed_state {
+    pid_t pid = 0;  // a forked child seeds its own
+    uint64_t word = 0;
+};
+retry_seed_state retry_seed;
+
+uint64_t retry_random() {
+    if (retry_seed.pid != ::getpid()) {
+        retry_seed.pid = ::getpid();
+        auto now = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        retry_seed.word = (static_cast<uint64_t>(retry_seed.pid) * 0x9e3779b97f4a7c15u ^ now) | 1;
+    }
+    uint64_t& x = retry_seed.word;
+    x ^= x << 13, x ^= x >> 7, x ^= x << 17;
+    return x;
+}
 
 // False once the limit has passed; else gives way to other threads or sleeps for a jittered pause.
 bool retry_wait(retry_state& r) {
@@ -71,9 +91,7 @@ bool retry_wait(retry_state& r) {
         return ::sched_yield(), true;
     }
     if (std::chrono::steady_clock::now() >= r.until) return false;
-    if (retry_seed == 0) retry_seed = static_cast<uint64_t>(::getpid()) * 0x9e3779b97f4a7c15u | 1;
-    retry_seed ^= retry_seed << 13, retry_seed ^= retry_seed >> 7, retry_seed ^= retry_seed << 17;
-    auto ns = r.pause.count() / 2 + static_cast<int64_t>(retry_seed % static_cast<uint64_t>(r.pause.count()));
+    auto ns = r.pause.count() / 2 + static_cast<int64_t>(retry_random() % static_cast<uint64_t>(r.pause.count()));
     struct timespec t{ns / 1000000000, ns % 1000000000};
     while (::nanosleep(&t, &t) != 0 && errno == EINTR) {
     }
@@ -119,7 +137,7 @@ int32_t marks_set(const file_os_handle& os, uint32_t marks, uint32_t sides) {
     int err = 0;
     each_mark_run(marks, sides, [&](lock_span s) { return (err = set_lock(os.fd, mark_type(os), s)) == 0; });
     if (err != 0) marks_clear(os, marks, sides);
-    return err == 0 ? file_ok : refusal_result(err);
+    return err == 0 ? file_ok : locks_unkept(err) ? marks_unkept : refusal_result(err);
 }
 
 // file_ok when no description but fd's holds one of the marks on the sides asked.
@@ -145,37 +163,45 @@ int32_t join_try(const file_os_handle& os, uint32_t held, uint32_t refusing, boo
     code = marks_absent(os.fd, refusing, side_both);
     if (code == file_ok && (code = marks_set(os, held, side_settled)) == file_ok) return file_ok;
     marks_clear(os, held, side_tentative);
-    settled = code == file_denied && marks_absent(os.fd, refusing, side_settled) == file_denied;
-    return code;
+    if (code != file_denied) return code;
+    int32_t look = marks_absent(os.fd, refusing, side_settled);
+    settled = look == file_denied;
+    return look == file_fault ? look : code;
 }
 
-// The file at the descriptor opened again for writing, for exclusive range locks; -1 when the user
-// may not write it.
+// The file at the descriptor opened again for writing, for exclusive range locks: the
+// descriptor, -1 when the user may not write it, or file_fault when it cannot be had now.
 int reopen_for_writing(int fd) {
     char name[32] = "/proc/self/fd/";
     *std::to_chars(name + 14, name + sizeof name - 1, fd).ptr = '\0';
-    return ::open(name, O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    int peer = ::open(name, O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);  // never waits for a lease
+    if (peer >= 0) return peer;
+    return (errno == EACCES || errno == EPERM || errno == EROFS || errno == ETXTBSY) ? -1 : int{file_fault};
 }
 
 // The description that takes the slot's range locks, and their type: fd when it is open for
-// writing, else the file opened again for writing (tried once), else fd with shared locks, which
-// keep out other handles' LOCKs but not their transfers.
+// writing, else the file opened again for writing (kept until the slot's last range goes), else
+// fd with shared locks, which keep out other handles' exclusive LOCKs but neither transfers nor
+// another such shared LOCK. file_fault when the file cannot be opened again now.
 int range_fd(file_os_handle& os, short& type) {
     type = F_WRLCK;
     if (os.fd_writes) return os.fd;
     if (!os.peer_tried) {
+        int peer = reopen_for_writing(os.fd);
+        if (peer == file_fault) return file_fault;
+        os.peer_fd = peer;
         os.peer_tried = true;
-        os.peer_fd = reopen_for_writing(os.fd);
     }
     if (os.peer_fd >= 0) return os.peer_fd;
     type = F_RDLCK;
     return os.fd;
 }
 
-bool overlaps(const locked_range& a, int64_t first, int64_t last) {
-    bool a_before = a.last >= 0 && a.last < first;
-    bool b_before = last >= 0 && last < a.first;
-    return !a_before && !b_before;
+// Whether a range clashes with one of the slot's own: as the kernel sees them, so ranges past the
+// marks' start, which share its last offset, overlap.
+bool overlaps(const locked_range& a, lock_span b) {
+    lock_span s = lock_span_of(a.first, a.last);
+    return s.start < b.end && b.start < s.end;
 }
 
 // Takes the span, waiting while only shared locks stand in the way: transfers, over in moments.
@@ -185,8 +211,9 @@ int32_t range_lock(int fd, short type, lock_span span) {
         int err = set_lock(fd, type, span);
         if (err == 0) return file_ok;
         if (refusal_result(err) != file_denied) return file_fault;
-        bool only_transfers = type == F_WRLCK && clashing_lock(fd, F_RDLCK, span) == F_UNLCK;
-        if (!only_transfers || !retry_wait(retry)) return file_denied;
+        int exclusive = type == F_WRLCK ? clashing_lock(fd, F_RDLCK, span) : F_WRLCK;
+        if (exclusive < 0) return file_fault;
+        if (exclusive != F_UNLCK || !retry_wait(retry)) return file_denied;
     }
 }
 
@@ -229,7 +256,8 @@ int32_t file_locks_join(file_os_handle& os, int32_t access, int32_t deny) {
     // Only openers between their steps stand in the way: back off until they are through.
     while ((code = join_try(os, held, refusing, settled)) == file_denied && !settled && retry_wait(retry)) {
     }
-    return code;
+    if (code == marks_unkept) os.shared = false;
+    return code == marks_unkept ? file_ok : code;
 }
 
 void file_locks_drop(file_os_handle& os) {
@@ -243,7 +271,9 @@ void file_locks_drop(file_os_handle& os) {
 
 bool file_locks_open_elsewhere(const std::string& path, const struct stat& st) {
     if (!S_ISREG(st.st_mode)) return false;
+    // Looking needs a description of either kind: one for writing where the user may not read.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0 && errno == EACCES) fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return false;
     struct stat now;
     bool held = ::fstat(fd, &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino &&
@@ -254,11 +284,13 @@ bool file_locks_open_elsewhere(const std::string& path, const struct stat& st) {
 
 int32_t file_locks_range_take(file_os_handle& os, int64_t first, int64_t last) {
     if (!os.shared) return file_fault;
+    lock_span span = lock_span_of(first, last);
     for (const locked_range& r : os.ranges)
-        if (overlaps(r, first, last)) return file_denied;
+        if (overlaps(r, span)) return file_denied;
     short type;
     int fd = range_fd(os, type);
-    if (int32_t code = range_lock(fd, type, lock_span_of(first, last)); code != file_ok) return code;
+    if (fd < 0) return file_fault;
+    if (int32_t code = range_lock(fd, type, span); code != file_ok) return code;
     auto at = std::lower_bound(os.ranges.begin(), os.ranges.end(), first,
                                [](const locked_range& r, int64_t f) { return r.first < f; });
     os.ranges.insert(at, {first, last});
@@ -273,6 +305,13 @@ int32_t file_locks_range_give(file_os_handle& os, int64_t first, int64_t last) {
     short type;
     if (set_lock(range_fd(os, type), F_UNLCK, lock_span_of(first, last)) != 0) return file_fault;
     os.ranges.erase(it);
+    // The file open again for writing goes with the last range: running it, or watching it for
+    // writes, sees only what the handle does.
+    if (os.ranges.empty() && os.peer_fd >= 0) {
+        ::close(os.peer_fd);
+        os.peer_fd = -1;
+        os.peer_tried = false;
+    }
     return file_ok;
 }
 
