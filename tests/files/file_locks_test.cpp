@@ -375,6 +375,32 @@ TEST_F(FileSharing, AReadOnlyHandleThatMayNotWriteKeepsOutOnlyOtherLocks) {
     EXPECT_EQ(file_handle_write(mine, 15, &byte, 1), file_ok);
 }
 
+// A handle whose user may write the file but not read it can take only exclusive locks: its marks
+// refuse, and are refused by, every other handle that writes the file, and its writes look for a
+// LOCK instead of holding their bytes.
+TEST_F(FileSharing, AHandleThatMayOnlyWriteMarksExclusively) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
+    write_file("f", std::string(100, 'a'));
+    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(path("f").c_str(), 0622), 0);
+    holder_process writer;
+    int32_t slot = -1;
+    writer.start([&](char c) {
+        if (slot < 0 && (::setgid(nobody) != 0 || ::setuid(nobody) != 0)) return 'n';
+        if (slot < 0) slot = file_handle_open(path("f"), w, 0, file_create_open);
+        if (c == 'o') return slot >= 0 ? 'y' : 'n';
+        if (c == 's') return file_handle_open(path("f"), w, 0, file_create_open) == file_denied ? 'y' : 'n';
+        return file_handle_write(slot, 15, "x", 1) == file_denied ? 'y' : 'n';  // 'w': into a LOCK
+    });
+    ASSERT_EQ(writer.ask('o'), 'y');
+    EXPECT_EQ(writer.ask('s'), 'y');  // a second such handle
+    EXPECT_EQ(file_handle_open(path("f"), r | w, 0, file_create_open), file_denied);
+    int32_t reader = file_handle_open(path("f"), r, 0, file_create_never);
+    ASSERT_GE(reader, 0);
+    ASSERT_EQ(file_handle_lock_range(reader, 10, 19), file_ok);
+    EXPECT_EQ(writer.ask('w'), 'y');
+}
+
 std::set<std::string> entries(const std::string& folder) {
     std::set<std::string> names;
     if (DIR* d = ::opendir(folder.c_str())) {
