@@ -140,7 +140,18 @@ struct holder_process {
     }
 };
 
-class FileSharing : public file_test {};
+class FileSharing : public file_test {
+protected:
+    // A file of 100 bytes with the bits given, in a folder every user may enter.
+    void file_for_others(mode_t mode) {
+        write_file("f", std::string(100, 'a'));
+        ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+        ASSERT_EQ(::chmod(path("f").c_str(), mode), 0);
+    }
+};
+
+// A forked child becomes the second user.
+bool become_nobody() { return ::setgid(nobody) == 0 && ::setuid(nobody) == 0; }
 
 // Bytes past the marks' start share one lock offset, so two ranges there overlap, and giving one
 // back never takes a byte from the other.
@@ -359,12 +370,10 @@ TEST_F(FileSharing, AReadOnlyHandlesLockKeepsOutOtherHandlesTransfers) {
 // other handles' exclusive LOCKs, but the kernel gives it no way to keep out their transfers.
 TEST_F(FileSharing, AReadOnlyHandleThatMayNotWriteKeepsOutOnlyOtherLocks) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
-    write_file("f", std::string(100, 'a'));
-    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
-    ASSERT_EQ(::chmod(path("f").c_str(), 0644), 0);
+    file_for_others(0644);
     holder_process reader;
     reader.start([&](char) {
-        if (::setgid(nobody) != 0 || ::setuid(nobody) != 0) return 'n';
+        if (!become_nobody()) return 'n';
         int32_t slot = file_handle_open(path("f"), r, 0, file_create_never);
         return slot >= 0 && file_handle_lock_range(slot, 10, 19) == file_ok ? 'y' : 'n';
     });
@@ -380,13 +389,11 @@ TEST_F(FileSharing, AReadOnlyHandleThatMayNotWriteKeepsOutOnlyOtherLocks) {
 // LOCK instead of holding their bytes.
 TEST_F(FileSharing, AHandleThatMayOnlyWriteMarksExclusively) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
-    write_file("f", std::string(100, 'a'));
-    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
-    ASSERT_EQ(::chmod(path("f").c_str(), 0622), 0);
+    file_for_others(0622);
     holder_process writer;
     int32_t slot = -1;
     writer.start([&](char c) {
-        if (slot < 0 && (::setgid(nobody) != 0 || ::setuid(nobody) != 0)) return 'n';
+        if (slot < 0 && !become_nobody()) return 'n';
         if (slot < 0) slot = file_handle_open(path("f"), w, 0, file_create_open);
         if (c == 'o') return slot >= 0 ? 'y' : 'n';
         if (c == 's') return file_handle_open(path("f"), w, 0, file_create_open) == file_denied ? 'y' : 'n';
@@ -497,15 +504,6 @@ TEST_F(FileSharing, AnotherProgramsWholeFileLockMeetsTheMarks) {
     other.ask('u');
 }
 
-// Runs body as user nobody in a child; its exit status, 10 when it could not become nobody.
-template <class Body>
-int as_nobody(Body body) {
-    return in_child([&] {
-        if (::setgid(nobody) != 0 || ::setuid(nobody) != 0) return 10;
-        return body();
-    });
-}
-
 // The way Debian boots: no O_CREAT open of another user's file in a sticky folder. The file of
 // one user, held open by it, is opened by another with a creating open.
 TEST_F(FileSharing, AnotherUserOpensAHeldFileInAStickyFolder) {
@@ -524,7 +522,7 @@ TEST_F(FileSharing, AnotherUserOpensAHeldFileInAStickyFolder) {
     ASSERT_EQ(::chmod(dir.c_str(), 01777), 0);
     holder_process owner;
     owner.start([&](char) {
-        if (::setgid(nobody) != 0 || ::setuid(nobody) != 0) return 'n';
+        if (!become_nobody()) return 'n';
         write_file("theirs", "theirs");
         ::chmod(path("theirs").c_str(), 0666);
         return file_handle_open(path("theirs"), r | w, 0, file_create_open) >= 0 ? 'y' : 'n';
@@ -540,15 +538,13 @@ TEST_F(FileSharing, AnotherUserOpensAHeldFileInAStickyFolder) {
 // do: hold marks and bytes. The owner's open, transfers, LOCK and CLOSE answer at once or within
 // the back-off's bound; nothing hangs or fails that the rule lets through.
 TEST_F(FileSharing, AStrangerHoldingEveryLockItMayTakeStallsNothing) {
-    write_file("f", std::string(100, 'a'));
-    ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
-    ASSERT_EQ(::chmod(path("f").c_str(), 0644), 0);
+    file_for_others(0644);
     int32_t mine = file_handle_open(path("f"), r | w, 0, file_create_open);
     ASSERT_GE(mine, 0);
     bool stranger = ::geteuid() == 0;
     holder_process attacker;
     attacker.start([&](char) {
-        if (stranger && (::setgid(nobody) != 0 || ::setuid(nobody) != 0)) return 'n';
+        if (stranger && !become_nobody()) return 'n';
         int fd = ::open(path("f").c_str(), O_RDONLY | O_CLOEXEC);
         struct flock fl{};
         fl.l_type = F_RDLCK;
