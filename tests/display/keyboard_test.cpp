@@ -9,7 +9,6 @@
 #include <string>
 #include <thread>
 
-#include "core/program_wake.h"
 #include "core/shutdown.h"
 #include "core/statements.h"
 #include "core/timing.h"
@@ -17,6 +16,7 @@
 #include "display/display_control.h"
 #include "display/frames.h"
 #include "display/keyboard_fixture.h"
+#include "display/program_sleep.h"
 #include "display/window.h"
 
 namespace {
@@ -622,18 +622,13 @@ TEST_F(keyboard_test, APollThatWatchesTheClockSleepsShortly) {
 TEST_F(KeyboardThreaded, ATightPollWakesAtOnceForAKey) {
     constexpr uint64_t sleeps_before_typing = 7;
     constexpr int polls_most = 200;
-    const uint64_t token = program_idle_token();  // odd while the program thread sleeps
+    const uint64_t token = program_idle_token();
     std::atomic<bool> polling{true}, typed_while_asleep{false};
     std::thread typist([&] {
-        while (polling) {
-            const uint64_t now = program_idle_token();
-            if (now % 2 == 1 && now >= token + 2 * sleeps_before_typing) {
-                key_down_char('y');
-                typed_while_asleep = program_idle_token() == now;  // the sleep had not ended meanwhile
-                return;
-            }
-            std::this_thread::yield();
-        }
+        const uint64_t asleep = program_sleep_awaited(token, sleeps_before_typing, &polling);
+        if (asleep == 0) return;
+        key_down_char('y');
+        typed_while_asleep = program_idle_token() == asleep;  // the sleep had not ended meanwhile
     });
     string_descriptor* s;
     int polls = 0;

@@ -15,7 +15,6 @@
 #include <utility>
 #include <vector>
 
-#include "core/program_wake.h"
 #include "core/random.h"
 #include "core/shutdown.h"
 #include "core/strings.h"
@@ -24,6 +23,7 @@
 #include "display/keyboard.h"
 #include "display/line_editor.h"
 #include "display/line_fields.h"
+#include "display/program_sleep.h"
 #include "screen/screen_fixture.h"
 
 namespace {
@@ -385,16 +385,6 @@ TEST_F(line_editor_test, SeedPromptReadsThroughTheEditor) {
 // The editor's key wait blocks until a key comes from another thread, and ends at shutdown.
 struct LineEditorThreaded : line_editor_test {};
 
-// Returns once the program thread sleeps in a wait that began after `token` (program_idle_token,
-// odd while it sleeps) was read; the answer is the token of that sleep.
-uint64_t program_sleep_after(uint64_t token) {
-    for (;;) {
-        const uint64_t now = program_idle_token();
-        if (now % 2 == 1 && now > token) return now;
-        std::this_thread::yield();
-    }
-}
-
 TEST_F(LineEditorThreaded, KeysFromAnotherThreadEndTheWait) {
     int16_t n = 0;
     input_target_list[1] = &n;
@@ -402,7 +392,7 @@ TEST_F(LineEditorThreaded, KeysFromAnotherThreadEndTheWait) {
     uint64_t token = program_idle_token();
     std::thread program([] { input_line_edit(1, 1); });
     for (int32_t k : {int32_t{'4'}, int32_t{'2'}, int32_t{13}}) {
-        token = program_sleep_after(token);  // each key comes while the editor waits for it
+        token = program_sleep_awaited(token, 0);  // each key comes while the editor waits for it
         key_down(k);
         key_up(k);
     }
@@ -487,7 +477,7 @@ TEST_F(LineEditorThreaded, ShutdownEndsTheWait) {
     input_type_list[1] = int16;
     const uint64_t token = program_idle_token();
     std::thread program([] { input_line_edit(1, 1); });
-    program_sleep_after(token);
+    program_sleep_awaited(token, 0);
     shutdown_flag.store(1);
     program.join();
     shutdown_flag.store(0);
