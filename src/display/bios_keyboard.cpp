@@ -1,7 +1,5 @@
 #include "display/bios_keyboard.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <chrono>
 
@@ -33,13 +31,14 @@ uint8_t bios_ring_next(uint8_t offset) {
     return next >= bios_ring_end ? bios_ring_first : next;
 }
 
-// The read's own state (program thread only): when the last read found nothing, and how long the
-// last idle wait could last.
+// The read's own state (program thread only): when the last read found nothing, how long the last
+// idle wait could last, and the sleeps so far.
 struct bios_read_state {
     std::chrono::steady_clock::time_point last_empty_read{};
     bool last_read_empty = false;
     int64_t idle_wait_ms = 0;
     uint64_t timer_reads_seen = 0;
+    bios_read_sleeps sleeps;
 };
 bios_read_state reader;
 
@@ -113,18 +112,27 @@ namespace {
 // read that follows an empty one within a few microseconds sleeps until a key, an event or
 // shutdown wakes it, or until a time limit that doubles from 1 ms to a quarter second while the
 // loop goes on; a loop that also reads the clock keeps the 1 ms limit, so it sees every tick. A
-// program that does work between its reads never sleeps.
+// program that does work between its reads never sleeps and never yields: on a busy machine a yield
+// gives the core away for a whole time slice, and it hurries no key, which the window thread stores
+// on its own and which wakes a sleeping read.
 constexpr auto tight_poll_gap = std::chrono::microseconds(50);
 constexpr int64_t idle_wait_first_ms = 1;
 constexpr int64_t idle_wait_longest_ms = program_wake_guard_ms;
 
 bool read_has_news() { return !bios_ring_empty() || event_pending.load() != 0 || runtime_shutting_down(); }
 
+void sleep_until_news(uint32_t ticket) {
+    program_wake_wait(ticket, reader.idle_wait_ms);
+    bios_read_sleeps& sleeps = reader.sleeps;
+    ++sleeps.count;
+    if (program_wake_ticket() != ticket) ++sleeps.woken;
+    sleeps.longest_limit_ms = std::max(sleeps.longest_limit_ms, reader.idle_wait_ms);
+}
+
 void wait_before_read() {
     auto now = std::chrono::steady_clock::now();
     if (!reader.last_read_empty || now - reader.last_empty_read >= tight_poll_gap) {
         reader.idle_wait_ms = 0;
-        sched_yield();
         return;
     }
     uint64_t clock_reads = timer_reads();
@@ -134,7 +142,7 @@ void wait_before_read() {
                               ? idle_wait_first_ms
                               : std::min(reader.idle_wait_ms * 2, idle_wait_longest_ms);
     uint32_t ticket = program_wake_ticket();
-    if (!read_has_news()) program_wake_wait(ticket, reader.idle_wait_ms);
+    if (!read_has_news()) sleep_until_news(ticket);
 }
 
 string_descriptor* temporary_of(const uint8_t* bytes, uint32_t length) {
@@ -158,6 +166,8 @@ string_descriptor* bios_key_buffer_read() {
     if (reader.last_read_empty) reader.last_empty_read = std::chrono::steady_clock::now();
     return temporary_of(bytes, length);
 }
+
+bios_read_sleeps bios_key_read_sleeps() { return reader.sleeps; }
 
 void bios_key_wait() {
     program_wait_woken([] { return !bios_ring_empty(); });

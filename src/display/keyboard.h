@@ -33,6 +33,14 @@ int32_t key_hit_pop();
 // The oldest key of the BIOS keyboard buffer as a temporary string: "" when empty, the character,
 // or 0 and the scan byte for a key without one.
 string_descriptor* bios_key_buffer_read();
+// Tests: the sleeps of bios_key_buffer_read since keyboard_reset, how many of them a wake had
+// followed by their end, and the longest limit one had. Program thread.
+struct bios_read_sleeps {
+    uint64_t count = 0;
+    uint64_t woken = 0;
+    int64_t longest_limit_ms = 0;
+};
+bios_read_sleeps bios_key_read_sleeps();
 // Sleeps until the BIOS keyboard buffer holds a key (it takes none); parks when the runtime shuts
 // down. Program thread.
 void bios_key_wait();

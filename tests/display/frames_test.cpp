@@ -630,17 +630,29 @@ TEST_F(FramesThreaded, DisplayNowTurnsAutomaticDisplayOffThenBuildsAtOnce) {
     EXPECT_EQ(frame_done.load(), 1);
 }
 
+// Nobody builds, so only the shutdown ends a wait; the stopper comes only once the wait has begun
+// (it watches the word each wait sets as it starts).
 TEST_F(FramesThreaded, WaitsEndOnShutdown) {
     recorded_boxes words;
     shown_image(8, 8, 13);
-    std::thread stopper([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        shutdown_flag = 1;
-    });
-    display_now();  // nobody builds: only the shutdown ends the wait
-    display_frame_wait();
-    stopper.join();
+    const struct {
+        const char* name;
+        void (*wait)();
+        bool (*waiting)();
+    } waits[] = {{"display_now", display_now, [] { return autodisplay_mode.load() == -1; }},
+                 {"display_frame_wait", display_frame_wait, [] { return frame_done.load() == 0; }}};
+    for (const auto& w : waits) {
+        shutdown_flag = 0;
+        frame_done = 1;
+        std::thread stopper([&w] {
+            while (!w.waiting()) std::this_thread::yield();
+            shutdown_flag = 1;
+        });
+        w.wait();
+        stopper.join();
+    }
     EXPECT_EQ(autodisplay_mode.load(), -1);
+    EXPECT_EQ(frame_done.load(), 0);
 }
 
 TEST_F(FramesThreaded, SuspendHandOverWithTheBuilderRunning) {

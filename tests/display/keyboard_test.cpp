@@ -1,4 +1,11 @@
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <time.h>
+
 #include <atomic>
+#include <chrono>
+#include <latch>
 #include <string>
 #include <thread>
 
@@ -9,6 +16,7 @@
 #include "display/display_control.h"
 #include "display/frames.h"
 #include "display/keyboard_fixture.h"
+#include "display/program_sleep.h"
 #include "display/window.h"
 
 namespace {
@@ -519,49 +527,121 @@ TEST_F(KeyboardThreaded, KeysWhileLockKeysSyncAndProgramReads) {
     for (int c = 'a'; c <= 'z'; ++c) EXPECT_EQ(key_is_down(c), 0);
 }
 
-// A loop that works between its polls (a game loop) never sleeps in the read.
-TEST_F(keyboard_test, APollBetweenOtherWorkIsNotSlowed) {
-    auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 200; ++i) {
+// --- What a read gives away ----------------------------------------------------------------------
+
+// Voluntary switches count the thread's sleeps; involuntary ones its yields while another thread is
+// ready on its core (and preemptions, a few per time slice of its processor time).
+struct thread_switches {
+    long voluntary, involuntary;
+};
+
+thread_switches thread_switches_now() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return {usage.ru_nvcsw, usage.ru_nivcsw};
+}
+
+// Spins on the processor time of this thread, so that the work lasts as long however loaded the
+// machine is.
+void thread_work(std::chrono::nanoseconds length) {
+    auto now = [] {
+        timespec t{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+    };
+    const auto end = now() + length;
+    while (now() < end) {
+    }
+}
+
+// This thread and a spinning rival share one core while it lives, so that a yield always finds
+// someone to give the core to; the thread's own affinity comes back afterwards.
+class core_rival {
+public:
+    core_rival() {
+        pthread_getaffinity_np(pthread_self(), sizeof saved_, &saved_);
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(sched_getcpu(), &one);
+        EXPECT_EQ(pthread_setaffinity_np(pthread_self(), sizeof one, &one), 0);
+        rival_ = std::thread([this, one] {
+            pthread_setaffinity_np(pthread_self(), sizeof one, &one);
+            ready_.count_down();
+            while (running_.load(std::memory_order_relaxed)) {
+            }
+        });
+        ready_.wait();
+    }
+    ~core_rival() {
+        running_ = false;
+        rival_.join();
+        pthread_setaffinity_np(pthread_self(), sizeof saved_, &saved_);
+    }
+
+private:
+    cpu_set_t saved_{};
+    std::atomic<bool> running_{true};
+    std::latch ready_{1};
+    std::thread rival_;
+};
+
+// A loop that works between its polls (a game loop) has every read at once: the read neither sleeps
+// nor yields its core to the rival waiting for it.
+TEST_F(KeyboardThreaded, APollBetweenOtherWorkIsNotSlowed) {
+    constexpr int reads = 200;
+    constexpr auto work = std::chrono::microseconds(100);  // more than a tight poll's gap
+    core_rival rival;
+    const thread_switches before = thread_switches_now();
+    for (int i = 0; i < reads; ++i) {
         EXPECT_EQ(bios_key_buffer_read()->length, 0);
         string_temps_release(0, 0);
-        auto work_end = std::chrono::steady_clock::now() + std::chrono::microseconds(100);
-        while (std::chrono::steady_clock::now() < work_end) {
-        }
+        thread_work(work);
     }
-    // 20 ms of work; reads that slept would sleep longer each time, up to a quarter second.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    const thread_switches after = thread_switches_now();
+    EXPECT_EQ(bios_key_read_sleeps().count, 0u);
+    // A sleep or a yield in each read would switch about once a read; 20 ms of work, a handful.
+    EXPECT_LT(after.voluntary - before.voluntary, reads / 4);
+    EXPECT_LT(after.involuntary - before.involuntary, reads / 4);
 }
 
 // A loop that polls for a key until the clock reaches a time sees the clock move in its own steps:
-// its reads sleep at most about a millisecond, not a growing quarter second.
+// its reads sleep at most a millisecond each, not a growing quarter second.
 TEST_F(keyboard_test, APollThatWatchesTheClockSleepsShortly) {
-    auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 40; ++i) {
         EXPECT_EQ(bios_key_buffer_read()->length, 0);
         string_temps_release(0, 0);
         timer_seconds(0, 0);
     }
-    // Doubling limits would sleep 1 + 2 + 4 + ... + 250 ms, several seconds in all.
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    const bios_read_sleeps sleeps = bios_key_read_sleeps();
+    EXPECT_GT(sleeps.count, 1u);
+    EXPECT_EQ(sleeps.longest_limit_ms, 1);
 }
 
+// A tight poll sleeps between its looks instead of spinning, and a key typed while it sleeps ends
+// the sleep: the typist types during the eighth sleep, whose limit is 128 ms.
 TEST_F(KeyboardThreaded, ATightPollWakesAtOnceForAKey) {
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(bios_key_buffer_read()->length, 0);
-    std::thread typist([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    constexpr uint64_t sleeps_before_typing = 7;
+    constexpr int polls_most = 200;
+    const uint64_t token = program_idle_token();
+    std::atomic<bool> polling{true}, typed_while_asleep{false};
+    std::thread typist([&] {
+        const uint64_t asleep = program_sleep_awaited(token, sleeps_before_typing, &polling);
+        if (asleep == 0) return;
         key_down_char('y');
+        typed_while_asleep = program_idle_token() == asleep;  // the sleep had not ended meanwhile
     });
-    auto start = std::chrono::steady_clock::now();
     string_descriptor* s;
     int polls = 0;
-    while ((s = bios_key_buffer_read())->length == 0) ++polls;
-    auto waited = std::chrono::steady_clock::now() - start;
+    while ((s = bios_key_buffer_read())->length == 0 && ++polls < polls_most) {
+    }
+    polling = false;
     typist.join();
     EXPECT_EQ(text_of(s), "y");
-    // A tight poll sleeps between looks instead of spinning.
-    EXPECT_LT(polls, 200);
-    EXPECT_LT(waited, std::chrono::milliseconds(500));
+    EXPECT_LT(polls, polls_most);
+    // Only a typist held up until the sleep's end leaves the wake unproven.
+    if (typed_while_asleep) {
+        EXPECT_EQ(bios_key_read_sleeps().woken, 1u);
+    }
     string_temps_release(0, 0);
 }
 

@@ -23,6 +23,7 @@
 #include "display/keyboard.h"
 #include "display/line_editor.h"
 #include "display/line_fields.h"
+#include "display/program_sleep.h"
 #include "screen/screen_fixture.h"
 
 namespace {
@@ -388,12 +389,12 @@ TEST_F(LineEditorThreaded, KeysFromAnotherThreadEndTheWait) {
     int16_t n = 0;
     input_target_list[1] = &n;
     input_type_list[1] = int16;
+    uint64_t token = program_idle_token();
     std::thread program([] { input_line_edit(1, 1); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
     for (int32_t k : {int32_t{'4'}, int32_t{'2'}, int32_t{13}}) {
+        token = program_sleep_awaited(token, 0);  // each key comes while the editor waits for it
         key_down(k);
         key_up(k);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     program.join();
     EXPECT_EQ(n, 42);
@@ -439,10 +440,11 @@ struct piped_console {
         ::dup2(saved_out, STDOUT_FILENO);
         for (int fd : {input[0], input[1], output[0], output[1], saved_in, saved_out}) ::close(fd);
     }
-    // What reached standard output within the time.
-    std::string written(int timeout_ms) {
+    // What reached standard output within a minute: only a prompt that never comes takes that long.
+    std::string written() {
+        constexpr int hang_ms = 60000;
         pollfd ready{output[0], POLLIN, 0};
-        if (::poll(&ready, 1, timeout_ms) <= 0) return {};
+        if (::poll(&ready, 1, hang_ms) <= 0) return {};
         char buffer[64];
         ssize_t n = ::read(output[0], buffer, sizeof buffer);
         return n > 0 ? std::string(buffer, static_cast<size_t>(n)) : std::string();
@@ -462,7 +464,7 @@ TEST_F(LineEditorThreaded, ConsolePromptIsShownBeforeTheLineIsRead) {
         string_temps_release(mark, 0);
         input_line_edit(1, 1);
     });
-    std::string prompt = console.written(2000);
+    std::string prompt = console.written();
     ASSERT_EQ(::write(console.input[1], "42\n", 3), 3);
     program.join();
     EXPECT_EQ(prompt, "Count? ");
@@ -473,8 +475,9 @@ TEST_F(LineEditorThreaded, ShutdownEndsTheWait) {
     int16_t n = 0;
     input_target_list[1] = &n;
     input_type_list[1] = int16;
+    const uint64_t token = program_idle_token();
     std::thread program([] { input_line_edit(1, 1); });
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    program_sleep_awaited(token, 0);
     shutdown_flag.store(1);
     program.join();
     shutdown_flag.store(0);
