@@ -268,7 +268,8 @@ int32_t file_locks_join(file_os_handle& os, int32_t access, int32_t deny, bool f
     bool settled;
     int32_t code;
     // Only openers between their steps stand in the way: back off until they are through.
-    while ((code = join_try(os, held, refusing, first_byte_next, settled)) == file_denied && !settled && retry_wait(retry)) {
+    while ((code = join_try(os, held, refusing, first_byte_next, settled)) == file_denied && !settled &&
+           retry_wait(retry)) {
     }
     if (code == marks_unkept) os.shared = false;
     return code == marks_unkept ? file_ok : code;
