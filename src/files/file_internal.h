@@ -30,6 +30,7 @@ struct file_os_handle {
     bool shared = false;     // joined the file's sharing (file_locks_internal.h): regular files
     int peer_fd = -1;        // the file open for writing, for a read-only handle's LOCK; -1 when none
     bool peer_tried = false;
+    bool first_byte_free = false;  // the join found no other handle's lock on byte 0; told once
     bool seekable = false;     // transfers at the kept position (regular files, block devices)
     std::vector<locked_range> ranges;
     std::vector<lock_span> holds;    // what the transfer under way holds

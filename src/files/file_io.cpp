@@ -133,7 +133,9 @@ int32_t open_attempt(int32_t slot, const std::string& path, int32_t access, int3
     os.fd_reads = mode != O_WRONLY;
     os.fd_writes = mode != O_RDONLY;
     os.seekable = S_ISREG(st.st_mode) || S_ISBLK(st.st_mode);
-    if (S_ISREG(st.st_mode)) code = file_locks_join(os, access, deny);
+    // Opens of existing files only are OPEN FOR INPUT, which reads the first byte next, and
+    // whole-file reads.
+    if (S_ISREG(st.st_mode)) code = file_locks_join(os, access, deny, kind == file_create_never);
     // Truncation only once the sharing allows it: a holder that denies writing keeps its bytes.
     if (code == file_ok && kind == file_create_truncate && S_ISREG(st.st_mode) && st.st_size != 0)
         code = truncate_to_empty(fd, st);
@@ -390,7 +392,7 @@ int32_t file_handle_first_byte(int32_t slot) {
     file_slot* s = file_slot_open(slot);
     if (!s) return file_bad_slot;
     if (!s->os.seekable || !s->record.can_read) return file_no_access;
-    if (int32_t code = file_locks_range_check(s->os, 0, 1); code != file_ok) return code;
+    if (int32_t code = file_locks_first_byte_check(s->os); code != file_ok) return code;
     uint8_t byte = 0;
     ssize_t n;
     do n = ::pread(s->os.fd, &byte, 1, 0);

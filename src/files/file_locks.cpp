@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -151,16 +153,28 @@ int32_t marks_absent(int fd, uint32_t marks, uint32_t sides) {
     return code;
 }
 
+// Where the offsets of every mark of a mask end.
+int64_t marks_end(uint32_t marks) { return marks_start + std::bit_width(mark_offsets_of(marks, side_both)); }
+
+// file_ok when no description but the slot's holds a refusing mark. An open that reads its first
+// byte next looks from that byte through the marks at once, for a lock of any type: finding none
+// answers both. A look tells of one lock only, so when it finds any, the marks are looked for run
+// by run and the byte is left to its own look.
+int32_t refusing_marks_absent(file_os_handle& os, uint32_t refusing, bool first_byte_next) {
+    os.first_byte_free = first_byte_next && clashing_lock(os.fd, F_WRLCK, {0, marks_end(refusing)}) == F_UNLCK;
+    return os.first_byte_free ? file_ok : marks_absent(os.fd, refusing, side_both);
+}
+
 // One try at joining: file_denied with settled set when a settled mark refuses the open, clear
 // when only tentative ones do. A settled handle keeps its tentative marks too, so an opener that
 // looks after it took them always sees one or the other.
-int32_t join_try(const file_os_handle& os, uint32_t held, uint32_t refusing, bool& settled) {
+int32_t join_try(file_os_handle& os, uint32_t held, uint32_t refusing, bool first_byte_next, bool& settled) {
     // A mark that cannot be taken is held exclusively: by a handle that may only write, or by
     // another program's lock. That does not pass.
     settled = true;
     int32_t code = marks_set(os, held, side_tentative);
     if (code != file_ok) return code;
-    code = marks_absent(os.fd, refusing, side_both);
+    code = refusing_marks_absent(os, refusing, first_byte_next);
     if (code == file_ok && (code = marks_set(os, held, side_settled)) == file_ok) return file_ok;
     marks_clear(os, held, side_tentative);
     if (code != file_denied) return code;
@@ -247,14 +261,15 @@ void spans_uncovered(lock_span span, const std::vector<locked_range>& own, std::
     if (from < span.end) out.push_back({from, span.end});
 }
 
-int32_t file_locks_join(file_os_handle& os, int32_t access, int32_t deny) {
+int32_t file_locks_join(file_os_handle& os, int32_t access, int32_t deny, bool first_byte_next) {
     os.shared = true;
     const uint32_t held = marks_held(access, deny), refusing = marks_refusing(access, deny);
     retry_state retry;
     bool settled;
     int32_t code;
     // Only openers between their steps stand in the way: back off until they are through.
-    while ((code = join_try(os, held, refusing, settled)) == file_denied && !settled && retry_wait(retry)) {
+    while ((code = join_try(os, held, refusing, first_byte_next, settled)) == file_denied && !settled &&
+           retry_wait(retry)) {
     }
     if (code == marks_unkept) os.shared = false;
     return code == marks_unkept ? file_ok : code;
@@ -267,6 +282,7 @@ void file_locks_drop(file_os_handle& os) {
     os.ranges.clear();
     os.holds.clear();
     os.shared = false;
+    os.first_byte_free = false;
 }
 
 bool file_locks_open_elsewhere(const std::string& path, const struct stat& st) {
@@ -336,6 +352,11 @@ int32_t file_locks_transfer_hold(file_os_handle& os, int64_t position, int64_t c
 void file_locks_transfer_release(file_os_handle& os) {
     for (const lock_span& s : os.holds) set_lock(os.fd, F_UNLCK, s);
     os.holds.clear();
+}
+
+int32_t file_locks_first_byte_check(file_os_handle& os) {
+    if (std::exchange(os.first_byte_free, false)) return file_ok;
+    return file_locks_range_check(os, 0, 1);
 }
 
 int32_t file_locks_range_check(const file_os_handle& os, int64_t position, int64_t count) {

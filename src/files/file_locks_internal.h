@@ -20,8 +20,9 @@
 #include "files/file_internal.h"
 
 // Joins the file's sharing with fd (a regular file): file_denied when another handle denies what
-// this one asks or holds what this one denies; file_fault when the kernel refuses the locks.
-int32_t file_locks_join(file_os_handle& os, int32_t access, int32_t deny);
+// this one asks or holds what this one denies; file_fault when the kernel refuses the locks. An
+// open that reads its first byte next has the join look for another handle's LOCK of it too.
+int32_t file_locks_join(file_os_handle& os, int32_t access, int32_t deny, bool first_byte_next);
 // Gives up the slot's range locks; closing the slot's descriptor then drops its marks.
 void file_locks_drop(file_os_handle& os);
 // Another handle holds the regular file at path (st) open.
@@ -35,6 +36,9 @@ int32_t file_locks_range_give(file_os_handle& os, int64_t first, int64_t last);
 // file_denied when another handle has locked any of them. Every hold is released before the next.
 int32_t file_locks_transfer_hold(file_os_handle& os, int64_t position, int64_t count);
 void file_locks_transfer_release(file_os_handle& os);
+// file_denied when another handle has locked the first byte: the join's answer, once, where it
+// found that no other handle locks it, else a look now. Holds nothing.
+int32_t file_locks_first_byte_check(file_os_handle& os);
 // file_denied when another handle has locked any of count bytes from position; holds nothing.
 int32_t file_locks_range_check(const file_os_handle& os, int64_t position, int64_t count);
 

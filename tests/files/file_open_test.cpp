@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "files/file_fixture.h"
 #include "files/file_open.h"
 #include "files/network_seam.h"
@@ -135,6 +137,93 @@ TEST_F(FileOpen, AFailedFirstByteReadLeavesTheNumberFree) {
     EXPECT_EQ(file_number_state(1), 0);
     file_handle_close(holder);
     EXPECT_EQ(open("f", open_mode_input, 1), 0);
+}
+
+// Another program's lock at one offset, on a description of its own, held while the value lives.
+struct foreign_lock {
+    int fd;
+    foreign_lock(const std::string& file, short type, int64_t at) : fd(::open(file.c_str(), O_RDWR | O_CLOEXEC)) {
+        struct flock fl{};
+        fl.l_type = type;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = at;
+        fl.l_len = 1;
+        if (::fcntl(fd, F_OFD_SETLK, &fl) != 0) ADD_FAILURE() << "no lock at " << at;
+    }
+    ~foreign_lock() { ::close(fd); }
+};
+
+constexpr int64_t marks_start = int64_t{1} << 62;
+constexpr int64_t marks_window = 16;  // past the last mark
+
+// Only an exclusive lock of the first byte refuses the input open; a shared one (a read under way)
+// or one of another byte lets it in, with the end marker read.
+TEST_F(FileOpen, OnlyAnExclusiveLockOfTheFirstByteRefusesAnInputOpen) {
+    write_file("f", "\x1a" "abc");
+    struct lock_case {
+        const char* name;
+        short type;
+        int64_t byte;
+        int32_t error;
+    } cases[] = {
+        {"no lock", F_UNLCK, 0, 0},
+        {"an exclusive lock of the first byte", F_WRLCK, 0, 70},
+        {"a shared lock of the first byte", F_RDLCK, 0, 0},
+        {"an exclusive lock of the second byte", F_WRLCK, 1, 0},
+    };
+    for (const lock_case& c : cases) {
+        foreign_lock held(path("f"), c.type, c.byte);
+        int32_t error = open("f", open_mode_input, 1);
+        EXPECT_EQ(error, c.error) << c.name;
+        if (error == 0) {
+            EXPECT_EQ(file_eof(1), -1) << c.name;
+            file_close(1, 1);
+        }
+    }
+}
+
+// The offsets from the marks' start that a handle opened so holds, as another description sees them.
+std::set<int64_t> mark_offsets_held(const std::string& file, int32_t access, int32_t deny) {
+    int32_t holder = file_handle_open(file, access, deny, file_create_open);
+    int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    std::set<int64_t> held;
+    for (int64_t k = 0; k < marks_window; ++k) {
+        struct flock fl{};
+        fl.l_type = F_WRLCK;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = marks_start + k;
+        fl.l_len = 1;
+        if (::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK) held.insert(k);
+    }
+    ::close(fd);
+    file_handle_close(holder);
+    return held;
+}
+
+// A shared lock at one offset among the marks, as a reader's marks are held, refuses an input open
+// exactly where a handle that denies reading holds a mark and a plain reader does not.
+TEST_F(FileOpen, AForeignLockAmongTheMarksRefusesAnInputOpenWhereADenyReadMarkLies) {
+    write_file("f", "data");
+    const std::set<int64_t> reader = mark_offsets_held(path("f"), file_access_read, 0);
+    const std::set<int64_t> denier = mark_offsets_held(path("f"), file_access_read, file_deny_read);
+    ASSERT_GT(denier.size(), reader.size());
+    for (int64_t k = 0; k < marks_window; ++k) {
+        foreign_lock held(path("f"), F_RDLCK, marks_start + k);
+        bool refuses = denier.contains(k) && !reader.contains(k);
+        int32_t error = open("f", open_mode_input, 1);
+        EXPECT_EQ(error, refuses ? 70 : 0) << "offset " << k;
+        if (error == 0) file_close(1, 1);
+    }
+}
+
+// What the open found of the first byte serves the open only: a LOCK taken after it meets the
+// next look.
+TEST_F(FileOpen, ALockTakenAfterAnInputOpenMeetsTheNextLookAtTheFirstByte) {
+    write_file("f", "data");
+    ASSERT_EQ(open("f", open_mode_input, 1), 0);
+    int32_t other = file_handle_open(path("f"), file_access_read | file_access_write, 0, file_create_open);
+    ASSERT_EQ(file_handle_lock_range(other, 0, 0), file_ok);
+    EXPECT_EQ(file_handle_first_byte(file_number_slot(1)), file_denied);
 }
 
 TEST_F(FileOpen, LockClausesHoldBetweenTwoNumbers) {
