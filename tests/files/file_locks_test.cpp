@@ -108,7 +108,7 @@ TEST(LockSpans, BytesPastTheMarksStartShareItsLastOffset) {
 // A pipe both ways between the test and a forked holder: the holder takes commands, one byte each.
 struct holder_process {
     pid_t pid = -1;
-    int to_child[2], from_child[2];
+    int to_child[2] = {-1, -1}, from_child[2] = {-1, -1};
     template <class Serve>
     void start(Serve serve) {
         ASSERT_EQ(::pipe(to_child), 0);
@@ -127,16 +127,24 @@ struct holder_process {
         ::close(to_child[0]);
         ::close(from_child[1]);
     }
-    char ask(char c) {
-        char answer = 0;
-        if (::write(to_child[1], &c, 1) != 1 || ::read(from_child[0], &answer, 1) != 1) return 0;
-        return answer;
+    bool tell(char c) { return ::write(to_child[1], &c, 1) == 1; }
+    // The holder's next answer; 0 when it ended without one.
+    char answer() {
+        char a = 0;
+        return ::read(from_child[0], &a, 1) == 1 ? a : 0;
+    }
+    char ask(char c) { return tell(c) ? answer() : 0; }
+    // Waits for the holder to end: its wait status.
+    int reaped() {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        pid = -1;
+        return status;
     }
     ~holder_process() {
-        if (pid <= 0) return;
-        ::close(to_child[1]);
-        ::waitpid(pid, nullptr, 0);
-        ::close(from_child[0]);
+        if (to_child[1] >= 0) ::close(to_child[1]);
+        if (pid > 0) ::waitpid(pid, nullptr, 0);
+        if (from_child[0] >= 0) ::close(from_child[0]);
     }
 };
 
@@ -445,30 +453,30 @@ TEST_F(FileSharing, NothingIsMadeBesideTheFilesThemselves) {
 }
 
 // Twenty files held exclusively with LOCKs by a program that is killed, or ends by a fatal error:
-// the next program opens and locks them all.
+// the next program opens and locks them all. The program holds them until the test has seen them
+// held, and only then dies.
 TEST_F(FileSharing, AKilledOrFailedProgramLeavesNothingThatStopsTheNextOpen) {
     constexpr int files = 20;
     for (int i = 0; i < files; ++i) write_file(std::to_string(i), "data");
     for (bool killed : {true, false}) {
-        int ready[2];
-        ASSERT_EQ(::pipe(ready), 0);
-        pid_t child = ::fork();
-        if (child == 0) {
+        holder_process program;
+        // 'h' holds every file; 'f' ends the program by a fatal error, which answers nothing.
+        program.start([&](char c) {
+            if (c == 'f') {
+                error_raise(error_out_of_stack_space);
+                ::_exit(2);
+            }
             for (int i = 0; i < files; ++i) {
                 int32_t slot = file_handle_open(path(std::to_string(i)), r | w, file_deny_read | file_deny_write, 1);
-                if (slot < 0 || file_handle_lock_range(slot, 0, -1) != file_ok) ::_exit(1);
+                if (slot < 0 || file_handle_lock_range(slot, 0, -1) != file_ok) return 'n';
             }
-            (void)!::write(ready[1], "y", 1);
-            if (killed) ::pause();
-            error_raise(error_out_of_stack_space);
-            ::_exit(2);
-        }
-        char c = 0;
-        ASSERT_EQ(::read(ready[0], &c, 1), 1);
+            return 'y';
+        });
+        ASSERT_EQ(program.ask('h'), 'y');
         EXPECT_EQ(file_handle_open(path("0"), r, 0, file_create_never), file_denied);  // held while it lives
-        if (killed) ::kill(child, SIGKILL);
-        int status = 0;
-        ::waitpid(child, &status, 0);
+        if (killed) ::kill(program.pid, SIGKILL);
+        else EXPECT_EQ(program.ask('f'), 0);
+        int status = program.reaped();
         EXPECT_TRUE(killed ? WIFSIGNALED(status) : WIFEXITED(status) && WEXITSTATUS(status) == 70) << status;
         for (int i = 0; i < files; ++i) {
             int32_t slot = file_handle_open(path(std::to_string(i)), r | w, file_deny_read | file_deny_write, 1);
@@ -476,8 +484,6 @@ TEST_F(FileSharing, AKilledOrFailedProgramLeavesNothingThatStopsTheNextOpen) {
             EXPECT_EQ(file_handle_lock_range(slot, 0, -1), file_ok);
             file_handle_close(slot);
         }
-        ::close(ready[0]);
-        ::close(ready[1]);
     }
 }
 
