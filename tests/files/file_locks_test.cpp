@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -14,10 +15,12 @@
 #include <chrono>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "core/errors.h"
 #include "files/file_fixture.h"
 #include "files/file_locks_internal.h"
+#include "files/file_system.h"
 
 namespace {
 
@@ -150,10 +153,11 @@ struct holder_process {
 
 class FileSharing : public file_test {
 protected:
-    // A file of 100 bytes with the bits given, in a folder every user may enter.
-    void file_for_others(mode_t mode) {
+    // A file of 100 bytes with the bits given, in a folder every user may enter (and, with 0777,
+    // delete from).
+    void file_for_others(mode_t mode, mode_t folder = 0755) {
         write_file("f", std::string(100, 'a'));
-        ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+        ASSERT_EQ(::chmod(dir.c_str(), folder), 0);
         ASSERT_EQ(::chmod(path("f").c_str(), mode), 0);
     }
 };
@@ -275,6 +279,45 @@ TEST_F(FileSharing, RacingProcessesNeverShareAClashAndNeverRefuseWithoutOne) {
     ::munmap(page, sizeof(race_board));
 }
 
+// Another opener between its steps holds a tentative mark for a while: an open that denies
+// reading and writing backs off and gets in once the mark is gone, instead of refusing at once.
+// A round that load stretches (begun after the mark was to go, or the mark kept past the back-off)
+// proves nothing either way and is tried again.
+TEST_F(FileSharing, AnOpenBacksOffWhileAnotherOpenerIsBetweenItsSteps) {
+    constexpr int64_t tentative_reads_mark = int64_t{1} << 62;  // the first mark an opener that reads takes
+    constexpr auto between_steps = std::chrono::milliseconds(30);
+    constexpr int rounds = 5;
+    write_file("f", "data");
+    holder_process opener;
+    opener.start([&](char c) {
+        static int fd = ::open(path("f").c_str(), O_RDONLY | O_CLOEXEC);
+        struct flock fl{};
+        fl.l_type = c == 't' ? F_RDLCK : F_UNLCK;
+        fl.l_whence = SEEK_SET;
+        fl.l_start = tentative_reads_mark;
+        fl.l_len = 1;
+        return ::fcntl(fd, F_OFD_SETLK, &fl) == 0 ? 'y' : 'n';
+    });
+    for (int round = 0; round < rounds; ++round) {
+        ASSERT_EQ(opener.ask('t'), 'y');
+        auto gone_at = std::chrono::steady_clock::now() + between_steps;
+        std::thread later([&] {
+            std::this_thread::sleep_until(gone_at);
+            opener.tell('u');
+        });
+        auto start = std::chrono::steady_clock::now();
+        int32_t slot = file_handle_open(path("f"), r | w, file_deny_read | file_deny_write, file_create_never);
+        auto answered = std::chrono::steady_clock::now();
+        later.join();
+        ASSERT_EQ(opener.answer(), 'y');
+        if (start >= gone_at) continue;
+        if (slot >= 0) return;
+        ASSERT_EQ(slot, file_denied);
+        ASSERT_TRUE(answered >= gone_at) << "refused while the mark was there: it did not back off";
+    }
+    FAIL() << "in no round did the open meet the mark and get in";
+}
+
 // A forked child that loops until it is killed, and dies with the test.
 template <class Body>
 pid_t looping_child(Body body) {
@@ -374,6 +417,61 @@ TEST_F(FileSharing, AReadOnlyHandlesLockKeepsOutOtherHandlesTransfers) {
     EXPECT_EQ(file_handle_write(other, 15, &byte, 1), file_ok);
 }
 
+// The file opened again for writing goes with a read-only handle's last range: a LOCK taken
+// again opens it again and keeps out other handles' writes as the first did.
+TEST_F(FileSharing, AReadOnlyHandlesSecondLockKeepsOutWritesAsTheFirst) {
+    write_file("f", std::string(100, 'a'));
+    int32_t reader = file_handle_open(path("f"), r, 0, file_create_never);
+    int32_t other = file_handle_open(path("f"), r | w, 0, file_create_open);
+    char byte = 'x';
+    for (int time = 1; time <= 2; ++time) {
+        ASSERT_EQ(file_handle_lock_range(reader, 10, 19), file_ok) << time;
+        EXPECT_EQ(file_handle_write(other, 15, &byte, 1), file_denied) << time;
+        ASSERT_EQ(file_handle_unlock_range(reader, 10, 19), file_ok) << time;
+    }
+}
+
+// Another process holds a read lease on the file and never gives it up: a read-only handle's
+// LOCK, which opens the file again for writing, answers instead of waiting for the kernel to
+// break the lease.
+TEST_F(FileSharing, AReadOnlyHandlesLockNeverWaitsForALeaseBreak) {
+    int64_t break_seconds = 0;
+    std::ifstream("/proc/sys/fs/lease-break-time") >> break_seconds;
+    if (std::chrono::seconds(break_seconds) <= hang_bound)
+        GTEST_SKIP() << "a lease break here is too short to tell from an answer";
+    write_file("f", std::string(100, 'a'));
+    holder_process leaser;
+    leaser.start([&](char) {
+        ::signal(SIGIO, SIG_IGN);  // the notice of the break, which it never heeds
+        static int fd = ::open(path("f").c_str(), O_RDONLY | O_CLOEXEC);
+        return ::fcntl(fd, F_SETLEASE, F_RDLCK) == 0 ? 'y' : 'n';
+    });
+    ASSERT_EQ(leaser.ask('l'), 'y');
+    int32_t reader = file_handle_open(path("f"), r, 0, file_create_never);
+    ASSERT_GE(reader, 0);
+    auto start = std::chrono::steady_clock::now();
+    file_handle_lock_range(reader, 10, 19);  // taken or not, it answers
+    EXPECT_LT(std::chrono::steady_clock::now() - start, hang_bound);
+}
+
+// Another handle LOCKs a 50-byte file from its end on: an input handle still reads every byte, its
+// read-ahead holding exactly the bytes the file has.
+TEST_F(FileSharing, ALockFromTheFilesEndLeavesItsBytesToReaders) {
+    std::string bytes;
+    for (int i = 0; i < 50; ++i) bytes += static_cast<char>('a' + i % 26);
+    write_file("f", bytes);
+    int32_t locker = file_handle_open(path("f"), r | w, 0, file_create_open);
+    ASSERT_EQ(file_handle_lock_range(locker, 50, -1), file_ok);
+    int32_t reader = file_handle_open(path("f"), r, 0, file_create_never);
+    ASSERT_GE(reader, 0);
+    file_handle_record_of(reader).mode = file_mode_input;
+    std::string read;
+    int32_t byte;
+    while ((byte = file_handle_read_byte(reader)) >= 0) read += static_cast<char>(byte);
+    EXPECT_EQ(byte, file_at_end);
+    EXPECT_EQ(read, bytes);
+}
+
 // When its user may not write the file, a read-only handle's LOCK is a shared lock: it keeps out
 // other handles' exclusive LOCKs, but the kernel gives it no way to keep out their transfers.
 TEST_F(FileSharing, AReadOnlyHandleThatMayNotWriteKeepsOutOnlyOtherLocks) {
@@ -414,6 +512,23 @@ TEST_F(FileSharing, AHandleThatMayOnlyWriteMarksExclusively) {
     ASSERT_GE(reader, 0);
     ASSERT_EQ(file_handle_lock_range(reader, 10, 19), file_ok);
     EXPECT_EQ(writer.ask('w'), 'y');
+}
+
+// A user who may write the file but not read it KILLs it while its owner holds it open: the look
+// for other handles needs no reading, so KILL raises 55 and the file stays.
+TEST_F(FileSharing, AUserWhoMayOnlyWriteAHeldFileCannotKillIt) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
+    file_for_others(0622, 0777);
+    int32_t mine = file_handle_open(path("f"), r | w, 0, file_create_open);
+    ASSERT_GE(mine, 0);
+    holder_process stranger;
+    stranger.start([&](char) {
+        if (!become_nobody()) return 'n';
+        file_kill(text(path("f")));
+        return error_take() == error_file_already_open ? 'y' : 'n';
+    });
+    EXPECT_EQ(stranger.ask('k'), 'y');
+    EXPECT_TRUE(exists("f"));
 }
 
 std::set<std::string> entries(const std::string& folder) {
