@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -21,6 +22,10 @@
 #include "core/runtime_fixture.h"
 #include "core/strings.h"
 #include "files/file_handles.h"
+
+// A bound on elapsed time that no load on the machine reaches, only a hang or a kernel time-out
+// does (a lease break waits 45 s): for checks that a call answers instead of waiting.
+constexpr auto hang_bound = std::chrono::seconds(20);
 
 // The pending error, cleared.
 inline int32_t error_take() { return error_number.exchange(0); }

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "files/file_fixture.h"
+#include "files/file_open.h"
 #include "files/file_system.h"
 #include "screen/screen_fixture.h"
 
@@ -91,6 +92,21 @@ TEST_F(FileSystem, KillDeletesWhatMatchesAndStopsAtARefusal) {
     EXPECT_EQ(error_take(), 64);
     file_kill(text("Q:\\x"));
     EXPECT_EQ(error_take(), 68);
+}
+
+// Another handle holds the file only for writing, FOR OUTPUT or FOR APPEND: KILL and NAME refuse
+// it and it stays where it is.
+TEST_F(FileSystem, KillAndNameRefuseAFileHeldOnlyForWriting) {
+    for (int32_t mode : {open_mode_output, open_mode_append}) {
+        write_file("held", "x");
+        file_open(text(path("held")), mode, open_access_none, open_lock_none, 1, 0, 0);
+        ASSERT_EQ(error_take(), 0) << mode;
+        EXPECT_EQ(kill("held"), 55) << mode;
+        EXPECT_EQ(rename("held", "moved"), 75) << mode;
+        EXPECT_TRUE(exists("held")) << mode;
+        EXPECT_FALSE(exists("moved")) << mode;
+        file_close(1, 1);
+    }
 }
 
 TEST_F(FileSystem, RenameNeverReplacesAndKeepsBothFilesOnRefusal) {

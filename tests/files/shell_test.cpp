@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <atomic>
@@ -19,7 +21,16 @@ protected:
         environment_reset();
     }
     int64_t hidden(std::string_view command) { return shell_run_hidden_wait_result(text(command)); }
+    // A command that runs until the test lets it end: it reads from a FIFO that the test opens.
+    std::string held_command() {
+        ::mkfifo(path("gate").c_str(), 0600);
+        return "read x < '" + path("gate") + "'";
+    }
+    // Waits until the held command runs (its open of the FIFO meets this one); closing the
+    // descriptor answered lets it end.
+    int held_command_running() { return ::open(path("gate").c_str(), O_WRONLY | O_CLOEXEC); }
 };
+class ShellThreaded : public Shell {};
 
 TEST(ShellStatus, ExitCodesAndSignals) {
     EXPECT_EQ(shell_exit_code_of_status(7 << 8), 7);
@@ -60,13 +71,14 @@ TEST_F(Shell, TheChildGetsTheEnvironmentTableAndNoneOfTheRuntimesDescriptors) {
 }
 
 TEST_F(Shell, ANoWaitChildIsReapedAndLeavesNoZombie) {
-    auto start = std::chrono::steady_clock::now();
-    shell_run_nowait(text("sleep 0.2"), shell_flag_command_given);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+    shell_run_nowait(text(held_command()), shell_flag_command_given);  // answers while the command runs
+    int gate = held_command_running();
+    EXPECT_GE(gate, 0);
+    ::close(gate);
     shell_run_hidden(text("exit 3"), shell_flag_hidden_nowait | shell_flag_command_given);
     // Both children end and the runtime reaps them: soon this process has no child left, not even
     // a zombie (looked at without reaping).
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    auto deadline = std::chrono::steady_clock::now() + hang_bound;
     siginfo_t info{};
     int answer = 0;
     while ((answer = ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT)) == 0 &&
@@ -96,21 +108,22 @@ TEST_F(Shell, InternalCommandNamesAreWholeTexts) {
     EXPECT_EQ(shell_is_internal_command(text("notepad")), 0);
 }
 
-TEST(ShellThreaded, TheChildRunningFlagIsSetWhileAWaitingFormWaits) {
-    dos_memory_clear();
-    string_store_reset();
-    string_segment_init();
-    std::atomic<bool> seen{false}, done{false};
+TEST_F(ShellThreaded, TheChildRunningFlagIsSetWhileAWaitingFormWaits) {
+    const std::string command = held_command();
+    std::atomic<bool> done{false};
     std::thread waiter([&] {
-        shell_run_hidden(string_from_literal("sleep 0.3", 9), shell_flag_command_given);
+        shell_run_hidden(string_from_literal(command.data(), static_cast<int32_t>(command.size())),
+                         shell_flag_command_given);
         done = true;
     });
-    while (!done) {
-        if (shell_child_running.load() != 0) seen = true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    int gate = held_command_running();
+    // The flag is set just after the start, which the command's open of the FIFO may overtake.
+    auto deadline = std::chrono::steady_clock::now() + hang_bound;
+    while (shell_child_running.load() == 0 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
+    EXPECT_EQ(shell_child_running.load(), 1);
+    EXPECT_FALSE(done);
+    ::close(gate);
     waiter.join();
-    EXPECT_TRUE(seen);
     EXPECT_EQ(shell_child_running.load(), 0);
 }
 
