@@ -18,9 +18,10 @@ if find "$prefix" -name '*_internal.h' -o -name 'winding*' | grep .; then
     exit 1
 fi
 
-# Both ways of building against the runtime hand a program the stack probes.
-for flags_file in "$prefix"/lib/cmake/lumo/lumoTargets.cmake "$PKG_CONFIG_PATH/lumo.pc"; do
-    grep -q -- -fstack-clash-protection "$flags_file" || { echo "no stack probes in $flags_file" >&2; exit 1; }
+# Both ways of building against the runtime hand a program the stack probes; pkg-config hands them
+# where a build compiles, not only where it links. grep reads to the end: -q could break the pipe.
+for flags_of in "cat $prefix/lib/cmake/lumo/lumoTargets.cmake" "pkg-config --cflags lumo"; do
+    $flags_of | grep -- -fstack-clash-protection >/dev/null || { echo "no stack probes in $flags_of" >&2; exit 1; }
 done
 
 # Every installed header in one unit: one that includes a header left out fails here.
@@ -34,8 +35,11 @@ check_example() {  # example folder
     local example=$1 name=${1##*/}
     cmake -S "$example" -B "$prefix/$name/with-cmake" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_FLAGS=-Werror >/dev/null
     ninja -C "$prefix/$name/with-cmake" >/dev/null
+    # As a build does it: compiled with the flags of --cflags, then linked with those of --libs.
     mkdir "$prefix/$name/with-pkg-config"
-    g++ "${flags[@]}" -o "$prefix/$name/with-pkg-config/$name" "$example/$name.cpp" $(pkg-config --cflags --libs lumo)
+    local built="$prefix/$name/with-pkg-config/$name"
+    g++ "${flags[@]}" $(pkg-config --cflags lumo) -c -o "$built.o" "$example/$name.cpp"
+    g++ -o "$built" "$built.o" $(pkg-config --libs lumo)
     local input=/dev/null
     [ -f "$example/input" ] && input=$example/input
     for way in with-cmake with-pkg-config; do

@@ -42,8 +42,11 @@ void fatal_signal_handover_start() {
 void fatal_signal_error(int32_t n) {
     static_assert(std::atomic<int32_t>::is_always_lock_free);
     int32_t expected = 0;
-    // The first error that arrives is the one shown; a second faulting thread only waits.
-    if (handover.number.compare_exchange_strong(expected, n)) sem_post(&handover.raised);
+    // The first error that arrives is the one shown. Every call wakes the waiting thread, which
+    // takes one wake-up: a hand-over that faults before its own wake-up (its stack runs out in
+    // the post) is woken by the fault's.
+    handover.number.compare_exchange_strong(expected, n);
+    sem_post(&handover.raised);
     for (;;) pause();
 }
 

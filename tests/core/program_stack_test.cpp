@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
+#include <ucontext.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <functional>
 #include <semaphore>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -174,14 +176,16 @@ uintptr_t stack_low_of_this_thread() {
 
 // Less than the kernel's signal frame (a few KiB with the widest registers).
 constexpr uintptr_t stack_nearly_full_room = 1024;
+// The stack a division by zero leaves; a test sets another room before its program starts.
+uintptr_t stack_room_left = stack_nearly_full_room;
 
-// Calls itself until the stack is nearly full, then divides by zero there; the quotient is kept,
-// so the division stays, and no sanitizer checks the divisor first.
+// Calls itself until less than stack_room_left is left, then divides by zero there; the quotient is
+// kept, so the division stays, and no sanitizer checks the divisor first.
 volatile int32_t quotient = 0;
 [[gnu::noinline, gnu::no_sanitize("integer-divide-by-zero")]] void divide_by_zero_with_stack_nearly_full(
     uintptr_t stack_low) {
     volatile int32_t dividend = 1, divisor = 0;
-    if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) - stack_low < stack_nearly_full_room)
+    if (reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) - stack_low < stack_room_left)
         quotient = dividend / divisor;
     else
         divide_by_zero_with_stack_nearly_full(stack_low);
@@ -241,12 +245,59 @@ TEST(ProgramStackDeathTest, RunningOutIsTheFatalOutOfStackSpaceError) {
         {"frames of 3 MiB", endless_recursion_3_mib},
         {"frames larger than the guard, probed page by page", endless_recursion_beyond_the_guard},
         {"frames of 3 MiB built without probes, other threads started after", endless_recursion_3_mib_unprobed},
-        {"a signal the kernel cannot deliver on the full stack", division_by_zero_nearly_full_plain_handler},
     };
     for (const auto& r : rows) {
         EXPECT_EXIT(program_thread_run_to_the_end(r.entry), ::testing::ExitedWithCode(platform::exit_fatal),
                     "caption=\"Critical Error\" text=\"Out of stack space\".*files flushed")
             << r.name;
+    }
+}
+
+// What delivering a signal takes of the stack it interrupts, measured by the handler: the red zone,
+// the register state the process uses and the frame itself (3.4 KiB with AVX-512). The kernel's
+// own figure, AT_MINSIGSTKSZ, also counts state no thread here has asked for (11.7 KiB with AMX
+// tiles), so room below it may still hold a frame.
+volatile uintptr_t signal_frame_taken = 0;
+void signal_frame_measure(int, siginfo_t*, void* context) {
+    const auto interrupted = static_cast<const ucontext_t*>(context)->uc_mcontext.gregs[REG_RSP];
+    signal_frame_taken =
+        static_cast<uintptr_t>(interrupted) - reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+}
+uintptr_t signal_frame_size() {
+    struct sigaction measure{}, before{};
+    measure.sa_sigaction = signal_frame_measure;
+    measure.sa_flags = SA_SIGINFO;
+    sigemptyset(&measure.sa_mask);
+    sigaction(SIGUSR1, &measure, &before);
+    raise(SIGUSR1);
+    sigaction(SIGUSR1, &before, nullptr);
+    return signal_frame_taken;
+}
+// Aligning the frame and its register state moves what the kernel needs by less than this.
+constexpr uintptr_t signal_frame_alignment_slack = 128;
+// Room below a delivered frame for the handler to start its hand-over, too little for the dynamic
+// linker's first look-up in it (which saves the whole register state): the stack runs out there.
+constexpr uintptr_t plain_handler_room = 1024;
+
+// A handler installed the plain way runs on the stack the signal interrupts. With less than a
+// signal frame left there the kernel cannot deliver the signal and sends SIGSEGV instead, which is
+// the stack running out. With a frame's room left the handler runs there and runs out of stack in
+// its hand-over: before handing its error over or after (the build decides), the process ends.
+TEST(ProgramStackDeathTest, ASignalUnderAPlainHandlerWithLittleStackLeftIsFatal) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const uintptr_t frame = signal_frame_size();
+    struct row { const char* name; uintptr_t room; const char* text; };
+    const row rows[] = {
+        {"1 KiB left", stack_nearly_full_room, "Out of stack space"},
+        {"a little less than a signal frame left", frame - signal_frame_alignment_slack, "Out of stack space"},
+        {"a signal frame and 1 KiB left", frame + plain_handler_room, "(Division by zero|Out of stack space)"},
+    };
+    for (const auto& r : rows) {
+        stack_room_left = r.room;
+        EXPECT_EXIT(program_thread_run_to_the_end(division_by_zero_nearly_full_plain_handler),
+                    ::testing::ExitedWithCode(platform::exit_fatal),
+                    std::string("caption=\"Critical Error\" text=\"") + r.text + "\".*files flushed")
+            << r.name << ": " << r.room << " bytes";
     }
 }
 
