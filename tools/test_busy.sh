@@ -15,6 +15,7 @@ stop_spinners() {
     [ ${#spinner_pids[@]} -eq 0 ] || kill "${spinner_pids[@]}" 2>/dev/null || true
 }
 trap stop_spinners EXIT
+trap "exit 1" INT TERM  # through the EXIT trap
 for _ in $(seq $((3 * cores))); do
     sh -c 'while :; do :; done' &
     spinner_pids+=($!)
