@@ -58,6 +58,9 @@ TEST(DebugLogDeathTest, ALogThatCouldNotBeMadeIsTriedAgainAtTheNextWrite) {
     rmdir(dir);
 }
 
+// Looks of a millisecond each: only a hang runs out of them, however loaded the machine.
+constexpr int looks_before_a_hang = 60000;
+
 TEST(RequestAckThreaded, TheWaitEndsWhenTheRuntimeShutsDown) {
     std::atomic<bool> ended{false};
     std::thread waiter([&] {
@@ -65,12 +68,14 @@ TEST(RequestAckThreaded, TheWaitEndsWhenTheRuntimeShutsDown) {
         ended = true;
     });
     // The waiter raises the request once it runs, which a loaded machine may delay; then it waits.
-    for (int i = 0; i < 2000 && request_flag.load() != 1; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < looks_before_a_hang && request_flag.load() != 1; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(request_flag.load(), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_FALSE(ended.load());
     shutdown_flag = 1;
-    for (int i = 0; i < 2000 && !ended; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (int i = 0; i < looks_before_a_hang && !ended; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_TRUE(ended.load());
     if (ended) waiter.join();
     else waiter.detach();  // it would wait for good

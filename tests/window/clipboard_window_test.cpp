@@ -53,7 +53,7 @@ public:
         if (display_) XCloseDisplay(display_);
     }
     // Blocks until another program takes the clipboard; false when none has within the time.
-    bool taken_wait(std::chrono::milliseconds timeout = 3000ms) {
+    bool taken_wait(std::chrono::milliseconds timeout = 30000ms) {  // only a hang runs out
         if (!display_) return false;
         auto deadline = std::chrono::steady_clock::now() + timeout;
         for (;;) {

@@ -88,7 +88,7 @@ void synth_body() {
     auto w = static_cast<Window>(shown_frame_dump());
     report(focus_wait(w) ? "focused" : "not focused");
     input_synth_type(string_from_cstring("aB"));
-    for (int64_t end = clock_ms() + 3000; clock_ms() < end;) {
+    for (int64_t end = clock_ms() + reply_bound_ms; clock_ms() < end;) {
         int32_t code = key_hit_pop();
         if (code > -256 && code < 256 && code != 0) report("key " + std::to_string(code));
         if (code == -66) break;
@@ -175,7 +175,7 @@ struct mouse_reports_seen {
 mouse_reports_seen reports_collect(child_process& child, size_t records, size_t snapshots) {
     mouse_reports_seen seen;
     while (seen.records.size() < records || seen.snapshots.size() < snapshots) {
-        std::optional<std::string> line = child.await("", 3000);
+        std::optional<std::string> line = child.await("", reply_bound_ms);
         if (!line) break;
         if (line->rfind("mouse ", 0) == 0) seen.records.push_back(line->substr(6));
         if (line->rfind("device ", 0) == 0) seen.snapshots.push_back(line->substr(7));
@@ -213,7 +213,7 @@ TEST_F(input_window, relative_movement_is_a_record_with_the_movement_and_one_wit
     ASSERT_NE(w, 0u);
     x.move(w, 0, 0);
     xdotool("mousemove --window " + std::to_string(w) + " 100 50");  // the first motion starts raw input
-    ASSERT_TRUE(child.await("mouse 100 50 ", 3000));
+    ASSERT_TRUE(child.await("mouse 100 50 ", reply_bound_ms));
     std::optional<std::string> moved;
     for (int i = 0; i < 20 && !moved; ++i) {
         xdotool("mousemove_relative -- 3 -2");
@@ -222,7 +222,7 @@ TEST_F(input_window, relative_movement_is_a_record_with_the_movement_and_one_wit
     }
     ASSERT_TRUE(moved) << "no raw movement arrived";
     EXPECT_NE(moved->find(" moved 3 -2"), std::string::npos) << *moved;
-    std::optional<std::string> next = child.await("mouse ", 3000);
+    std::optional<std::string> next = child.await("mouse ", reply_bound_ms);
     ASSERT_TRUE(next);
     EXPECT_EQ(next->find(" moved "), std::string::npos) << *next;
 }
@@ -244,7 +244,7 @@ TEST_F(input_window, an_absolute_move_is_no_movement_and_a_relative_move_after_i
     // first relative move may come between.
     std::vector<std::string> moved;
     bool released = false;
-    for (std::optional<std::string> r; (r = child.await("mouse ", 3000));) {
+    for (std::optional<std::string> r; (r = child.await("mouse ", reply_bound_ms));) {
         size_t at = r->find(" moved ");
         if (at != std::string::npos) moved.push_back(r->substr(at + 1));
         if (!released && r->rfind("200 100 0 ", 0) == 0) {
@@ -282,14 +282,14 @@ TEST_F(input_window, positions_follow_a_stretched_window) {
 
 TEST_F(input_window, synthesised_keys_and_clicks_come_back_through_the_window) {
     child_process child("synth", true, entry);
-    ASSERT_EQ(child.await("focused", 10000), "");
+    ASSERT_EQ(child.await("focused"), "");
     std::vector<std::string> keys;
-    for (int i = 0; i < 4; ++i) keys.push_back(child.await("key ", 3000).value_or("none"));
+    for (int i = 0; i < 4; ++i) keys.push_back(child.await("key ", reply_bound_ms).value_or("none"));
     EXPECT_EQ(keys, (std::vector<std::string>{"97", "-97", "66", "-66"}));
-    std::optional<std::string> down = child.await("mouse 10 20 1", 3000);
+    std::optional<std::string> down = child.await("mouse 10 20 1", reply_bound_ms);
     EXPECT_TRUE(down);
-    EXPECT_TRUE(child.await("mouse 10 20 0", 3000));
-    EXPECT_EQ(child.await("mouse 324 200 0 at ", 3000), "41.001 13.001");
+    EXPECT_TRUE(child.await("mouse 10 20 0", reply_bound_ms));
+    EXPECT_EQ(child.await("mouse 324 200 0 at ", reply_bound_ms), "41.001 13.001");
 }
 
 }  // namespace

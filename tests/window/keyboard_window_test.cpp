@@ -75,7 +75,7 @@ public:
         if (out_ >= 0) close(out_);
     }
     // The rest of the next report line that starts with prefix; nothing after the time.
-    std::optional<std::string> await(const std::string& prefix, int timeout_ms = 10000) {
+    std::optional<std::string> await(const std::string& prefix, int timeout_ms = reply_bound_ms) {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         for (;;) {
             for (size_t eol; (eol = buffer_.find('\n')) != std::string::npos;) {
@@ -126,18 +126,18 @@ TEST(keyboard_window, RealKeysGiveThePcKeyboardsBiosKeys) {
     };
     for (const key_case& c : cases) {
         xdotool("key", w, c.keys);
-        EXPECT_EQ(child.await("bios ", 3000), std::to_string(c.word)) << c.keys;
+        EXPECT_EQ(child.await("bios ", reply_bound_ms), std::to_string(c.word)) << c.keys;
     }
     // Ctrl+3 has no BIOS key: the next key is the first to arrive.
     xdotool("key", w, "ctrl+3 b");
-    EXPECT_EQ(child.await("bios ", 3000), std::to_string('b'));
+    EXPECT_EQ(child.await("bios ", reply_bound_ms), std::to_string('b'));
     // Shift let go before the key, with real key events (XTest) into the focused window: the key
     // is pressed as 'A', released as 'a' and still leaves the held-key list.
     ASSERT_EQ(std::system(("xdotool windowfocus --sync " + std::to_string(w) + " 2>/dev/null").c_str()), 0);
     ASSERT_EQ(std::system("xdotool keydown shift keydown a keyup shift keyup a 2>/dev/null"), 0);
-    EXPECT_EQ(child.await("bios ", 3000), std::to_string('A'));
+    EXPECT_EQ(child.await("bios ", reply_bound_ms), std::to_string('A'));
     xdotool("key", w, "F12");
-    EXPECT_EQ(child.await("held ", 3000), "00");
+    EXPECT_EQ(child.await("held ", reply_bound_ms), "00");
 }
 
 // A burst of keys with no delay arrives in one read of the connection: every key still gets its own
@@ -155,7 +155,7 @@ TEST(keyboard_window, ABurstOfKeysKeepsEachKeysOwnCode) {
         std::string got, want;
         for (int32_t word : words) {
             want += " " + std::to_string(word);
-            got += " " + child.await("bios ", 3000).value_or("none");
+            got += " " + child.await("bios ", reply_bound_ms).value_or("none");
         }
         ASSERT_EQ(got, want) << "round " << round;
     }

@@ -84,7 +84,8 @@ public:
     }
     // The program's window: titled EXPLANATION and owned by no other test (its id is new).
     Window window_find() {
-        for (int i = 0; i < 100; ++i) {
+        constexpr int looks = 600;  // 50 ms apart: only a hang runs out, however loaded the machine
+        for (int i = 0; i < looks; ++i) {
             std::string ids = command_output("xdotool search --name '^EXPLANATION$' 2>/dev/null");
             if (!ids.empty()) return static_cast<Window>(std::stoull(ids));
             std::this_thread::sleep_for(50ms);
@@ -92,7 +93,7 @@ public:
         return 0;
     }
     // The exit code, or -1 when the process is still running after the time.
-    int exit_code(std::chrono::milliseconds limit = 5000ms) {
+    int exit_code(std::chrono::milliseconds limit = std::chrono::milliseconds(window_test::reply_bound_ms)) {
         auto end = std::chrono::steady_clock::now() + limit;
         while (std::chrono::steady_clock::now() < end) {
             int status;
@@ -120,7 +121,8 @@ void key(Window w, const char* name) {
 ::testing::AssertionResult screen_shown(Window w, const expected_screen& screen) {
     std::vector<uint32_t> wanted = without_alpha(screen);
     window_test::picture got;
-    for (int i = 0; i < 200; ++i) {
+    constexpr int looks = 600;  // 50 ms apart: only a hang runs out, however loaded the machine
+    for (int i = 0; i < looks; ++i) {
         got = xwd_picture(w);
         if (got.width == 640 && got.height == 480 && got.pixels == wanted) return ::testing::AssertionSuccess();
         std::this_thread::sleep_for(50ms);

@@ -45,6 +45,10 @@ uint64_t shown_frame_dump();
 
 // ---- the test's side -----------------------------------------------------------------------------
 
+// The wait for what the child or the X server is sure to do: only a hang reaches it, however
+// loaded the machine.
+constexpr int reply_bound_ms = 30000;
+
 class child_process {
 public:
     // Starts the child running the named scenario (without DISPLAY when display is false) through
@@ -53,9 +57,9 @@ public:
                            const char* entry = "window_child.DISABLED_run");
     ~child_process();
     // The rest of the next report line starting with prefix; nothing after timeout_ms.
-    std::optional<std::string> await(const std::string& prefix, int timeout_ms = 10000);
+    std::optional<std::string> await(const std::string& prefix, int timeout_ms = reply_bound_ms);
     // The exit code, or -1 when the child has not ended within timeout_ms (it is then killed).
-    int exit_code(int timeout_ms = 5000);
+    int exit_code(int timeout_ms = reply_bound_ms);
     const std::string& dump_path() const { return dump_path_; }
 
 private:
@@ -84,10 +88,10 @@ public:
     bool window_alive(Window w);
     bool window_size(Window w, int32_t& width, int32_t& height);
     // Waits until the window has that size.
-    bool window_size_wait(Window w, int32_t width, int32_t height, int timeout_ms = 5000);
+    bool window_size_wait(Window w, int32_t width, int32_t height, int timeout_ms = reply_bound_ms);
     picture screenshot(Window w);
     // Waits until the window's map state is IsUnmapped or IsViewable.
-    bool map_state_wait(Window w, int state, int timeout_ms = 3000);
+    bool map_state_wait(Window w, int state, int timeout_ms = reply_bound_ms);
     // The window manager's close message.
     void close_send(Window w);
     void resize(Window w, int32_t width, int32_t height);
@@ -108,6 +112,7 @@ std::string xprop_title(Window w);
 // timeout returns the first difference found in the last screenshot ("" when equal).
 constexpr uint32_t any_pixel = 0xFFFFFFFF;
 std::string screen_match(x_connection& x, Window w, int32_t width, int32_t height,
-                         const std::function<uint32_t(int32_t x, int32_t y)>& expected, int timeout_ms = 5000);
+                         const std::function<uint32_t(int32_t x, int32_t y)>& expected,
+                         int timeout_ms = reply_bound_ms);
 
 }  // namespace window_test
