@@ -1,4 +1,4 @@
-// LET of a number: a variable, an array element or a record's numeric field. Like every statement
+// LET of a number: a variable, an array element or a record's numeric element. Like every statement
 // it does nothing while an error is pending, so a statement that ends at its error leaves its target
 // as it was. The string store that keeps the same rule is string_assign (core/strings.h).
 // Not here: rounding a value to the target's type and its range test (the translator's own code).
