@@ -6,7 +6,8 @@
 // output, meets a RETURN without GOSUB and dimensions, erases and dimensions its array again. Then
 // it reads texts from DATA, takes their values with VAL and rounds them with INT, FIX, CINT and a DEF
 // FN called once before its definition, takes a price list apart with INSTR and MID$ and adds the
-// prices, and raises an error with ERROR. It runs without a window and ends with exit code 0.
+// prices, and raises an error with ERROR. Two LETs hit by error 5 and resumed with RESUME NEXT leave
+// their variables as they were. It runs without a window and ends with exit code 0.
 // Beyond the BASIC program it checks that handling the errors kept the stack and memory flat and
 // says so on standard error when not. docs/translating.md tells the rules these calls follow.
 #include <lumo/core/data_items.h>
@@ -19,6 +20,7 @@
 #include <lumo/core/program_interface.h>
 #include <lumo/core/stacks.h>
 #include <lumo/core/statements.h>
+#include <lumo/core/stores.h>
 #include <lumo/core/string_functions.h>
 #include <lumo/core/strings.h>
 #include <lumo/core/type_codes.h>
@@ -144,7 +146,7 @@ void store_int16(int16_t& variable, float value) {
     int32_t rounded = float_to_int32(value);
     if (rounded < std::numeric_limits<int16_t>::min() || rounded > std::numeric_limits<int16_t>::max())
         return error_raise(error_overflow);
-    variable = static_cast<int16_t>(rounded);
+    number_store(variable, static_cast<int16_t>(rounded));
 }
 // CINT of a single: the same rounding and range, 0 after error 6.
 int16_t cint(float value) {
@@ -170,6 +172,11 @@ float instr(float start, string_descriptor* s, string_descriptor* pattern) {
     int32_t from = float_to_int32(start);
     if (from < 1) return error_raise(error_illegal_function_call), 0.0f;
     return static_cast<float>(string_find(from, s, pattern, 1));
+}
+// LEFT$(s, n): a count below 0 is error 5 (the runtime would give "").
+string_descriptor* left(string_descriptor* s, int32_t n) {
+    if (n < 0) error_raise(error_illegal_function_call);
+    return string_left(s, n);
 }
 // VAL: the text's number as a double.
 double val(string_descriptor* s) { return static_cast<double>(string_to_number(s)); }
@@ -349,7 +356,7 @@ void main_routine() {
         }))
         goto resume;
     // 90 B!(0) = 3
-    if (!statement(90, [] { element(v.b, 0) = 3; })) goto resume;
+    if (!statement(90, [] { number_store(element(v.b, 0), 3); })) goto resume;
     // 100 FOR I = 1 TO 5: B!(I) = B!(I - 1) * (1 + P! / 100): NEXT I
     if (!statement(100, [] {
             v.i = 1;
@@ -360,7 +367,7 @@ void main_routine() {
 line_100_body:
     if (!statement(100, [] {
             long double grown = element(v.b, v.i - 1) * (1 + static_cast<long double>(v.p) / 100);
-            element(v.b, v.i) = static_cast<float>(grown);
+            number_store(element(v.b, v.i), static_cast<float>(grown));
         }))
         goto resume;
     if (!statement(100, [] {
@@ -371,7 +378,7 @@ line_100_body:
     if (!v.loop_done) goto line_100_body;
 line_100_done:
     // 110 T& = (a text image of 80 columns and 2000 rows): (output to it and read from it): CLS
-    if (!statement(110, [] { v.transcript = image_handle_new(80, 2000, 0, 1); })) goto resume;
+    if (!statement(110, [] { number_store(v.transcript, image_handle_new(80, 2000, 0, 1)); })) goto resume;
     if (!statement(110, [] {
             dest_image_select(v.transcript);
             source_image_select(v.transcript);
@@ -417,7 +424,7 @@ line_150_done:
     if (v.loop_done) goto line_180_done;
 line_170:
     // 170 B!(6) = K&: subscript error 9, handled at 500, which resumes at 180
-    if (!statement(170, [] { element(v.b, 6) = static_cast<float>(v.k_long); })) goto resume;
+    if (!statement(170, [] { number_store(element(v.b, 6), static_cast<float>(v.k_long)); })) goto resume;
 line_180:
     // 180 NEXT K&
     if (!statement(180, [] {
@@ -512,7 +519,7 @@ line_282:
     if (v.test) goto line_284;
     // 283 Y = VAL(T$): PRINT T$; " ="; Y; INT(Y); FIX(Y); CINT(Y); FNC(Y): GOTO 282
     // CINT(32767.5) is error 6: what the PRINT printed before it stays, the rest does nothing.
-    if (!statement(283, [] { v.y = static_cast<float>(val(v.t)); })) goto resume;
+    if (!statement(283, [] { number_store(v.y, static_cast<float>(val(v.t))); })) goto resume;
     if (!statement(283, [] {
             print_item(v.t);
             print_item(literal(" ="));
@@ -528,25 +535,25 @@ line_282:
 line_284:
     // 284 C$ = "Tea 2.35;Cake 3.1;Jam 12.5": Q = 1
     if (!statement(284, [] { string_assign(v.c, literal("Tea 2.35;Cake 3.1;Jam 12.5")); })) goto resume;
-    if (!statement(284, [] { v.q = 1; })) goto resume;
+    if (!statement(284, [] { number_store(v.q, 1); })) goto resume;
 line_285:
     // 285 D = INSTR(Q, C$, ";"): IF D = 0 THEN D = LEN(C$) + 1
-    if (!statement(285, [] { v.d = instr(v.q, v.c, literal(";")); })) goto resume;
+    if (!statement(285, [] { number_store(v.d, instr(v.q, v.c, literal(";"))); })) goto resume;
     if (!statement(285, [] { v.test = v.d == 0; })) goto resume;
-    if (v.test && !statement(285, [] { v.d = static_cast<float>(string_length(v.c) + 1); })) goto resume;
+    if (v.test && !statement(285, [] { number_store(v.d, static_cast<float>(string_length(v.c) + 1)); })) goto resume;
     // 286 G$ = MID$(C$, Q, D - Q): U = INSTR(G$, " "): A = VAL(MID$(G$, U + 1)): S = S + A
     if (!statement(286, [] {
             int32_t count = float_to_int32(static_cast<float>(v.d - static_cast<long double>(v.q)));
             string_assign(v.g, string_mid(v.c, float_to_int32(v.q), count, 1));
         }))
         goto resume;
-    if (!statement(286, [] { v.u = instr(1, v.g, literal(" ")); })) goto resume;
+    if (!statement(286, [] { number_store(v.u, instr(1, v.g, literal(" "))); })) goto resume;
     if (!statement(286, [] {
             int32_t start = float_to_int32(static_cast<float>(v.u + 1.0L));
-            v.a = static_cast<float>(val(string_mid(v.g, start, 0, 0)));
+            number_store(v.a, static_cast<float>(val(string_mid(v.g, start, 0, 0))));
         }))
         goto resume;
-    if (!statement(286, [] { v.s = static_cast<float>(v.s + static_cast<long double>(v.a)); })) goto resume;
+    if (!statement(286, [] { number_store(v.s, static_cast<float>(v.s + static_cast<long double>(v.a))); })) goto resume;
     // 287 PRINT LEFT$(G$, U - 1); SPACE$(6 - U); STRING$(3, "."); STR$(A): Q = D + 1: IF Q <= LEN(C$) THEN 285
     if (!statement(287, [] {
             print_item(string_left(v.g, float_to_int32(static_cast<float>(v.u - 1.0L))));
@@ -556,7 +563,7 @@ line_285:
             print_end();
         }))
         goto resume;
-    if (!statement(287, [] { v.q = static_cast<float>(v.d + 1.0L); })) goto resume;
+    if (!statement(287, [] { number_store(v.q, static_cast<float>(v.d + 1.0L)); })) goto resume;
     if (!statement(287, [] { v.test = v.q <= string_length(v.c); })) goto resume;
     if (v.test) goto line_285;
     // 288 PRINT "Total"; S; "or"; CINT(S * 100); "cents"
@@ -571,7 +578,18 @@ line_285:
         goto resume;
     // 289 ERROR 57: a number of 1 to 255 is raised as it is
     if (!statement(289, [] { error_raise(57); })) goto resume;
-    // 290 END
+    // 290 G$ = LEFT$(G$, -1): A = SQR(-A): error 5 each; the statement ends at its error, so after
+    // RESUME NEXT both variables hold what they held before
+    if (!statement(290, [] { string_assign(v.g, left(v.g, -1)); })) goto resume;
+    if (!statement(290, [] { number_store(v.a, static_cast<float>(math_sqrt(-v.a))); })) goto resume;
+    // 291 PRINT G$; A
+    if (!statement(291, [] {
+            print_item(v.g);
+            print_number(string_from_single(v.a));
+            print_end();
+        }))
+        goto resume;
+    // 292 END
     program_end();
 
 line_300:

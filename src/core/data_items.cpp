@@ -101,7 +101,7 @@ void data_read_string(const uint8_t* data, int32_t& position, int32_t length, st
     if (error_pending()) return;
     if (position < 0 || position >= length) {
         error_raise(error_out_of_data);
-        string_assign(target, string_empty);
+        string_assign_always(target, string_empty);
         return;
     }
     int32_t start = position, i = position;
@@ -114,7 +114,7 @@ void data_read_string(const uint8_t* data, int32_t& position, int32_t length, st
         if (i < length && data[i] != separator) {
             error_raise(error_out_of_data);
             position = start;
-            string_assign(target, string_empty);
+            string_assign_always(target, string_empty);
             return;
         }
     } else {
@@ -123,5 +123,5 @@ void data_read_string(const uint8_t* data, int32_t& position, int32_t length, st
     }
     if (i < length) ++i;  // the comma
     position = i;
-    string_assign(target, string_temp_from_bytes(data + first, size_t(last - first)));
+    string_assign_always(target, string_temp_from_bytes(data + first, size_t(last - first)));
 }

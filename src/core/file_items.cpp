@@ -140,7 +140,7 @@ void file_input_string(int32_t file_number, string_descriptor* target) {
     int32_t c = after_blanks(slot);
     if (c == file_byte_error) return;
     if (c == file_byte_end) {
-        string_assign(target, string_empty);
+        string_assign_always(target, string_empty);
         error_raise(error_input_past_end);
         return;
     }
@@ -148,5 +148,5 @@ void file_input_string(int32_t file_number, string_descriptor* target) {
     c = c == quote ? quoted_item(slot, item) : plain_item(slot, c, item);
     if (c == file_byte_error) return;
     if (c == cr || c == lf) installed.skip_line_end(slot, c);
-    string_assign(target, string_temp_from_bytes(item.data(), item.size()));
+    string_assign_always(target, string_temp_from_bytes(item.data(), item.size()));
 }

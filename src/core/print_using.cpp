@@ -112,7 +112,7 @@ void number_into_field(const numeric_field& f, using_value& v, std::string& out)
 // Appends what was built to the output string.
 void output_append(string_descriptor* output, const std::string& text) {
     if (text.empty()) return;
-    string_assign(output, string_concat(output, string_temp_from_bytes(text.data(), text.size())));
+    string_assign_always(output, string_concat(output, string_temp_from_bytes(text.data(), text.size())));
 }
 
 int32_t failed(int32_t error, string_descriptor* output, const std::string& text) {

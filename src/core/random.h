@@ -1,4 +1,5 @@
-// The random-number generator: the classic 24-bit linear congruential sequence and its reseeding
+// The random-number generator: the 24-bit linear congruential sequence
+// x = (x * 16598013 + 12820163) mod 2^24 from 0x50000, each number x / 2^24, and its reseeding
 // forms. Program thread only.
 #pragma once
 

@@ -4,8 +4,8 @@
 // Functions that build a string from a string argument consume a temporary argument: a disposable
 // one (a temporary nobody else refers to) is changed in place and returned, any other temporary is
 // copied (a short copy into its descriptor's room) and freed. Starts and counts out of range are clamped, never read past a text.
-// Truth values are -1 and 0. The string-valued functions run while an error is pending, as the
-// store does; the statements return at once then.
+// Truth values are -1 and 0. The string-valued functions run while an error is pending; the
+// statements return at once then, and string_assign stores nothing.
 #pragma once
 
 #include <cstdint>

@@ -604,7 +604,7 @@ bool assign_copies_in_place(const string_descriptor* target, const string_descri
 
 }  // namespace
 
-string_descriptor* string_assign(string_descriptor* target, string_descriptor* source) {
+string_descriptor* string_assign_always(string_descriptor* target, string_descriptor* source) {
     if (!assign_copies_in_place(target, source)) return assign_general(target, source);
     // One character is the most common text of all; up to two words go without a library call.
     auto length = static_cast<uint32_t>(source->length);
@@ -615,6 +615,14 @@ string_descriptor* string_assign(string_descriptor* target, string_descriptor* s
     else
         return assign_general(target, source);
     target->length = static_cast<int32_t>(length);
+    return target;
+}
+
+string_descriptor* string_assign(string_descriptor* target, string_descriptor* source) {
+    if (!error_pending()) [[likely]]
+        return string_assign_always(target, source);
+    // A temporary passed as its own target is the target: it stays for the statement's release.
+    if (source != target && source->temporary) free_string(source);
     return target;
 }
 
@@ -640,8 +648,8 @@ void string_free(string_descriptor* s) { free_string(s); }
 void string_swap(string_descriptor* a, string_descriptor* b) {
     string_descriptor* w = string_new(static_cast<uint32_t>(a->length), 0);
     if (a->length > 0) std::memcpy(w->text, a->text, static_cast<size_t>(a->length));
-    string_assign(a, b);
-    string_assign(b, w);
+    string_assign_always(a, b);
+    string_assign_always(b, w);
     string_free(w);
 }
 
@@ -729,7 +737,7 @@ void startup_strings_make(const std::string& command_line) {
     // The message keeps its terminating zero: the interpreter fills in the opcode and hands it on.
     static const char unknown_opcode[] = "Unknown Opcode (  )";
     x86_error_message = string_new(0, 0);
-    string_assign(x86_error_message, string_from_literal(unknown_opcode, sizeof unknown_opcode));
+    string_assign_always(x86_error_message, string_from_literal(unknown_opcode, sizeof unknown_opcode));
     command_line_string = string_new(static_cast<uint32_t>(command_line.size()), 0);
     if (!command_line.empty()) std::memcpy(command_line_string->text, command_line.data(), command_line.size());
 }

@@ -2,8 +2,8 @@
 // room in which a short temporary keeps its text, and the register of temporaries that each
 // statement releases. Texts are plain bytes, never terminated.
 // It gives the basic operations (make, assign, join, free, swap); the string functions that build on
-// them live in core/string_functions. Program thread only; no locks. The operations do not look at
-// the pending error: they work while one is pending.
+// them live in core/string_functions. Program thread only; no locks. Only string_assign looks at the
+// pending error (a LET's store); the other operations work while one is pending.
 #pragma once
 
 #include <cstddef>
@@ -122,8 +122,12 @@ inline string_descriptor* string_temp_from_text(std::string_view text) {
 // Registers an existing string as temporary (a string already registered stays as it is).
 string_descriptor* string_make_temp(string_descriptor* s);
 
-// target = source; consumes a temporary source. Returns the target.
+// LET: target = source, unless an error is pending: the statement ends at its error, so the target
+// keeps its value. A temporary source is consumed either way. Returns the target.
 string_descriptor* string_assign(string_descriptor* target, string_descriptor* source);
+// target = source also while an error is pending: the runtime's own stores (what INPUT, READ and
+// the file reads hand their targets, the texts it keeps). Consumes a temporary source.
+string_descriptor* string_assign_always(string_descriptor* target, string_descriptor* source);
 // a followed by b; consumes temporary operands. An empty operand gives the other one back itself.
 string_descriptor* string_concat(string_descriptor* a, string_descriptor* b);
 void string_free(string_descriptor* s);

@@ -73,7 +73,7 @@ int32_t fixed_length_of(const void* target, variable_type_code type) {
 void target_clear(void* target, variable_type_code type) {
     if (type_code_is_string(type)) {
         auto* s = static_cast<string_descriptor*>(target);
-        string_assign(s, string_empty);
+        string_assign_always(s, string_empty);
         return;
     }
     if (!(type & type_code_not_stored)) std::memset(target, 0, type_code_size(type) / 8);
@@ -82,7 +82,7 @@ void target_clear(void* target, variable_type_code type) {
 void target_store(void* target, variable_type_code type, const field_value& v) {
     switch (v.kind) {
         case field_kind::text:
-            string_assign(static_cast<string_descriptor*>(target), string_temp_from_bytes(v.text.data(), v.text.size()));
+            string_assign_always(static_cast<string_descriptor*>(target), string_temp_from_bytes(v.text.data(), v.text.size()));
             return;
         case field_kind::integer:
             if (!(type & type_code_not_stored)) std::memcpy(target, &v.bits, type_code_size(type) / 8);

@@ -45,7 +45,7 @@ void link_drop(string_descriptor* s) {
 // The string's text made exactly its field's width, then filled from the buffer.
 void field_copy_out(string_descriptor* s, const uint8_t* buffer) {
     const field_link* link = s->field_link;
-    if (s->length < link->width) string_assign(s, string_new(static_cast<uint32_t>(link->width), 1));
+    if (s->length < link->width) string_assign_always(s, string_new(static_cast<uint32_t>(link->width), 1));
     else if (s->length > link->width) s->length = static_cast<int32_t>(link->width);
     if (link->width > 0) std::memcpy(s->text, buffer + link->offset, static_cast<size_t>(link->width));
 }

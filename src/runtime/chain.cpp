@@ -196,7 +196,7 @@ void tag_strip(size_t tag_length) {
     line.resize(line.size() - tag_length);
     if (!line.empty()) line.pop_back();  // the blank before the tag
     uint32_t mark = string_temp_top();
-    string_assign(command_line_string, string_temp_from_bytes(line.data(), line.size()));
+    string_assign_always(command_line_string, string_temp_from_bytes(line.data(), line.size()));
     string_temps_release(mark, 0);
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -469,6 +470,25 @@ TEST_F(LineEditorThreaded, ConsolePromptIsShownBeforeTheLineIsRead) {
     program.join();
     EXPECT_EQ(prompt, "Count? ");
     EXPECT_EQ(n, 42);
+}
+
+// The console page's editor takes nothing past the byte that ends the line, so what a program
+// finds waiting on standard input after an INPUT is what it has not read yet.
+TEST_F(line_editor_test, ConsoleInputReadsNothingPastItsLine) {
+    dest_new(80, 25, 0).is_console = 1;
+    for (auto [typed, left] : {std::pair{"42\nnext\n", 5}, {"42\r\nnext\n", 6}}) {
+        piped_console console;
+        const std::string line = typed;
+        ASSERT_EQ(::write(console.input[1], line.data(), line.size()), ssize_t(line.size()));
+        int16_t n = 0;
+        input_target_list[1] = &n;
+        input_type_list[1] = int16;
+        input_line_edit(1, 1);
+        int waiting = -1;
+        ASSERT_EQ(::ioctl(STDIN_FILENO, FIONREAD, &waiting), 0);
+        EXPECT_EQ(n, 42) << line;
+        EXPECT_EQ(waiting, left) << line;
+    }
 }
 
 TEST_F(LineEditorThreaded, ShutdownEndsTheWait) {
