@@ -27,6 +27,17 @@
 // does (a lease break waits 45 s): for checks that a call answers instead of waiting.
 constexpr auto hang_bound = std::chrono::seconds(20);
 
+// A record lock request as another program makes it: type over length bytes from start (0: to the
+// end and beyond), for fcntl.
+inline struct flock lock_request(short type, int64_t start, int64_t length) {
+    struct flock fl{};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = start;
+    fl.l_len = length;
+    return fl;
+}
+
 // The pending error, cleared.
 inline int32_t error_take() { return error_number.exchange(0); }
 

@@ -291,11 +291,7 @@ TEST_F(FileSharing, AnOpenBacksOffWhileAnotherOpenerIsBetweenItsSteps) {
     holder_process opener;
     opener.start([&](char c) {
         static int fd = ::open(path("f").c_str(), O_RDONLY | O_CLOEXEC);
-        struct flock fl{};
-        fl.l_type = c == 't' ? F_RDLCK : F_UNLCK;
-        fl.l_whence = SEEK_SET;
-        fl.l_start = tentative_reads_mark;
-        fl.l_len = 1;
+        struct flock fl = lock_request(c == 't' ? F_RDLCK : F_UNLCK, tentative_reads_mark, 1);
         return ::fcntl(fd, F_OFD_SETLK, &fl) == 0 ? 'y' : 'n';
     });
     for (int round = 0; round < rounds; ++round) {
@@ -635,9 +631,7 @@ TEST_F(FileSharing, AnotherProgramsWholeFileLockMeetsTheMarks) {
     holder_process other;
     other.start([&](char c) {
         static int fd = ::open(path("f").c_str(), O_RDWR | O_CLOEXEC);
-        struct flock fl{};
-        fl.l_type = c == 'l' ? F_WRLCK : F_UNLCK;
-        fl.l_whence = SEEK_SET;
+        struct flock fl = lock_request(c == 'l' ? F_WRLCK : F_UNLCK, 0, 0);
         return ::fcntl(fd, F_SETLK, &fl) == 0 ? 'y' : 'n';
     });
     ASSERT_EQ(other.ask('l'), 'y');
@@ -693,14 +687,9 @@ TEST_F(FileSharing, AStrangerHoldingEveryLockItMayTakeStallsNothing) {
     attacker.start([&](char) {
         if (stranger && !become_nobody()) return 'n';
         int fd = ::open(path("f").c_str(), O_RDONLY | O_CLOEXEC);
-        struct flock fl{};
-        fl.l_type = F_RDLCK;
-        fl.l_whence = SEEK_SET;
-        fl.l_start = int64_t{1} << 62;  // every mark, tentative and settled
-        bool marks = ::fcntl(fd, F_OFD_SETLK, &fl) == 0;
-        fl.l_start = 0;
-        fl.l_len = 10;  // and bytes 0-9
-        return marks && ::fcntl(fd, F_OFD_SETLK, &fl) == 0 ? 'y' : 'n';
+        struct flock marks = lock_request(F_RDLCK, int64_t{1} << 62, 0);  // every mark, tentative and settled
+        struct flock bytes = lock_request(F_RDLCK, 0, 10);                // and bytes 0-9
+        return ::fcntl(fd, F_OFD_SETLK, &marks) == 0 && ::fcntl(fd, F_OFD_SETLK, &bytes) == 0 ? 'y' : 'n';
     });
     ASSERT_EQ(attacker.ask('a'), 'y');
     auto start = std::chrono::steady_clock::now();

@@ -143,11 +143,7 @@ TEST_F(FileOpen, AFailedFirstByteReadLeavesTheNumberFree) {
 struct foreign_lock {
     int fd;
     foreign_lock(const std::string& file, short type, int64_t at) : fd(::open(file.c_str(), O_RDWR | O_CLOEXEC)) {
-        struct flock fl{};
-        fl.l_type = type;
-        fl.l_whence = SEEK_SET;
-        fl.l_start = at;
-        fl.l_len = 1;
+        struct flock fl = lock_request(type, at, 1);
         if (::fcntl(fd, F_OFD_SETLK, &fl) != 0) ADD_FAILURE() << "no lock at " << at;
     }
     ~foreign_lock() { ::close(fd); }
@@ -188,11 +184,7 @@ std::set<int64_t> mark_offsets_held(const std::string& file, int32_t access, int
     int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     std::set<int64_t> held;
     for (int64_t k = 0; k < marks_window; ++k) {
-        struct flock fl{};
-        fl.l_type = F_WRLCK;
-        fl.l_whence = SEEK_SET;
-        fl.l_start = marks_start + k;
-        fl.l_len = 1;
+        struct flock fl = lock_request(F_WRLCK, marks_start + k, 1);
         if (::fcntl(fd, F_OFD_GETLK, &fl) == 0 && fl.l_type != F_UNLCK) held.insert(k);
     }
     ::close(fd);
