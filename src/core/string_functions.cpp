@@ -218,6 +218,7 @@ int32_t string_char_code(string_descriptor* s) {
 int32_t string_length(string_descriptor* s) { return s->length; }
 
 void memory_swap(void* a, void* b, uint32_t n) {
+    if (error_pending()) return;
     auto* p = static_cast<uint8_t*>(a);
     auto* q = static_cast<uint8_t*>(b);
     uint32_t i = 0;

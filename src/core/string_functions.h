@@ -49,5 +49,5 @@ int32_t string_char_code_at(string_descriptor* s, int32_t position);
 int32_t string_char_code(string_descriptor* s);
 int32_t string_length(string_descriptor* s);
 
-// Exchanges n bytes between two areas.
+// SWAP of numbers: exchanges n bytes between two areas; nothing while an error is pending, as a LET.
 void memory_swap(void* a, void* b, uint32_t n);

@@ -646,6 +646,7 @@ string_descriptor* string_concat(string_descriptor* a, string_descriptor* b) {
 void string_free(string_descriptor* s) { free_string(s); }
 
 void string_swap(string_descriptor* a, string_descriptor* b) {
+    if (error_pending()) return;
     string_descriptor* w = string_new(static_cast<uint32_t>(a->length), 0);
     if (a->length > 0) std::memcpy(w->text, a->text, static_cast<size_t>(a->length));
     string_assign_always(a, b);

@@ -131,7 +131,8 @@ string_descriptor* string_assign_always(string_descriptor* target, string_descri
 // a followed by b; consumes temporary operands. An empty operand gives the other one back itself.
 string_descriptor* string_concat(string_descriptor* a, string_descriptor* b);
 void string_free(string_descriptor* s);
-// Exchanges the values of two string variables (fixed-length ones are padded or cut).
+// SWAP: exchanges the values of two string variables (fixed-length ones are padded or cut); nothing
+// while an error is pending, as a LET.
 void string_swap(string_descriptor* a, string_descriptor* b);
 
 // The statement protocol: a routine keeps string_temp_top() as its mark; each statement that made

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/stores.h"
+#include "core/string_functions.h"
 #include "core/string_fixture.h"
 
 namespace {
@@ -104,6 +105,25 @@ TEST_F(Stores, ANumberTargetKeepsItsValueWhileAnErrorIsPending) {
         EXPECT_EQ(elements[1], error ? 2 : 0.5f) << error;
         EXPECT_EQ(elements[2], 3) << error;
         EXPECT_EQ(record.price, error ? 2.5 : 9.75) << error;
+    }
+}
+
+// SWAP is a store of both its targets: an element out of range (error 9) gives a scratch element,
+// and neither target changes.
+TEST_F(Stores, SwapKeepsBothTargetsWhileAnErrorIsPending) {
+    for (bool error : {false, true}) {
+        string_descriptor* a = variable("left");
+        string_descriptor* b = variable("right");
+        double x = 1.5, y = -2;
+        if (error) error_begin();
+        string_swap(a, b);
+        memory_swap(&x, &y, sizeof x);
+        error_end();
+        EXPECT_EQ(text_of(a), error ? "left" : "right") << error;
+        EXPECT_EQ(text_of(b), error ? "right" : "left") << error;
+        EXPECT_EQ(x, error ? 1.5 : -2) << error;
+        EXPECT_EQ(y, error ? -2 : 1.5) << error;
+        EXPECT_EQ(string_store_verify(), "") << error;
     }
 }
 
