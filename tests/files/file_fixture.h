@@ -16,6 +16,7 @@
 #include <iterator>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "core/errors.h"
 #include "core/memory.h"
@@ -26,6 +27,15 @@
 // A bound on elapsed time that no load on the machine reaches, only a hang or a kernel time-out
 // does (a lease break waits 45 s): for checks that a call answers instead of waiting.
 constexpr auto hang_bound = std::chrono::seconds(20);
+
+// How long a plain sleep of ms takes on this machine now. A wait of the runtime's own is stretched
+// by the same load, so comparing with it tells how long the runtime meant to wait, without a fixed
+// bound.
+inline std::chrono::nanoseconds sleep_taking(std::chrono::milliseconds ms) {
+    auto start = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(ms);
+    return std::chrono::steady_clock::now() - start;
+}
 
 // A record lock request as another program makes it: type over length bytes from start (0: to the
 // end and beyond), for fcntl.

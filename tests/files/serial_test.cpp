@@ -8,7 +8,6 @@
 #include <iterator>
 #include <set>
 #include <sstream>
-#include <thread>
 
 #include "core/byte_span.h"
 #include "files/file_fixture.h"
@@ -185,13 +184,6 @@ protected:
         file_get_bytes(n, 0, &s, 0);
         ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
         return file_eof(n) ? -1 : static_cast<uint8_t>(c);
-    }
-    // How long a plain sleep of ms takes on this machine now: a wait of the port's own is stretched
-    // by the same load, so comparing with it tells the time-out it used without a fixed bound.
-    static std::chrono::nanoseconds sleep_taking(std::chrono::milliseconds ms) {
-        auto start = std::chrono::steady_clock::now();
-        std::this_thread::sleep_for(ms);
-        return std::chrono::steady_clock::now() - start;
     }
     void master_write(std::string_view bytes) {
         ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
