@@ -164,7 +164,7 @@ void seam_get_string(int32_t handle, string_descriptor* target) {
     connection_record* c = transfer_stream(handle);
     if (!c) return;
     if (target->fixed) return take_bytes(c, target->text, target->length);
-    string_assign(target, string_temp_from_text({reinterpret_cast<const char*>(c->receive_buffer), static_cast<size_t>(c->buffered)}));
+    string_assign_always(target, string_temp_from_text({reinterpret_cast<const char*>(c->receive_buffer), static_cast<size_t>(c->buffered)}));
     c->buffered = 0;
     c->short_read = 0;
 }

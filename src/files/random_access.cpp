@@ -128,7 +128,7 @@ bool record_string_decode(const uint8_t* record, int64_t record_length, int64_t&
 void string_store(string_descriptor* target, const uint8_t* bytes, int64_t length) {
     string_descriptor* value = string_new(static_cast<uint32_t>(length), 1);
     if (length > 0) std::memcpy(value->text, bytes, static_cast<size_t>(length));
-    string_assign(target, value);
+    string_assign_always(target, value);
 }
 
 void lock_statement(int32_t n, int64_t first, int64_t last, int32_t flags, bool lock) {

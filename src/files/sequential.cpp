@@ -65,7 +65,7 @@ void assign_bytes(string_descriptor* target, std::string_view bytes) {
     source.text = reinterpret_cast<uint8_t*>(const_cast<char*>(bytes.data()));
     source.length = static_cast<int32_t>(bytes.size());
     source.read_only = 1;
-    string_assign(target, &source);
+    string_assign_always(target, &source);
 }
 
 // A line that outgrows the longest string ends the input with 14, before the store is exhausted.
@@ -163,7 +163,7 @@ bool line_from_block(int32_t slot, string_descriptor* target) {
         if (c == file_byte_error) return;
         if (c == file_byte_end) {
             if (!first || line.size() > before) break;
-            string_assign(target, string_new(0, 1));
+            string_assign_always(target, string_new(0, 1));
             return error_raise(error_input_past_end);
         }
         if (c == cr || c == lf) {
