@@ -8,6 +8,7 @@
 #include "core/errors.h"
 #include "core/memory.h"
 #include "core/runtime_fixture.h"
+#include "core/sleeping_clock.h"
 #include "core/strings.h"
 #include "core/timing.h"
 #include "files/file_fixture.h"
@@ -49,10 +50,6 @@ const network_transport fake_transport{
     },
     [](socket_object*) { return fake.connected; },
 };
-
-// A clock that moves only when the runtime sleeps: waits take no real time.
-int64_t fake_clock_ms;
-const time_source sleeping_clock{[] { return fake_clock_ms; }, [](int64_t ms) { fake_clock_ms += ms; }, nullptr};
 
 class Network : public ::testing::Test {
 protected:
@@ -141,11 +138,11 @@ TEST_F(Network, WithoutATransportEveryOpenAnswersZero) {
         EXPECT_EQ(error_take(), 258) << h;
     }
     // Nothing to ask: the lookup answers without waiting for a reply.
-    fake_clock_ms = 0;
+    sleeping_clock_ms = 0;
     time_source_set(&sleeping_clock);
     EXPECT_EQ(text_of(public_ip_lookup()), "");
     time_source_set(nullptr);
-    EXPECT_EQ(fake_clock_ms, 0);
+    EXPECT_EQ(sleeping_clock_ms, 0);
     EXPECT_EQ(error_take(), 0);
 }
 
@@ -221,12 +218,12 @@ TEST_F(Network, AddressesAndConnectionTests) {
     EXPECT_EQ(text_of(network_connection_address(client)), "TCP/IP:8080:example.org");
     EXPECT_EQ(text_of(network_connection_address(accepted)), "TCP/IP:81:10.0.0.7");
     // The host's own address asks the public-address service; here it gives no answer in 5 s.
-    fake_clock_ms = 0;
+    sleeping_clock_ms = 0;
     time_source_set(&sleeping_clock);
     EXPECT_EQ(text_of(network_connection_address(host)), "TCP/IP:81:127.0.0.1");
     time_source_set(nullptr);
-    EXPECT_GT(fake_clock_ms, 5000);
-    EXPECT_LT(fake_clock_ms, 5200);
+    EXPECT_GT(sleeping_clock_ms, 5000);
+    EXPECT_LT(sleeping_clock_ms, 5200);
     EXPECT_EQ(error_take(), 0);
     for (int32_t bad : {5, 0, -1, -9}) {
         EXPECT_EQ(text_of(network_connection_address(bad)), "");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/shutdown.h"
+#include "core/sleeping_clock.h"
 #include "core/strings.h"
 #include "core/timing.h"
 #include "screen/fonts.h"
@@ -414,19 +415,16 @@ TEST_F(TextOutput, ConsoleGetsTheTextUpToANul) {
 }
 
 // The bell's pause counted on a clock that moves only when the runtime sleeps.
-int64_t bell_clock_ms = 0;
-const time_source bell_clock{[] { return bell_clock_ms; }, [](int64_t ms) { bell_clock_ms += ms; }, nullptr};
-
 TEST_F(TextOutput, TheBellPausesAQuarterSecondUnlessTheRuntimeShutsDown) {
     struct row { int32_t shutting_down; int64_t paused_ms; };
     const row rows[] = {{0, 250}, {1, 0}};
-    time_source_set(&bell_clock);
+    time_source_set(&sleeping_clock);
     for (const auto& r : rows) {
-        bell_clock_ms = 0;
+        sleeping_clock_ms = 0;
         shutdown_flag = r.shutting_down;
         print("\a");
         shutdown_flag = 0;
-        EXPECT_EQ(bell_clock_ms, r.paused_ms) << "shutting down " << r.shutting_down;
+        EXPECT_EQ(sleeping_clock_ms, r.paused_ms) << "shutting down " << r.shutting_down;
     }
     time_source_set(nullptr);
 }
