@@ -2,8 +2,9 @@
 // room in which a short temporary keeps its text, and the register of temporaries that each
 // statement releases. Texts are plain bytes, never terminated.
 // It gives the basic operations (make, assign, join, free, swap); the string functions that build on
-// them live in core/string_functions. Program thread only; no locks. Only string_assign looks at the
-// pending error (a LET's store); the other operations work while one is pending.
+// them live in core/string_functions. Program thread only; no locks. Only the stores of LET and SWAP
+// (string_assign, string_swap) look at the pending error; the other operations work while one is
+// pending.
 #pragma once
 
 #include <cstddef>
